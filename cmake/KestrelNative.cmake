@@ -1,0 +1,47 @@
+# Native pass: media engine, fixtures, Wine prefix, then the Windows pass.
+include(ExternalProject)
+find_package(PkgConfig REQUIRED)
+find_package(GTest REQUIRED)
+pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET
+  libavformat libavcodec libswscale libswresample libavutil libavfilter)
+
+set(KESTREL_BIN_DIR ${CMAKE_BINARY_DIR}/bin)
+set(KESTREL_FIXTURES_DIR ${CMAKE_BINARY_DIR}/fixtures)
+set(KESTREL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+file(MAKE_DIRECTORY ${KESTREL_BIN_DIR})
+
+add_subdirectory(platform/media)
+
+# Fixtures generated with the ffmpeg command-line tool.
+add_custom_command(
+  OUTPUT ${KESTREL_FIXTURES_DIR}/.stamp
+  COMMAND ${CMAKE_SOURCE_DIR}/scripts/make-fixtures.sh ${KESTREL_FIXTURES_DIR}
+  COMMAND ${CMAKE_COMMAND} -E touch ${KESTREL_FIXTURES_DIR}/.stamp
+  DEPENDS ${CMAKE_SOURCE_DIR}/scripts/make-fixtures.sh
+  COMMENT "Generating media fixtures")
+add_custom_target(fixtures ALL DEPENDS ${KESTREL_FIXTURES_DIR}/.stamp)
+
+ExternalProject_Add(kestrel-windows
+  SOURCE_DIR ${CMAKE_SOURCE_DIR}
+  BINARY_DIR ${CMAKE_BINARY_DIR}/windows
+  CMAKE_ARGS
+    -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-w64-x86_64.cmake
+    -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+    -DKESTREL_BIN_DIR=${KESTREL_BIN_DIR}
+    -DKESTREL_FIXTURES_DIR=${KESTREL_FIXTURES_DIR}
+    -DKESTREL_WINEPREFIX=${KESTREL_WINEPREFIX}
+    -DKESTREL_SOURCE_DIR=${CMAKE_SOURCE_DIR}
+  BUILD_ALWAYS ON
+  INSTALL_COMMAND ""
+  DEPENDS kestrelmedia fixtures)
+
+# The Wine prefix is booted once and a persistent wineserver runs while the
+# tests do; the cleanup stops that prefix's server only.
+add_test(NAME wine-prefix-up COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh up ${KESTREL_WINEPREFIX})
+add_test(NAME wine-prefix-down COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh down ${KESTREL_WINEPREFIX})
+set_tests_properties(wine-prefix-up PROPERTIES FIXTURES_SETUP wine)
+set_tests_properties(wine-prefix-down PROPERTIES FIXTURES_CLEANUP wine)
+
+# The Windows pass registers its own tests; CTest walks into its tree.
+file(WRITE ${CMAKE_BINARY_DIR}/windows-tests.cmake "subdirs(\"${CMAKE_BINARY_DIR}/windows\")\n")
+set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_BINARY_DIR}/windows-tests.cmake)

@@ -1,0 +1,39 @@
+# Windows pass (mingw-w64): kestrel.ax, the system library, tests and tools.
+# Run by the native pass with KESTREL_BIN_DIR, KESTREL_FIXTURES_DIR and
+# KESTREL_WINEPREFIX set.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${KESTREL_BIN_DIR})
+set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${KESTREL_BIN_DIR})
+
+find_program(WINE64 wine64 PATHS /usr/lib/wine REQUIRED)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE64})
+
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+add_compile_options(-Wall -Wextra -Wno-unused-parameter -Wno-missing-field-initializers)
+add_link_options(-static -static-libgcc -static-libstdc++)
+
+# GoogleTest from Debian's sources, built with this toolchain.
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+# A GoogleTest program run under Wine by CTest, one test per program.
+function(kestrel_add_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock kestrel_testsupport)
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 600)
+  endif()
+  set_tests_properties(${name} PROPERTIES
+    FIXTURES_REQUIRED wine
+    TIMEOUT ${T_TIMEOUT}
+    ENVIRONMENT "WINEPREFIX=${KESTREL_WINEPREFIX};WINEDEBUG=-all;WINEDLLPATH=${KESTREL_BIN_DIR};KESTREL_FIXTURES=${KESTREL_FIXTURES_DIR};KESTREL_BIN=${KESTREL_BIN_DIR}")
+endfunction()
+
+include_directories(${KESTREL_SOURCE_DIR}/platform/media/include ${KESTREL_SOURCE_DIR}/src)
+
+add_subdirectory(src)
+add_subdirectory(tests)
+add_subdirectory(tools)

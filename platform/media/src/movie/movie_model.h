@@ -1,0 +1,101 @@
+// The engine's in-memory movie: what the movie reader (QuickTime and ISO base
+// media files) or the importer (other kinds, through libavformat) builds at
+// open, and what every QuickTime operation of the engine works from.
+#ifndef QTMEDIA_MOVIE_MODEL_H
+#define QTMEDIA_MOVIE_MODEL_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "qtmedia.h"
+
+namespace qtm {
+
+// Random access to the bytes of a movie: a file or a memory buffer.
+class DataSource {
+ public:
+  virtual ~DataSource() = default;
+  // Reads exactly size bytes at offset; false when they are not all there.
+  virtual bool ReadAt(uint64_t offset, void* dst, size_t size) const = 0;
+  virtual uint64_t Size() const = 0;
+};
+
+// One media sample, as the sample tables give it. Times are media time units.
+struct SampleInfo {
+  int64_t decode_time = 0;
+  int64_t display_offset = 0;  // display time = decode_time + display_offset
+  int64_t duration = 0;
+  uint64_t offset = 0;  // file offset of the data
+  uint32_t size = 0;
+  uint32_t description_index = 1;  // 1-based
+  bool sync = true;
+  bool droppable = false;
+};
+
+// Media-level sample table, kept compact (run-length where the file is).
+class SampleTable {
+ public:
+  virtual ~SampleTable() = default;
+  virtual uint32_t Count() const = 0;
+  // index is 0-based; false when out of range.
+  virtual bool Get(uint32_t index, SampleInfo* out) const = 0;
+  // The sample whose decode interval [decode_time, decode_time + duration)
+  // holds t; -1 when none does.
+  virtual int64_t IndexAtDecodeTime(int64_t t) const = 0;
+  // Sum of all durations.
+  virtual int64_t TotalDuration() const = 0;
+};
+
+// One edit list entry. media_time -1 is an empty edit.
+struct Edit {
+  int64_t segment_duration = 0;  // movie time scale
+  int64_t media_time = 0;        // media time scale
+  Fixed rate = fixed1;
+};
+
+struct TrackModel {
+  uint32_t track_id = 0;
+  OSType media_type = 0;  // 'vide', 'soun', 'tmcd' ...
+  bool enabled = true;
+  int32_t timescale = 0;       // media time scale
+  int64_t media_duration = 0;  // media time scale
+  int64_t track_duration = 0;  // movie time scale
+  std::vector<Edit> edits;
+  // Sample descriptions as QuickTime's in-memory records (ImageDescription,
+  // SoundDescription ...): fixed part in native byte order, then the
+  // extension atoms as in the file.
+  std::vector<std::vector<uint8_t>> descriptions;
+  std::unique_ptr<SampleTable> samples;
+  int source_stream = -1;  // libavformat stream index, for imported movies
+};
+
+// One moov/udta child, payload as stored (big-endian).
+struct UserDataItem {
+  OSType type = 0;
+  std::vector<uint8_t> payload;
+};
+
+struct MovieModel {
+  std::string path;            // native path the movie was opened from
+  bool imported = false;       // built by the libavformat importer
+  std::string format_name;     // libavformat's name for imported movies
+  int32_t timescale = 0;       // movie time scale
+  int64_t duration = 0;        // movie time scale
+  Fixed preferred_rate = fixed1;
+  std::vector<std::unique_ptr<TrackModel>> tracks;
+  std::vector<UserDataItem> user_data;  // moov/udta children in file order
+  std::vector<std::pair<std::string, std::string>> container_tags;  // imported movies
+  std::shared_ptr<DataSource> source;
+};
+
+// Opens a movie from a native path: the movie reader for QuickTime and ISO
+// base media files, the importer for the other registered kinds.
+// Returns noErr or a QuickTime error; *out is set only on success.
+OSErr OpenMovieModel(const std::string& path, std::unique_ptr<MovieModel>* out);
+
+}  // namespace qtm
+
+#endif

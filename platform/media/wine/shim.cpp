@@ -1,0 +1,42 @@
+// Wine packaging of the media engine: each export is a Microsoft-ABI wrapper
+// around the native core, and Windows paths are turned into Unix paths
+// before the core sees them. Nothing here touches wchar_t library code
+// (winegcc builds with -fshort-wchar).
+#include <windef.h>
+#include <winbase.h>
+
+#include "qtmedia.h"
+#include "qtmedia_engine.h"
+
+extern "C" char* CDECL wine_get_unix_file_name(LPCWSTR dos);
+
+namespace {
+
+// ANSI Windows path to a Unix path (caller frees with FreeUnixPath).
+char* ToUnixPath(const char* windows_path) {
+  int wide_count = MultiByteToWideChar(CP_ACP, 0, windows_path, -1, nullptr, 0);
+  if (wide_count <= 0) return nullptr;
+  WCHAR* wide = static_cast<WCHAR*>(HeapAlloc(GetProcessHeap(), 0, wide_count * sizeof(WCHAR)));
+  if (!wide) return nullptr;
+  MultiByteToWideChar(CP_ACP, 0, windows_path, -1, wide, wide_count);
+  char* unix_path = wine_get_unix_file_name(wide);
+  HeapFree(GetProcessHeap(), 0, wide);
+  return unix_path;
+}
+
+void FreeUnixPath(char* path) { HeapFree(GetProcessHeap(), 0, path); }
+
+}  // namespace
+
+#define QTM_SHIM_FUNCTION(ret, name, params, args, fail) \
+  extern "C" ret WINAPI shim_##name params { return name args; }
+QTM_ALL_FUNCTIONS(QTM_SHIM_FUNCTION)
+#undef QTM_SHIM_FUNCTION
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    DisableThreadLibraryCalls(instance);
+    qtm_SetPathTranslator(ToUnixPath, FreeUnixPath);
+  }
+  return TRUE;
+}

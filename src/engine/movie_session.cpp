@@ -1,0 +1,169 @@
+#include "engine/movie_session.h"
+
+#include <cstring>
+
+#include "engine/movie_file.h"
+
+namespace kestrel {
+
+MovieSession::MovieSession() { InitializeCriticalSection(&m_lock); }
+
+MovieSession::~MovieSession() {
+  Close();
+  DeleteCriticalSection(&m_lock);
+}
+
+void MovieSession::ClearFacts() {
+  m_frameRate = 0.0;
+  m_videoTimeScale = 0;
+  m_videoMedia = nullptr;
+  m_timeCodeHandler = nullptr;
+  m_timeCodeTimeScale = 0;
+  m_currentDecodeTime = 0;
+  m_codecName[0] = L'\0';
+  m_depth = 0;
+  m_frameCount = 0;
+  m_duration = 0;
+  m_prerolling = 0;
+  m_includeCurrentSample = 1;
+}
+
+HRESULT MovieSession::Close() {
+  Lock lock(&m_lock);
+  if (m_sampleDescription) {
+    DisposeHandle(reinterpret_cast<Handle>(m_sampleDescription));
+    m_sampleDescription = nullptr;
+  }
+  DisposeMovieRef(&m_movie);
+  ClearFacts();
+  return S_OK;
+}
+
+HRESULT MovieSession::Open(const char* path) {
+  Lock lock(&m_lock);
+  Close();
+
+  HRESULT hr = OpenMovieFromPath(path, &m_movie);
+  if (FAILED(hr)) {
+    Close();
+    return hr;
+  }
+
+  Track video = GetMovieIndTrackType(m_movie, 1, VideoMediaType, movieTrackMediaType);
+  if (!video) return S_FALSE;
+
+  hr = [&]() -> HRESULT {
+    m_videoMedia = GetTrackMedia(video);
+    if (!m_videoMedia) return E_FAIL;
+    OSType media_type = 0;
+    GetMediaHandlerDescription(m_videoMedia, &media_type, nullptr, nullptr);
+    if (media_type != VideoMediaType) return E_FAIL;
+
+    if (Track tc = GetMovieIndTrackType(m_movie, 1, TimeCodeMediaType, movieTrackMediaType)) {
+      if (Media tc_media = GetTrackMedia(tc)) {
+        m_timeCodeTimeScale = GetMediaTimeScale(tc_media);
+        m_timeCodeHandler = GetMediaHandler(tc_media);
+      }
+    }
+
+    m_videoTimeScale = GetMediaTimeScale(m_videoMedia);
+
+    Handle desc = NewHandle(4);
+    if (!desc) return E_OUTOFMEMORY;
+    m_sampleDescription = reinterpret_cast<ImageDescriptionHandle>(desc);
+    GetMediaSampleDescription(m_videoMedia, 1, reinterpret_cast<SampleDescriptionHandle>(desc));
+    if (GetMoviesError() != noErr || !*desc ||
+        GetHandleSize(desc) < static_cast<Size>(sizeof(ImageDescription)))
+      return E_FAIL;
+
+    const ImageDescription* id = *m_sampleDescription;
+    memset(m_codecName, 0, sizeof(m_codecName));
+    int name_bytes = id->name[0] > 31 ? 31 : id->name[0];
+    if (name_bytes > 0) {
+      MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<const char*>(id->name + 1), name_bytes, m_codecName,
+                          static_cast<int>(kCodecNameChars - 1));
+    }
+    m_depth = id->depth;
+
+    if (m_videoTimeScale == 0) return E_FAIL;
+    // The 64-bit media duration: a 32-bit count overflows on long media.
+    m_duration = GetMediaDecodeDuration(m_videoMedia) * 10000000 / m_videoTimeScale;
+
+    HRESULT counted = CountFrames();
+    m_frameRate = m_duration > 0 ? static_cast<double>(m_frameCount) * 10000000.0 / m_duration : 0.0;
+
+    PrerollMovie(m_movie, GetMovieTime(m_movie, nullptr), GetMoviePreferredRate(m_movie));
+    return counted;
+  }();
+  if (FAILED(hr)) Close();
+  return hr;
+}
+
+// One next-interesting-time step per sample, from time 0 to the end.
+HRESULT MovieSession::CountFrames() {
+  int64_t count = -1;
+  TimeValue64 time = 0;
+  int16_t flags = nextTimeMediaSample | nextTimeEdgeOK;
+  do {
+    ++count;
+    TimeValue64 next = -1;
+    GetMediaNextInterestingDecodeTime(m_videoMedia, flags, time, fixed1, &next, nullptr);
+    time = next;
+    flags = nextTimeMediaSample;
+  } while (time >= 0);
+  m_frameCount = static_cast<uint32_t>(count);
+  return S_OK;
+}
+
+HRESULT MovieSession::HasVideo(int32_t* has_video) {
+  if (!has_video) return E_POINTER;
+  Lock lock(&m_lock);
+  *has_video = (m_movie && GetMovieIndTrackType(m_movie, 1, VideoMediaType, movieTrackMediaType)) ? 1 : 0;
+  return S_OK;
+}
+
+HRESULT MovieSession::GetDuration(int64_t* duration) {
+  if (!duration) return E_POINTER;
+  Lock lock(&m_lock);
+  *duration = m_duration;
+  return S_OK;
+}
+
+HRESULT MovieSession::GetFrameCount(uint32_t* frame_count) {
+  if (!frame_count) return E_POINTER;
+  Lock lock(&m_lock);
+  *frame_count = m_frameCount;
+  return S_OK;
+}
+
+HRESULT MovieSession::GetCodecName(wchar_t* name) {
+  if (!name) return E_POINTER;
+  Lock lock(&m_lock);
+  memcpy(name, m_codecName, sizeof(m_codecName));
+  return S_OK;
+}
+
+HRESULT MovieSession::GetDepth(int32_t* depth) {
+  if (!depth) return E_POINTER;
+  Lock lock(&m_lock);
+  *depth = m_depth;
+  return S_OK;
+}
+
+HRESULT MovieSession::GetFrameRate(double* frame_rate) {
+  if (!frame_rate) return E_POINTER;
+  Lock lock(&m_lock);
+  *frame_rate = m_frameRate;
+  return S_OK;
+}
+
+HRESULT MovieSession::GetDimensions(int32_t* width, int32_t* height) {
+  if (!width || !height) return E_POINTER;
+  Lock lock(&m_lock);
+  if (!m_sampleDescription || !*m_sampleDescription) return E_FAIL;
+  *width = (*m_sampleDescription)->width;
+  *height = (*m_sampleDescription)->height;
+  return S_OK;
+}
+
+}  // namespace kestrel

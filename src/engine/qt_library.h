@@ -1,0 +1,24 @@
+// The media engine library, loaded at run time: QuickTime's operations
+// (declared in qtmedia.h) are defined on this side as calls through a table
+// resolved by name. Until InitializeQTML has loaded the library, and for
+// good when it could not, every operation answers its failure value.
+#ifndef KESTREL_ENGINE_QT_LIBRARY_H
+#define KESTREL_ENGINE_QT_LIBRARY_H
+
+#include "qtmedia.h"
+
+namespace kestrel {
+
+// Address of a data symbol of the engine ("kCFBooleanTrue" ...), or null.
+void* GetQtDataSymbol(const char* name);
+
+// True once the library is loaded and every operation resolved.
+bool IsQtLibraryLoaded();
+
+// Tests only: the file name to load instead of the engine's. Must be called
+// before the first InitializeQTML of the process.
+void SetQtLibraryNameForTesting(const wchar_t* name);
+
+}  // namespace kestrel
+
+#endif

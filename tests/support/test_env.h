@@ -1,0 +1,24 @@
+// Where the tests find their fixtures, and path helpers for running under
+// Wine (the Unix root is drive Z:).
+#ifndef KESTREL_TESTS_TEST_ENV_H
+#define KESTREL_TESTS_TEST_ENV_H
+
+#include <string>
+
+namespace kestrel::test {
+
+// Unix path of the fixtures folder (KESTREL_FIXTURES).
+std::string FixturesDir();
+
+// The Windows path (ANSI) of a fixture, for example "Z:\\...\\h264.mov".
+std::string FixturePath(const std::string& name);
+
+// A Unix path as the Windows path Wine gives it.
+std::string WindowsPathOf(const std::string& unix_path);
+
+// Whole contents of a file given by its Windows path; empty when missing.
+std::string ReadFileBytes(const std::string& windows_path);
+
+}  // namespace kestrel::test
+
+#endif
