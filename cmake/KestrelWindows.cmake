@@ -32,7 +32,7 @@ function(kestrel_add_test name)
     ENVIRONMENT "WINEPREFIX=${KESTREL_WINEPREFIX};WINEDEBUG=-all;WINEDLLPATH=${KESTREL_BIN_DIR};KESTREL_FIXTURES=${KESTREL_FIXTURES_DIR};KESTREL_BIN=${KESTREL_BIN_DIR}")
 endfunction()
 
-include_directories(${KESTREL_SOURCE_DIR}/platform/media/include ${KESTREL_SOURCE_DIR}/src)
+include_directories(${KESTREL_SOURCE_DIR}/platform/media/include ${KESTREL_SOURCE_DIR}/src ${KESTREL_SOURCE_DIR}/tests ${KESTREL_SOURCE_DIR}/tools)
 
 add_subdirectory(src)
 add_subdirectory(tests)

@@ -12,11 +12,11 @@ case "$action" in
   up)
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
       mkdir -p "$WINEPREFIX"
-      WINEDLLOVERRIDES="mscoree=;mshtml=" "$WINE" wineboot -i >/dev/null 2>&1
+      WINEDLLOVERRIDES="mscoree=;mshtml=" "$WINE" wineboot -i </dev/null >/dev/null 2>&1
       "$WINESERVER" -w
     fi
     # -p keeps the server up between programs; a second call is harmless.
-    "$WINESERVER" -p 2>/dev/null || true
+    "$WINESERVER" -p </dev/null >/dev/null 2>&1 || true
     ;;
   down)
     "$WINESERVER" -k 2>/dev/null || true

@@ -4,6 +4,7 @@
 // (winegcc builds with -fshort-wchar).
 #include <windef.h>
 #include <winbase.h>
+#include <winnls.h>
 
 #include "qtmedia.h"
 #include "qtmedia_engine.h"

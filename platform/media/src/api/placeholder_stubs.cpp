@@ -4,7 +4,8 @@
 
 #define QTM_STUB(ret, name, params, args, fail) \
   extern "C" __attribute__((visibility("default"))) ret name params { return fail; }
-QTM_INIT_FUNCTIONS(QTM_STUB)
+extern "C" __attribute__((visibility("default"))) OSErr InitializeQTML(int32_t) { return noErr; }
+extern "C" __attribute__((visibility("default"))) void TerminateQTML() {}
 QTM_MOVIE_FUNCTIONS(QTM_STUB)
 
 extern "C" void qtm_SetPathTranslator(QtmPathTranslate, QtmPathFree) {}

@@ -1,0 +1,45 @@
+#include "probe/json_writer.h"
+#include "probe/probe.h"
+
+namespace kestrel::probe {
+
+Section ProbeVideo(MovieSession& session) {
+  Section out;
+  int32_t has_video = 0;
+  session.HasVideo(&has_video);
+  if (!has_video) {
+    out.lines.push_back("video: none");
+    return out;
+  }
+  wchar_t codec[MovieSession::kCodecNameChars] = {};
+  int32_t width = 0, height = 0, depth = 0;
+  int64_t duration = 0;
+  uint32_t frames = 0;
+  double rate = 0;
+  session.GetCodecName(codec);
+  session.GetDimensions(&width, &height);
+  session.GetDepth(&depth);
+  session.GetDuration(&duration);
+  session.GetFrameCount(&frames);
+  session.GetFrameRate(&rate);
+
+  JsonObject v;
+  v.Add("codec", JsonString(codec));
+  v.Add("width", JsonNumber(int64_t{width}));
+  v.Add("height", JsonNumber(int64_t{height}));
+  v.Add("depth", JsonNumber(int64_t{depth}));
+  v.Add("duration", JsonNumber(duration));
+  v.Add("frame_count", JsonNumber(int64_t{frames}));
+  v.Add("frame_rate", JsonNumber(rate));
+  out.json = v.Text();
+
+  char line[512];
+  snprintf(line, sizeof(line), "video: codec \"%s\", %dx%d, depth %d", Utf8(codec).c_str(), width, height, depth);
+  out.lines.push_back(line);
+  snprintf(line, sizeof(line), "video: duration %.3f s (%lld), %u frames, %.3f frames per second", duration / 1e7,
+           static_cast<long long>(duration), frames, rate);
+  out.lines.push_back(line);
+  return out;
+}
+
+}  // namespace kestrel::probe
