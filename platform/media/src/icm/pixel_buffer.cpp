@@ -1,0 +1,133 @@
+#include "icm/pixel_buffer.h"
+
+#include <new>
+
+extern "C" {
+#include <libavutil/mem.h>
+}
+
+#define QTM_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace qtm {
+
+int PackedBytesPerPixel(OSType format) {
+  switch (format) {
+    case k2vuyPixelFormat:
+    case kYUVSPixelFormat: return 2;
+    case k32BGRAPixelFormat: return 4;
+    default: return 0;
+  }
+}
+
+QtmPixelBuffer* NewPixelBuffer(OSType format, int width, int height) {
+  int bpp = PackedBytesPerPixel(format);
+  if (bpp == 0 || width <= 0 || height <= 0 || width > 16384 || height > 16384) return nullptr;
+  auto* buffer = new (std::nothrow) QtmPixelBuffer();
+  if (!buffer) return nullptr;
+  buffer->format = format;
+  buffer->width = width;
+  buffer->height = height;
+  buffer->bytes_per_row = (static_cast<size_t>(width) * bpp + 63) & ~size_t{63};
+  // One spare row: line doubling and swscale's vector stores may touch it.
+  buffer->data = static_cast<uint8_t*>(av_mallocz(buffer->bytes_per_row * (height + 1)));
+  if (!buffer->data) {
+    delete buffer;
+    return nullptr;
+  }
+  return buffer;
+}
+
+void RetainPixelBuffer(QtmPixelBuffer* buffer) {
+  if (buffer) buffer->refs.fetch_add(1, std::memory_order_relaxed);
+}
+
+void ReleasePixelBuffer(QtmPixelBuffer* buffer) {
+  if (buffer && buffer->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    buffer->magic = 0;
+    av_free(buffer->data);
+    delete buffer;
+  }
+}
+
+PixelBufferPool::~PixelBufferPool() {
+  for (QtmPixelBuffer* b : buffers_) ReleasePixelBuffer(b);
+}
+
+void PixelBufferPool::Configure(OSType format, int width, int height) {
+  if (format == format_ && width == width_ && height == height_) return;
+  for (QtmPixelBuffer* b : buffers_) ReleasePixelBuffer(b);
+  buffers_.clear();
+  format_ = format;
+  width_ = width;
+  height_ = height;
+}
+
+QtmPixelBuffer* PixelBufferPool::Take() {
+  for (QtmPixelBuffer* b : buffers_) {
+    if (b->refs.load(std::memory_order_acquire) == 1) {
+      RetainPixelBuffer(b);
+      return b;
+    }
+  }
+  QtmPixelBuffer* b = NewPixelBuffer(format_, width_, height_);
+  if (!b) return nullptr;
+  buffers_.push_back(b);
+  RetainPixelBuffer(b);
+  return b;
+}
+
+}  // namespace qtm
+
+namespace {
+QtmPixelBuffer* Valid(CVPixelBufferRef buffer) {
+  return buffer && buffer->magic == QtmPixelBuffer::kMagic ? buffer : nullptr;
+}
+}  // namespace
+
+QTM_EXPORT CVPixelBufferRef CVPixelBufferRetain(CVPixelBufferRef buffer) {
+  qtm::RetainPixelBuffer(Valid(buffer));
+  return buffer;
+}
+
+QTM_EXPORT void CVPixelBufferRelease(CVPixelBufferRef buffer) { qtm::ReleasePixelBuffer(Valid(buffer)); }
+
+QTM_EXPORT CVReturn CVPixelBufferLockBaseAddress(CVPixelBufferRef buffer, CVOptionFlags) {
+  QtmPixelBuffer* b = Valid(buffer);
+  if (!b) return kCVReturnInvalidArgument;
+  b->locks.fetch_add(1, std::memory_order_relaxed);
+  return kCVReturnSuccess;
+}
+
+QTM_EXPORT CVReturn CVPixelBufferUnlockBaseAddress(CVPixelBufferRef buffer, CVOptionFlags) {
+  QtmPixelBuffer* b = Valid(buffer);
+  if (!b) return kCVReturnInvalidArgument;
+  int locks = b->locks.load(std::memory_order_relaxed);
+  while (locks > 0 && !b->locks.compare_exchange_weak(locks, locks - 1)) {
+  }
+  return locks > 0 ? kCVReturnSuccess : kCVReturnInvalidArgument;
+}
+
+QTM_EXPORT void* CVPixelBufferGetBaseAddress(CVPixelBufferRef buffer) {
+  QtmPixelBuffer* b = Valid(buffer);
+  return b && b->locks.load(std::memory_order_relaxed) > 0 ? b->data : nullptr;
+}
+
+QTM_EXPORT size_t CVPixelBufferGetBytesPerRow(CVPixelBufferRef buffer) {
+  QtmPixelBuffer* b = Valid(buffer);
+  return b ? b->bytes_per_row : 0;
+}
+
+QTM_EXPORT size_t CVPixelBufferGetWidth(CVPixelBufferRef buffer) {
+  QtmPixelBuffer* b = Valid(buffer);
+  return b ? static_cast<size_t>(b->width) : 0;
+}
+
+QTM_EXPORT size_t CVPixelBufferGetHeight(CVPixelBufferRef buffer) {
+  QtmPixelBuffer* b = Valid(buffer);
+  return b ? static_cast<size_t>(b->height) : 0;
+}
+
+QTM_EXPORT OSType CVPixelBufferGetPixelFormatType(CVPixelBufferRef buffer) {
+  QtmPixelBuffer* b = Valid(buffer);
+  return b ? b->format : 0;
+}
