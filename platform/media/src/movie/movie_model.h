@@ -33,6 +33,9 @@ struct SampleInfo {
   uint32_t description_index = 1;  // 1-based
   bool sync = true;
   bool droppable = false;
+  // ISO 14496-12 'sdtp' byte (is_leading, depends_on, is_depended_on,
+  // has_redundancy, two bits each); 0 when the file says nothing.
+  uint8_t dependency = 0;
 };
 
 // Media-level sample table, kept compact (run-length where the file is).
@@ -47,6 +50,14 @@ class SampleTable {
   virtual int64_t IndexAtDecodeTime(int64_t t) const = 0;
   // Sum of all durations.
   virtual int64_t TotalDuration() const = 0;
+  // The last sample whose decode time is at or before t; -1 when none.
+  virtual int64_t LastStartAtOrBefore(int64_t t) const = 0;
+  // First sync sample at or after index, last one at or before it; -1 when none.
+  virtual int64_t NextSync(int64_t index) const = 0;
+  virtual int64_t PreviousSync(int64_t index) const = 0;
+  virtual uint32_t SyncCount() const = 0;
+  // Bytes of memory held by the table.
+  virtual size_t MemoryBytes() const = 0;
 };
 
 // One edit list entry. media_time -1 is an empty edit.
@@ -70,6 +81,8 @@ struct TrackModel {
   std::vector<std::vector<uint8_t>> descriptions;
   std::unique_ptr<SampleTable> samples;
   int source_stream = -1;  // libavformat stream index, for imported movies
+  std::string handler_name;  // from the media's 'hdlr'
+  int32_t width = 0, height = 0;  // tkhd track size, integer part
 };
 
 // One moov/udta child, payload as stored (big-endian).
@@ -95,6 +108,22 @@ struct MovieModel {
 // base media files, the importer for the other registered kinds.
 // Returns noErr or a QuickTime error; *out is set only on success.
 OSErr OpenMovieModel(const std::string& path, std::unique_ptr<MovieModel>* out);
+
+// The same with the reason of a failure in plain words.
+OSErr OpenMovieModel(const std::string& path, std::unique_ptr<MovieModel>* out, std::string* reason);
+
+// Runs the movie reader (QuickTime and ISO base media files) on any source.
+OSErr ReadMovie(std::shared_ptr<DataSource> source, std::unique_ptr<MovieModel>* out,
+                std::string* reason = nullptr);
+
+// Imports any other kind through libavformat.
+OSErr ImportMovie(const std::string& path, std::unique_ptr<MovieModel>* out,
+                  std::string* reason = nullptr);
+
+// Data sources: a file opened for reading (nullptr when it does not open)
+// and a memory buffer.
+std::shared_ptr<DataSource> OpenFileSource(const std::string& path);
+std::shared_ptr<DataSource> MakeMemorySource(std::vector<uint8_t> bytes);
 
 }  // namespace qtm
 

@@ -1,0 +1,268 @@
+// Imports the registered kinds that are not QuickTime or ISO files (AIFF,
+// CAF, ADTS AAC, DV, GSM, AMR, Sound Designer II ...) through libavformat:
+// one track per audio or video stream, a sample per packet at the packet's
+// file position, sample descriptions made up from the codec.
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <algorithm>
+#include <cmath>
+
+#include "movie/descriptions.h"
+#include "movie/movie_model.h"
+#include "movie/sample_table.h"
+
+namespace qtm {
+
+namespace {
+
+constexpr uint32_t FourCC(const char (&s)[5]) {
+  return (uint32_t(uint8_t(s[0])) << 24) | (uint32_t(uint8_t(s[1])) << 16) | (uint32_t(uint8_t(s[2])) << 8) |
+         uint32_t(uint8_t(s[3]));
+}
+
+constexpr int32_t kImportedMovieScale = 600;
+
+struct Packet {
+  int64_t dts;
+  int64_t duration;
+  int64_t pos;
+  uint32_t size;
+  bool key;
+};
+
+OSType SoundFormat(const AVCodecParameters& p) {
+  switch (p.codec_id) {
+    case AV_CODEC_ID_PCM_S16BE: return FourCC("twos");
+    case AV_CODEC_ID_PCM_S8: return FourCC("twos");
+    case AV_CODEC_ID_PCM_S16LE: return FourCC("sowt");
+    case AV_CODEC_ID_PCM_U8: return FourCC("raw ");
+    case AV_CODEC_ID_PCM_S24BE:
+    case AV_CODEC_ID_PCM_S24LE: return FourCC("in24");
+    case AV_CODEC_ID_PCM_S32BE:
+    case AV_CODEC_ID_PCM_S32LE: return FourCC("in32");
+    case AV_CODEC_ID_PCM_F32BE:
+    case AV_CODEC_ID_PCM_F32LE: return FourCC("fl32");
+    case AV_CODEC_ID_PCM_F64BE:
+    case AV_CODEC_ID_PCM_F64LE: return FourCC("fl64");
+    case AV_CODEC_ID_PCM_ALAW: return FourCC("alaw");
+    case AV_CODEC_ID_PCM_MULAW: return FourCC("ulaw");
+    case AV_CODEC_ID_ADPCM_IMA_QT: return FourCC("ima4");
+    case AV_CODEC_ID_MACE3: return FourCC("MAC3");
+    case AV_CODEC_ID_MACE6: return FourCC("MAC6");
+    case AV_CODEC_ID_AAC: return FourCC("mp4a");
+    case AV_CODEC_ID_GSM: return FourCC("agsm");
+    case AV_CODEC_ID_AMR_NB: return FourCC("samr");
+    case AV_CODEC_ID_AMR_WB: return FourCC("sawb");
+    case AV_CODEC_ID_ALAC: return FourCC("alac");
+    case AV_CODEC_ID_MP3: return FourCC(".mp3");
+    case AV_CODEC_ID_QDM2: return FourCC("QDM2");
+    case AV_CODEC_ID_AC3: return FourCC("ac-3");
+    default: break;
+  }
+  if (p.codec_tag) return p.codec_tag;
+  return FourCC("NONE");
+}
+
+// ISO 14496-1 descriptor length, four bytes as QuickTime writes it.
+void PutDescriptor(std::vector<uint8_t>* out, uint8_t tag, const std::vector<uint8_t>& body) {
+  out->push_back(tag);
+  uint32_t n = static_cast<uint32_t>(body.size());
+  out->push_back(uint8_t(0x80 | ((n >> 21) & 0x7F)));
+  out->push_back(uint8_t(0x80 | ((n >> 14) & 0x7F)));
+  out->push_back(uint8_t(0x80 | ((n >> 7) & 0x7F)));
+  out->push_back(uint8_t(n & 0x7F));
+  out->insert(out->end(), body.begin(), body.end());
+}
+
+// 'esds' for AAC: the decoder configuration around libavformat's AudioSpecificConfig.
+std::vector<uint8_t> MakeEsds(const AVCodecParameters& p) {
+  std::vector<uint8_t> specific(p.extradata, p.extradata + p.extradata_size);
+  std::vector<uint8_t> config = {0x40, 0x15, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  if (!specific.empty()) PutDescriptor(&config, 0x05, specific);
+  std::vector<uint8_t> es = {0, 0, 0};  // ES_ID, flags
+  PutDescriptor(&es, 0x04, config);
+  PutDescriptor(&es, 0x06, {0x02});
+  std::vector<uint8_t> payload = {0, 0, 0, 0};  // version, flags
+  PutDescriptor(&payload, 0x03, es);
+  return MakeAtom(FourCC("esds"), payload);
+}
+
+std::vector<uint8_t> VideoDescription(const AVCodecParameters& p) {
+  OSType codec = p.codec_tag ? p.codec_tag : FourCC("NONE");
+  std::string name;
+  if (p.codec_id == AV_CODEC_ID_DVVIDEO) {
+    bool pal = p.height == 576 || p.height == 288;
+    codec = pal ? FourCC("dvcp") : FourCC("dvc ");
+    name = pal ? "DV - PAL" : "DV - NTSC";
+  } else if (const AVCodecDescriptor* d = avcodec_descriptor_get(p.codec_id)) {
+    name = d->long_name ? d->long_name : d->name;
+  }
+  return MakeImageDescription(codec, p.width, p.height, 24, name, {});
+}
+
+std::vector<uint8_t> SoundDescriptionOf(const AVCodecParameters& p) {
+  OSType format = SoundFormat(p);
+  int bits = p.bits_per_coded_sample ? p.bits_per_coded_sample : 16;
+  std::vector<uint8_t> ext;
+  if (p.codec_id == AV_CODEC_ID_AAC) ext = MakeEsds(p);
+  return MakeSoundDescription(format, p.ch_layout.nb_channels, bits, p.sample_rate, ext);
+}
+
+}  // namespace
+
+OSErr ImportMovie(const std::string& path, std::unique_ptr<MovieModel>* out, std::string* reason) {
+  if (!out) return paramErr;
+  std::shared_ptr<DataSource> source = OpenFileSource(path);
+  if (!source) {
+    if (reason) *reason = "file does not open";
+    return fnfErr;
+  }
+  if (source->Size() == 0) {
+    if (reason) *reason = "empty file";
+    return eofErr;
+  }
+  AVFormatContext* fmt = nullptr;
+  if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) {
+    if (reason) *reason = "not a movie file";
+    return badFileFormat;
+  }
+  struct Closer {
+    AVFormatContext** f;
+    ~Closer() { avformat_close_input(f); }
+  } closer{&fmt};
+  if (avformat_find_stream_info(fmt, nullptr) < 0) {
+    if (reason) *reason = "streams unreadable";
+    return badFileFormat;
+  }
+
+  std::vector<int> track_of(fmt->nb_streams, -1);
+  std::vector<std::vector<Packet>> packets;
+  auto movie = std::make_unique<MovieModel>();
+  movie->path = path;
+  movie->imported = true;
+  movie->format_name = fmt->iformat->name;
+  movie->timescale = kImportedMovieScale;
+  movie->source = source;
+  for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+    const AVStream* st = fmt->streams[i];
+    const AVCodecParameters& p = *st->codecpar;
+    if (p.codec_type != AVMEDIA_TYPE_VIDEO && p.codec_type != AVMEDIA_TYPE_AUDIO) continue;
+    if (st->time_base.num <= 0 || st->time_base.den <= 0) continue;
+    auto t = std::make_unique<TrackModel>();
+    t->track_id = static_cast<uint32_t>(movie->tracks.size() + 1);
+    t->source_stream = static_cast<int>(i);
+    t->timescale = st->time_base.den;
+    if (p.codec_type == AVMEDIA_TYPE_VIDEO) {
+      t->media_type = VideoMediaType;
+      t->handler_name = "Video Media Handler";
+      t->width = p.width;
+      t->height = p.height;
+      t->descriptions.push_back(VideoDescription(p));
+    } else {
+      t->media_type = SoundMediaType;
+      t->handler_name = "Sound Media Handler";
+      t->descriptions.push_back(SoundDescriptionOf(p));
+    }
+    track_of[i] = static_cast<int>(movie->tracks.size());
+    movie->tracks.push_back(std::move(t));
+  }
+  if (movie->tracks.empty()) {
+    if (reason) *reason = "no audio or video stream";
+    return invalidMovie;
+  }
+  packets.resize(movie->tracks.size());
+
+  AVPacket* pkt = av_packet_alloc();
+  if (!pkt) return memFullErr;
+  while (av_read_frame(fmt, pkt) >= 0) {
+    int t = pkt->stream_index >= 0 && unsigned(pkt->stream_index) < fmt->nb_streams ? track_of[pkt->stream_index] : -1;
+    if (t >= 0 && pkt->size > 0) {
+      int64_t num = fmt->streams[pkt->stream_index]->time_base.num;
+      int64_t dts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
+      packets[t].push_back({dts == AV_NOPTS_VALUE ? -1 : dts * num, pkt->duration * num, pkt->pos,
+                            static_cast<uint32_t>(pkt->size), (pkt->flags & AV_PKT_FLAG_KEY) != 0});
+    }
+    av_packet_unref(pkt);
+  }
+  av_packet_free(&pkt);
+
+  for (size_t t = 0; t < movie->tracks.size(); ++t) {
+    TrackModel& track = *movie->tracks[t];
+    std::vector<Packet>& list = packets[t];
+    auto table = std::make_unique<CompactSampleTable>(source->Size());
+    bool all_key = std::all_of(list.begin(), list.end(), [](const Packet& p) { return p.key; });
+    if (!all_key) table->MarkSyncList();
+    int64_t first = list.empty() || list[0].dts < 0 ? 0 : list[0].dts;
+    int64_t next_time = first;
+    for (size_t i = 0; i < list.size(); ++i) {
+      Packet& p = list[i];
+      int64_t dts = p.dts >= 0 ? p.dts - first : next_time;
+      int64_t duration = p.duration;
+      if (duration <= 0 && i + 1 < list.size() && list[i + 1].dts >= 0) duration = list[i + 1].dts - first - dts;
+      if (duration < 0) duration = 0;
+      if (duration > 0x7FFFFFFF) duration = 0x7FFFFFFF;
+      table->AddTimes(1, static_cast<uint32_t>(duration), dts);
+      table->AddSizes(1, p.size);
+      table->AddChunkRun(static_cast<uint32_t>(i), 1, 1);
+      table->AddChunkOffset(p.pos >= 0 ? static_cast<uint64_t>(p.pos) : UINT64_MAX);
+      if (!all_key && p.key) table->AddSync(static_cast<uint32_t>(i));
+      next_time = std::max(dts, table->TimeEnd());
+    }
+    std::vector<Packet>().swap(list);
+    table->Finish(source->Size());
+    track.media_duration = table->TotalDuration();
+    track.samples = std::move(table);
+    if (track.timescale > 0) {
+      track.track_duration = track.media_duration * kImportedMovieScale / track.timescale;
+      movie->duration = std::max(movie->duration, track.track_duration);
+    }
+  }
+  const AVDictionaryEntry* tag = nullptr;
+  while ((tag = av_dict_get(fmt->metadata, "", tag, AV_DICT_IGNORE_SUFFIX))) {
+    movie->container_tags.emplace_back(tag->key, tag->value);
+  }
+  *out = std::move(movie);
+  return noErr;
+}
+
+namespace {
+
+bool HasReaderExtension(const std::string& path) {
+  static const char* const kExtensions[] = {".mov", ".qt",  ".mqv",  ".mp4", ".m4v",  ".m4a",
+                                            ".m4b", ".m4p", ".3gp", ".3gpp", ".3g2", ".3gp2"};
+  size_t dot = path.find_last_of('.');
+  size_t slash = path.find_last_of("/\\");
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
+  std::string ext = path.substr(dot);
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+  for (const char* e : kExtensions)
+    if (ext == e) return true;
+  return false;
+}
+
+}  // namespace
+
+OSErr OpenMovieModel(const std::string& path, std::unique_ptr<MovieModel>* out, std::string* reason) {
+  if (!out) return paramErr;
+  if (!HasReaderExtension(path)) return ImportMovie(path, out, reason);
+  std::shared_ptr<DataSource> source = OpenFileSource(path);
+  if (!source) {
+    if (reason) *reason = "file does not open";
+    return fnfErr;
+  }
+  std::unique_ptr<MovieModel> movie;
+  OSErr err = ReadMovie(source, &movie, reason);
+  if (err) return err;
+  movie->path = path;
+  *out = std::move(movie);
+  return noErr;
+}
+
+OSErr OpenMovieModel(const std::string& path, std::unique_ptr<MovieModel>* out) {
+  return OpenMovieModel(path, out, nullptr);
+}
+
+}  // namespace qtm

@@ -1,0 +1,282 @@
+#include "movie/sample_table.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace qtm {
+
+namespace {
+constexpr uint32_t kCheckpointStep = 16;
+constexpr uint64_t kMaxSamples = std::numeric_limits<int32_t>::max();
+}  // namespace
+
+bool CompactSampleTable::AddTimes(uint64_t count, uint32_t delta, int64_t start) {
+  if (count == 0) return true;
+  if (time_total_ + count > std::min(limit_, kMaxSamples)) return false;
+  int64_t end = TimeEnd();
+  if (start < end) start = end;  // runs never go back in time
+  if (!times_.empty() && start == end && times_.back().delta == delta) {
+    times_.back().count += static_cast<uint32_t>(count);
+  } else {
+    times_.push_back({static_cast<uint32_t>(time_total_), static_cast<uint32_t>(count), delta, start});
+  }
+  time_total_ += count;
+  return true;
+}
+
+int64_t CompactSampleTable::TimeEnd() const {
+  if (times_.empty()) return 0;
+  const TimeRun& r = times_.back();
+  return r.start + static_cast<int64_t>(r.count) * r.delta;
+}
+
+bool CompactSampleTable::AddDisplayOffsets(uint64_t count, int32_t offset) {
+  if (count == 0) return true;
+  if (offset_total_ + count > std::min(limit_, kMaxSamples)) return false;
+  if (!offsets_.empty() && offsets_.back().offset == offset) {
+    offsets_.back().count += static_cast<uint32_t>(count);
+  } else {
+    offsets_.push_back({static_cast<uint32_t>(offset_total_), static_cast<uint32_t>(count), offset});
+  }
+  offset_total_ += count;
+  return true;
+}
+
+bool CompactSampleTable::AddSizes(uint64_t count, uint32_t size) {
+  if (count == 0) return true;
+  if (size_total_ + count > std::min(limit_, kMaxSamples)) return false;
+  if (!sizes_known_) {
+    sizes_known_ = true;
+    constant_size_ = size;
+  }
+  if (sizes_.empty() && size == constant_size_) {
+    size_total_ += count;
+    return true;
+  }
+  if (sizes_.empty()) sizes_.assign(size_total_, constant_size_);  // bounded by the limit
+  sizes_.insert(sizes_.end(), count, size);
+  size_total_ += count;
+  return true;
+}
+
+bool CompactSampleTable::AddChunkRun(uint32_t first_chunk, uint32_t samples_per_chunk,
+                                     uint32_t description_index) {
+  if (samples_per_chunk == 0) return false;
+  if (!chunks_.empty() && first_chunk <= chunks_.back().first_chunk) return false;
+  if (!chunks_.empty() && chunks_.back().samples_per_chunk == samples_per_chunk &&
+      chunks_.back().description_index == description_index) {
+    return true;  // the same run goes on
+  }
+  chunks_.push_back({first_chunk, samples_per_chunk, description_index, 0});
+  return true;
+}
+
+void CompactSampleTable::AddSync(uint32_t index) {
+  all_sync_ = false;
+  if (!sync_.empty()) {
+    SyncRun& last = sync_.back();
+    uint64_t next = static_cast<uint64_t>(last.first) + last.count;
+    if (index < next) return;  // out of order or repeated: ignored
+    if (index == next) {
+      ++last.count;
+      return;
+    }
+  }
+  sync_.push_back({index, 1});
+}
+
+void CompactSampleTable::KeepSyncPrefix(uint32_t count) {
+  if (!all_sync_) return;
+  all_sync_ = false;
+  if (count > 0) sync_.push_back({0, count});
+}
+
+void CompactSampleTable::AddDependency(uint32_t index, uint8_t sdtp) {
+  if (index >= std::min(limit_, kMaxSamples)) return;
+  if (dependency_.size() <= index) {
+    if (sdtp == 0) return;
+    dependency_.resize(index + 1, 0);
+  }
+  dependency_[index] = sdtp;
+}
+
+bool CompactSampleTable::Finish(uint64_t file_size) {
+  // Samples that the chunk runs hold.
+  uint64_t chunk_samples = 0;
+  for (size_t i = 0; i < chunks_.size(); ++i) {
+    ChunkRun& run = chunks_[i];
+    run.first_sample = static_cast<uint32_t>(std::min<uint64_t>(chunk_samples, kMaxSamples));
+    uint64_t last = i + 1 < chunks_.size() ? chunks_[i + 1].first_chunk : chunk_offsets_.size();
+    if (run.first_chunk >= last) continue;
+    chunk_samples += (last - run.first_chunk) * static_cast<uint64_t>(run.samples_per_chunk);
+  }
+  if (!chunks_.empty() && chunks_.front().first_chunk != 0) return false;
+  uint64_t count = std::min({time_total_, size_total_, chunk_samples, kMaxSamples});
+  count_ = static_cast<uint32_t>(count);
+
+  // Keep only the samples whose data is inside the file.
+  checkpoints_.clear();
+  if (!sizes_.empty()) checkpoints_.reserve(count_ / kCheckpointStep + 1);
+  uint32_t in_file = 0;
+  bool stop = false;
+  for (size_t r = 0; r < chunks_.size() && !stop; ++r) {
+    const ChunkRun& run = chunks_[r];
+    uint64_t last = r + 1 < chunks_.size() ? chunks_[r + 1].first_chunk : chunk_offsets_.size();
+    for (uint64_t chunk = run.first_chunk; chunk < last && !stop; ++chunk) {
+      uint64_t index = run.first_sample + (chunk - run.first_chunk) * run.samples_per_chunk;
+      if (index >= count_) {
+        stop = true;
+        break;
+      }
+      uint64_t offset = chunk_offsets_[chunk];
+      uint32_t in_chunk = static_cast<uint32_t>(std::min<uint64_t>(run.samples_per_chunk, count_ - index));
+      if (sizes_.empty()) {
+        uint64_t bytes = static_cast<uint64_t>(in_chunk) * constant_size_;
+        if (offset > file_size || bytes > file_size - offset) {
+          uint64_t fit = offset > file_size || constant_size_ == 0 ? 0 : (file_size - offset) / constant_size_;
+          in_file = static_cast<uint32_t>(index + std::min<uint64_t>(fit, in_chunk));
+          stop = true;
+          break;
+        }
+      } else {
+        for (uint32_t k = 0; k < in_chunk; ++k) {
+          uint32_t size = sizes_[index + k];
+          if (offset > file_size || size > file_size - offset) {
+            in_file = static_cast<uint32_t>(index + k);
+            stop = true;
+            break;
+          }
+          if ((index + k) % kCheckpointStep == 0) checkpoints_.push_back(offset);
+          offset += size;
+        }
+        if (stop) break;
+      }
+      in_file = static_cast<uint32_t>(index + in_chunk);
+    }
+  }
+  count_ = std::min(count_, in_file);
+  return true;
+}
+
+const CompactSampleTable::ChunkRun* CompactSampleTable::ChunkRunOf(uint32_t index) const {
+  auto it = std::upper_bound(chunks_.begin(), chunks_.end(), index,
+                             [](uint32_t i, const ChunkRun& r) { return i < r.first_sample; });
+  if (it == chunks_.begin()) return nullptr;
+  --it;
+  // Runs that hold no chunk share first_sample with the next: take the last.
+  return &*it;
+}
+
+uint64_t CompactSampleTable::OffsetOf(uint32_t index, const ChunkRun& run) const {
+  uint32_t k = (index - run.first_sample) / run.samples_per_chunk;
+  uint32_t chunk_first = run.first_sample + k * run.samples_per_chunk;
+  uint64_t offset = chunk_offsets_[run.first_chunk + k];
+  if (sizes_.empty()) return offset + static_cast<uint64_t>(index - chunk_first) * constant_size_;
+  uint32_t from = chunk_first;
+  uint32_t checkpoint = index / kCheckpointStep;
+  if (checkpoint * kCheckpointStep > chunk_first && checkpoint < checkpoints_.size()) {
+    from = checkpoint * kCheckpointStep;
+    offset = checkpoints_[checkpoint];
+  }
+  for (uint32_t i = from; i < index; ++i) offset += sizes_[i];
+  return offset;
+}
+
+bool CompactSampleTable::Get(uint32_t index, SampleInfo* out) const {
+  if (index >= count_ || !out) return false;
+  auto t = std::upper_bound(times_.begin(), times_.end(), index,
+                            [](uint32_t i, const TimeRun& r) { return i < r.first; });
+  --t;
+  out->decode_time = t->start + static_cast<int64_t>(index - t->first) * t->delta;
+  out->duration = t->delta;
+  out->display_offset = 0;
+  if (!offsets_.empty()) {
+    auto o = std::upper_bound(offsets_.begin(), offsets_.end(), index,
+                              [](uint32_t i, const OffsetRun& r) { return i < r.first; });
+    if (o != offsets_.begin()) {
+      --o;
+      if (index < static_cast<uint64_t>(o->first) + o->count) out->display_offset = o->offset;
+    }
+  }
+  out->size = SizeOf(index);
+  const ChunkRun* run = ChunkRunOf(index);
+  out->offset = OffsetOf(index, *run);
+  out->description_index = run->description_index;
+  if (all_sync_) {
+    out->sync = true;
+  } else {
+    auto s = std::upper_bound(sync_.begin(), sync_.end(), index,
+                              [](uint32_t i, const SyncRun& r) { return i < r.first; });
+    out->sync = s != sync_.begin() && index < static_cast<uint64_t>((s - 1)->first) + (s - 1)->count;
+  }
+  out->dependency = index < dependency_.size() ? dependency_[index] : 0;
+  out->droppable = ((out->dependency >> 2) & 3) == 2;
+  return true;
+}
+
+int64_t CompactSampleTable::LastStartAtOrBefore(int64_t t) const {
+  if (count_ == 0) return -1;
+  auto it = std::upper_bound(times_.begin(), times_.end(), t,
+                             [](int64_t v, const TimeRun& r) { return v < r.start; });
+  if (it == times_.begin()) return -1;
+  --it;
+  // Zero-duration runs share their start with the next run: the later one wins.
+  int64_t k = it->delta == 0 ? it->count - 1 : std::min<int64_t>((t - it->start) / it->delta, it->count - 1);
+  int64_t index = it->first + k;
+  return std::min<int64_t>(index, count_ - 1);
+}
+
+int64_t CompactSampleTable::IndexAtDecodeTime(int64_t t) const {
+  int64_t index = LastStartAtOrBefore(t);
+  if (index < 0) return -1;
+  SampleInfo s;
+  Get(static_cast<uint32_t>(index), &s);
+  return t < s.decode_time + s.duration ? index : -1;
+}
+
+int64_t CompactSampleTable::TotalDuration() const {
+  if (count_ == 0) return 0;
+  SampleInfo s;
+  Get(count_ - 1, &s);
+  return s.decode_time + s.duration;
+}
+
+int64_t CompactSampleTable::NextSync(int64_t index) const {
+  if (index < 0 || index >= count_) return -1;
+  if (all_sync_) return index;
+  auto s = std::upper_bound(sync_.begin(), sync_.end(), static_cast<uint32_t>(index),
+                            [](uint32_t i, const SyncRun& r) { return i < r.first; });
+  if (s != sync_.begin() && index < static_cast<int64_t>((s - 1)->first) + (s - 1)->count) return index;
+  if (s == sync_.end() || s->first >= count_) return -1;
+  return s->first;
+}
+
+int64_t CompactSampleTable::PreviousSync(int64_t index) const {
+  if (index < 0 || count_ == 0) return -1;
+  index = std::min<int64_t>(index, count_ - 1);
+  if (all_sync_) return index;
+  auto s = std::upper_bound(sync_.begin(), sync_.end(), static_cast<uint32_t>(index),
+                            [](uint32_t i, const SyncRun& r) { return i < r.first; });
+  if (s == sync_.begin()) return -1;
+  --s;
+  return std::min<int64_t>(index, static_cast<int64_t>(s->first) + s->count - 1);
+}
+
+uint32_t CompactSampleTable::SyncCount() const {
+  if (all_sync_) return count_;
+  uint64_t n = 0;
+  for (const SyncRun& r : sync_) {
+    if (r.first >= count_) break;
+    n += std::min<uint64_t>(r.count, count_ - r.first);
+  }
+  return static_cast<uint32_t>(n);
+}
+
+size_t CompactSampleTable::MemoryBytes() const {
+  return sizeof(*this) + times_.capacity() * sizeof(TimeRun) + offsets_.capacity() * sizeof(OffsetRun) +
+         sizes_.capacity() * sizeof(uint32_t) + chunks_.capacity() * sizeof(ChunkRun) +
+         chunk_offsets_.capacity() * sizeof(uint64_t) + checkpoints_.capacity() * sizeof(uint64_t) +
+         sync_.capacity() * sizeof(SyncRun) + dependency_.capacity();
+}
+
+}  // namespace qtm

@@ -1,0 +1,109 @@
+// Run-length sample table: the form the 'stbl' atoms and track fragments give,
+// kept as it is. Decode times are runs of equal durations, display offsets
+// runs of equal offsets, sync samples runs of consecutive indices, chunks runs
+// of equal sample counts; only variable sample sizes (4 bytes) and 'sdtp'
+// bytes (1 byte, when present) are kept per sample.
+#ifndef QTMEDIA_MOVIE_SAMPLE_TABLE_H
+#define QTMEDIA_MOVIE_SAMPLE_TABLE_H
+
+#include <cstdint>
+#include <vector>
+
+#include "movie/movie_model.h"
+
+namespace qtm {
+
+class CompactSampleTable final : public SampleTable {
+ public:
+  // Building, in sample order. Each Add* returns false when the total would
+  // pass the limit given to the constructor (samples, bounded by the file).
+  explicit CompactSampleTable(uint64_t sample_limit) : limit_(sample_limit) {}
+
+  // count samples of duration delta; start < 0 continues after the last run.
+  bool AddTimes(uint64_t count, uint32_t delta, int64_t start = -1);
+  bool AddDisplayOffsets(uint64_t count, int32_t offset);
+  // Sizes: one size for many samples, or one each.
+  bool AddSizes(uint64_t count, uint32_t size);
+  // Chunks: count chunks of samples_per_chunk samples, the offsets given one
+  // by one with AddChunkOffset.
+  bool AddChunkRun(uint32_t first_chunk, uint32_t samples_per_chunk, uint32_t description_index);
+  void AddChunkOffset(uint64_t offset) { chunk_offsets_.push_back(offset); }
+  // Sync samples: without any call every sample is sync.
+  void MarkSyncList() { all_sync_ = false; }
+  void AddSync(uint32_t index);  // in increasing order, 0-based
+  // Before samples with their own sync flags follow: when every sample so
+  // far is sync, the first count become an explicit run.
+  void KeepSyncPrefix(uint32_t count);
+  void AddDependency(uint32_t index, uint8_t sdtp);
+
+  // Checks the parts against each other and the data against the file size;
+  // trims the count to the samples that all parts describe and whose data
+  // lies inside the file. Returns false when the tables contradict themselves.
+  bool Finish(uint64_t file_size);
+
+  uint32_t Count() const override { return count_; }
+  bool Get(uint32_t index, SampleInfo* out) const override;
+  int64_t IndexAtDecodeTime(int64_t t) const override;
+  int64_t TotalDuration() const override;
+  int64_t LastStartAtOrBefore(int64_t t) const override;
+  int64_t NextSync(int64_t index) const override;
+  int64_t PreviousSync(int64_t index) const override;
+  uint32_t SyncCount() const override;
+  size_t MemoryBytes() const override;
+
+  uint64_t TimeTotal() const { return time_total_; }
+  int64_t TimeEnd() const;
+  uint64_t ChunkCount() const { return chunk_offsets_.size(); }
+
+ private:
+  struct TimeRun {
+    uint32_t first;
+    uint32_t count;
+    uint32_t delta;
+    int64_t start;
+  };
+  struct OffsetRun {
+    uint32_t first;
+    uint32_t count;
+    int32_t offset;
+  };
+  struct SyncRun {
+    uint32_t first;
+    uint32_t count;
+  };
+  struct ChunkRun {
+    uint32_t first_chunk;  // 0-based
+    uint32_t samples_per_chunk;
+    uint32_t description_index;
+    uint32_t first_sample;  // set by Finish
+  };
+
+  uint32_t SizeOf(uint32_t index) const {
+    return sizes_.empty() ? constant_size_ : sizes_[index];
+  }
+  uint64_t OffsetOf(uint32_t index, const ChunkRun& run) const;
+  const ChunkRun* ChunkRunOf(uint32_t index) const;
+
+  uint64_t limit_;
+  uint32_t count_ = 0;
+  std::vector<TimeRun> times_;
+  uint64_t time_total_ = 0;
+  std::vector<OffsetRun> offsets_;
+  uint64_t offset_total_ = 0;
+  bool sizes_known_ = false;
+  uint32_t constant_size_ = 0;
+  uint64_t size_total_ = 0;
+  std::vector<uint32_t> sizes_;
+  std::vector<ChunkRun> chunks_;
+  std::vector<uint64_t> chunk_offsets_;
+  // Offset of every 16th sample, kept when the sizes vary so that a lookup
+  // sums at most 15 sizes.
+  std::vector<uint64_t> checkpoints_;
+  bool all_sync_ = true;
+  std::vector<SyncRun> sync_;
+  std::vector<uint8_t> dependency_;
+};
+
+}  // namespace qtm
+
+#endif
