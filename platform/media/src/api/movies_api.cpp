@@ -10,10 +10,10 @@
 #include <unordered_map>
 
 #include "api/api_state.h"
-#include "api/media_handler.h"
 #include "api/records.h"
 #include "qtmedia.h"
 #include "qtmedia_engine.h"
+#include "timecode/time_code_handler.h"
 
 #define QTM_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -169,7 +169,7 @@ QTM_EXPORT OSErr NewMovieFromFile(Movie* theMovie, int16_t resRefNum, int16_t* r
 
 QTM_EXPORT void DisposeMovie(Movie theMovie) {
   if (!theMovie) return;
-  for (auto& t : theMovie->tracks) delete t->media.handler;
+  for (auto& t : theMovie->tracks) qtm::DisposeMediaHandler(t->media.handler);
   delete theMovie;
 }
 
@@ -303,8 +303,9 @@ QTM_EXPORT TimeValue64 GetMediaDecodeDuration(Media theMedia) {
 QTM_EXPORT MediaHandler GetMediaHandler(Media theMedia) {
   if (!theMedia) return SetMoviesError(invalidMedia), nullptr;
   if (!theMedia->handler) {
-    theMedia->handler = qtm::CreateMediaHandler(theMedia);
-    if (!theMedia->handler) theMedia->handler = new (std::nothrow) ComponentInstanceRecord(theMedia);
+    // 'tmcd' has a handler of its own; every other media a plain one.
+    theMedia->handler = qtm::CreateTimeCodeHandler(theMedia);
+    if (!theMedia->handler) theMedia->handler = new (std::nothrow) ComponentInstanceRecord();
     if (!theMedia->handler) return SetMoviesError(memFullErr), nullptr;
   }
   SetMoviesError(noErr);
