@@ -32,6 +32,7 @@ class MovieSession {
   HRESULT GetFrameRate(double* frame_rate);
   // E_FAIL when no sample description is held.
   HRESULT GetDimensions(int32_t* width, int32_t* height);
+  HRESULT GetTimeCode(int32_t* drop_frame, uint8_t* hours, uint8_t* minutes, uint8_t* seconds, uint8_t* frames);
 
   static constexpr size_t kCodecNameChars = 260;
 
