@@ -1,0 +1,124 @@
+// One movie audio extraction session: the sound track's stream demuxed and
+// decoded with FFmpeg, converted to the session's output format and layout,
+// and handed out frame-exactly in movie order.
+//
+// Demuxing the track's own stream with libavformat applies its edit list and
+// the encoder's priming the way the ffmpeg tool does, so the PCM matches what
+// `ffmpeg -i FILE -f s16le` gives. Only one sound track is extracted: the
+// movie's first enabled one (the engine does not mix tracks).
+#ifndef QTMEDIA_AUDIO_AUDIO_EXTRACTION_H
+#define QTMEDIA_AUDIO_AUDIO_EXTRACTION_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswresample/swresample.h>
+}
+
+#include "audio/channel_layout.h"
+#include "qtmedia.h"
+
+namespace qtm {
+
+struct MovieModel;
+struct TrackModel;
+
+class AudioExtraction {
+ public:
+  // Where the sound comes from: the movie's file and which of its streams.
+  struct Source {
+    std::string path;
+    bool imported = false;       // stream chosen by index, else by track id
+    uint32_t track_id = 0;
+    int source_stream = -1;
+    int32_t movie_timescale = 0;  // the scale of positions handed out
+  };
+
+  // The source of a movie's first enabled sound track; false when it has none.
+  static bool SourceOfMovie(const MovieModel& movie, Source* out);
+
+  // noErr with *out set, or a QuickTime error (file, stream or decoder).
+  static OSStatus Open(const Source& source, std::unique_ptr<AudioExtraction>* out);
+  ~AudioExtraction();
+  AudioExtraction(const AudioExtraction&) = delete;
+  AudioExtraction& operator=(const AudioExtraction&) = delete;
+
+  // Output format: by default the source's rate and channels as 32-bit
+  // float, non-interleaved. Accepted: linear PCM, little-endian, packed,
+  // integer of 8 (unsigned unless flagged signed), 16, 24 or 32 bits, or
+  // float of 32 or 64 bits; interleaved or not.
+  const AudioStreamBasicDescription& OutputFormat() const { return output_; }
+  OSStatus SetOutputFormat(const AudioStreamBasicDescription& format);
+
+  // Output layout: by default the source's. A new layout must have the
+  // output's channel count; channels are reordered (and mixed only when the
+  // source lacks a speaker of the layout).
+  const CoreAudioLayout& OutputLayout() const { return layout_; }
+  OSStatus SetOutputLayout(const CoreAudioLayout& layout);
+
+  // Delivers *frames frames (fewer only at the end of the data, or when the
+  // buffers are smaller) into list, rewriting *frames and each buffer's byte
+  // size. *flags gets kQTMovieAudioExtractionComplete once nothing is left.
+  OSStatus Fill(uint32_t* frames, AudioBufferList* list, uint32_t* flags);
+
+  // The movie time of the next frame to be delivered, in the movie's scale.
+  OSStatus GetCurrentTime(TimeRecord* time);
+  // Moves the position; the next fill starts exactly there.
+  OSStatus SetCurrentTime(const TimeRecord& time);
+
+ private:
+  AudioExtraction() = default;
+
+  int OutputRate() const;
+  bool Planar() const;
+  OSStatus Configure();
+  bool DecodeOneFrame();
+  bool Convert(const AVFrame* frame);
+  bool Reserve(int64_t frames);
+  void Append(int64_t frames);
+  void Pack(int64_t frames, AudioBufferList* list) const;
+  void Consume(int64_t frames);
+  OSStatus SeekToSample(int64_t target);
+  bool PrimePosition();
+
+  Source source_;
+  AVFormatContext* format_ = nullptr;
+  AVStream* stream_ = nullptr;
+  AVCodecContext* codec_ = nullptr;
+  AVPacket* packet_ = nullptr;
+  AVFrame* frame_ = nullptr;
+  SwrContext* swr_ = nullptr;
+  AVChannelLayout swr_in_layout_{};
+  AVSampleFormat swr_in_format_ = AV_SAMPLE_FMT_NONE;
+  int swr_in_rate_ = 0;
+
+  AudioStreamBasicDescription output_{};
+  CoreAudioLayout layout_;
+  bool configured_ = false;
+  bool started_ = false;  // something was decoded since the last configuration
+
+  // Converted, not yet delivered frames: planar, in the working layout.
+  AVSampleFormat work_format_ = AV_SAMPLE_FMT_NONE;
+  AVChannelLayout work_layout_{};
+  std::vector<int> plane_of_output_;  // output channel -> working plane
+  int work_sample_bytes_ = 0;
+  std::vector<std::vector<uint8_t>> planes_;
+  std::vector<uint8_t*> plane_pointers_;
+  int64_t capacity_ = 0;   // frames each plane holds
+  int64_t begin_ = 0;      // first pending frame in the planes
+  int64_t pending_ = 0;    // pending frame count
+  int64_t position_ = 0;   // output-rate sample index of the first pending frame
+  bool position_known_ = false;
+  int64_t seek_target_ = INT64_MIN;  // frames before it are dropped
+  bool input_done_ = false;
+  bool finished_ = false;
+};
+
+}  // namespace qtm
+
+#endif
