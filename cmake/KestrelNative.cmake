@@ -13,11 +13,12 @@ file(MAKE_DIRECTORY ${KESTREL_BIN_DIR})
 add_subdirectory(platform/media)
 
 # Fixtures generated with the ffmpeg command-line tool.
+file(GLOB KESTREL_FIXTURE_SCRIPTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/scripts/fixtures/*.sh)
 add_custom_command(
   OUTPUT ${KESTREL_FIXTURES_DIR}/.stamp
   COMMAND ${CMAKE_SOURCE_DIR}/scripts/make-fixtures.sh ${KESTREL_FIXTURES_DIR}
   COMMAND ${CMAKE_COMMAND} -E touch ${KESTREL_FIXTURES_DIR}/.stamp
-  DEPENDS ${CMAKE_SOURCE_DIR}/scripts/make-fixtures.sh
+  DEPENDS ${CMAKE_SOURCE_DIR}/scripts/make-fixtures.sh ${KESTREL_FIXTURE_SCRIPTS}
   COMMENT "Generating media fixtures")
 add_custom_target(fixtures ALL DEPENDS ${KESTREL_FIXTURES_DIR}/.stamp)
 
