@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/media_time.h"
 #include "engine/movie_file.h"
 
 namespace kestrel {
@@ -87,7 +88,7 @@ HRESULT MovieSession::Open(const char* path) {
 
     if (m_videoTimeScale == 0) return E_FAIL;
     // The 64-bit media duration: a 32-bit count overflows on long media.
-    m_duration = GetMediaDecodeDuration(m_videoMedia) * 10000000 / m_videoTimeScale;
+    m_duration = MovieToMediaTime(GetMediaDecodeDuration(m_videoMedia), m_videoTimeScale);
 
     HRESULT counted = CountFrames();
     m_frameRate = m_duration > 0 ? static_cast<double>(m_frameCount) * 10000000.0 / m_duration : 0.0;

@@ -1,0 +1,29 @@
+// Conversions between movie time (a value counted in a time scale) and media
+// time (100 ns units), in signed 64-bit results truncated toward zero. The
+// product is formed in 128 bits so that long movies do not overflow.
+#ifndef KESTREL_ENGINE_MEDIA_TIME_H
+#define KESTREL_ENGINE_MEDIA_TIME_H
+
+#include <cstdint>
+
+namespace kestrel {
+
+constexpr int64_t kUnitsPerSecond = 10000000;
+
+// value * multiplier / divisor; 0 when divisor is 0.
+constexpr int64_t MulDiv64(int64_t value, int64_t multiplier, int64_t divisor) {
+  if (divisor == 0) return 0;
+  return static_cast<int64_t>(static_cast<__int128>(value) * multiplier / divisor);
+}
+
+constexpr int64_t MovieToMediaTime(int64_t value, int32_t time_scale) {
+  return MulDiv64(value, kUnitsPerSecond, time_scale);
+}
+
+constexpr int64_t MediaToMovieTime(int64_t media_time, int32_t time_scale) {
+  return MulDiv64(media_time, time_scale, kUnitsPerSecond);
+}
+
+}  // namespace kestrel
+
+#endif
