@@ -6,7 +6,10 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "qtmedia.h"
 
@@ -36,6 +39,38 @@ class MovieSession {
 
   static constexpr size_t kCodecNameChars = 260;
 
+  // Frame source (src/video/frame_source.cpp).
+  //
+  // A decoder for a QuickTime pixel format ('2vuy', 'yuvs', 'BGRA'), with
+  // the registry's "quality" and "fieldmode"; S_OK or E_FAIL. Keeps the
+  // reading position; made past the first sample, it is primed from the
+  // preceding sync sample.
+  HRESULT CreateDecoder(OSType pixel_format);
+  // The next picture in display order into destination (size bytes), with
+  // its display time and end in media time. S_OK once a picture has been
+  // copied; S_FALSE at the end of the media, after every held picture;
+  // E_FAIL; E_OUTOFMEMORY.
+  HRESULT ProduceFrame(uint8_t* destination, size_t size, int64_t* start, int64_t* stop);
+  // Always S_OK; a failure shows at the next ProduceFrame.
+  HRESULT SeekTo(int64_t position);
+  HRESULT SkipAhead(int64_t late);
+  void SetStride(int32_t stride);  // 0: the picture's row bytes
+  void SetFlip(int32_t flip);
+  HRESULT SetDecodeAccuracy(int32_t value);
+  HRESULT SetFieldMode(int32_t value);
+  HRESULT GetDecodeAccuracy(int32_t* value);
+  HRESULT GetFieldMode(int32_t* value);
+  // The decoder's tracking callback; reference is the session.
+  static void QTM_CALLBACK OnFrameDecoded(void* reference, OSStatus status, ICMDecompressionTrackingFlags flags,
+                                          CVPixelBufferRef pixel_buffer, TimeValue64 display_time,
+                                          TimeValue64 display_duration, ICMValidTimeFlags valid_time_flags,
+                                          void* reserved, void* source_frame);
+  // rows rows of row_bytes from source to destination, bottom-up when flip;
+  // nothing is written outside destination_size bytes, and no more than a
+  // destination stride of each row.
+  static void CopyRows(uint32_t rows, const uint8_t* source, size_t source_stride, uint8_t* destination,
+                       size_t destination_stride, size_t row_bytes, bool flip, size_t destination_size);
+
  private:
   class Lock {
    public:
@@ -51,11 +86,37 @@ class MovieSession {
   HRESULT CountFrames();
   void ClearFacts();
 
+  // Frame source internals (frame_source.cpp).
+  struct SampleBuffer {
+    std::vector<uint8_t> bytes;
+    std::atomic<bool> in_use{false};
+  };
+  struct HeldPicture {
+    CVPixelBufferRef buffer;
+    int64_t time, duration;
+  };
+  void ReleaseDecoder();
+  void CloseFrameSource();
+  void DropHeldPictures();
+  void DiscardDecoderPictures();
+  TimeValue64 Step(TimeValue64 from, int16_t flags, Fixed rate);
+  HRESULT DecodeCurrentSample();
+  TimeValue64 DisplayTimeOf(TimeValue64 decode_time);
+  HRESULT DecodeUpTo(int64_t target);
+  void CopyPicture(CVPixelBufferRef buffer);
+  SampleBuffer* TakeSampleBuffer(size_t size);
+
+  ICMDecompressionSessionRef m_decompressionSession = nullptr;
+  ICMDecompressionSessionOptionsRef m_sessionOptions = nullptr;
   int32_t m_videoTimeScale = 0;
   ImageDescriptionHandle m_sampleDescription = nullptr;
   Media m_videoMedia = nullptr;
   MediaHandler m_timeCodeHandler = nullptr;
   int32_t m_timeCodeTimeScale = 0;
+  uint8_t* m_destinationBuffer = nullptr;
+  int32_t m_destinationStride = 0;
+  int32_t m_flip = 0;
+  size_t m_destinationSize = 0;
   wchar_t m_codecName[kCodecNameChars] = {};
   double m_frameRate = 0.0;
   int32_t m_depth = 0;
@@ -66,6 +127,15 @@ class MovieSession {
   int32_t m_prerolling = 0;
   int32_t m_includeCurrentSample = 1;
   Movie m_movie = nullptr;
+  // Pictures with a display time below this are not delivered: before a
+  // seek or skip target, or delivered already.
+  int64_t m_displayFloor = INT64_MIN;
+  bool m_frameCopied = false;  // in the ProduceFrame under way
+  int64_t m_copiedTime = 0, m_copiedDuration = 0;
+  bool m_discarding = false;  // pictures emitted now are thrown away
+  bool m_flushed = false;     // the end was reached and the decoder drained
+  std::vector<HeldPicture> m_heldPictures;  // emitted, not yet delivered, display order
+  std::vector<std::unique_ptr<SampleBuffer>> m_sampleBuffers;
   CRITICAL_SECTION m_lock;
 };
 

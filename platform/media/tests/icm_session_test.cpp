@@ -122,7 +122,8 @@ TEST(DecompressionSession, TheFrameDecodedLastHandedOverAgainIsNotFedTwice) {
     ICMDecompressionSessionRelease(s);
   }
   {
-    // Intra-only stream: feed, flush, feed the last again: its picture again.
+    // Intra-only stream: feed, flush, feed the last again: after a flush it
+    // is decoded again, and its picture comes out again.
     Stream mj;
     ASSERT_TRUE(LoadStream(Fixture("mjpeg.mov"), &mj));
     std::vector<std::string> mj_md5 = ReadLines(Fixture("mjpeg.mov.uyvy422.md5"));

@@ -373,6 +373,10 @@ bool DecompressionSession::Convert(AVFrame* frame, QtmPixelBuffer* out) {
 OSStatus DecompressionSession::Flush() {
   OSStatus status = SendAndDrain(nullptr);
   avcodec_flush_buffers(ctx_);  // ready for more frames after the drain
+  // The decoder holds no references any more: a frame handed over next is
+  // fed, even the one decoded last.
+  av_buffer_unref(&last_data_);
+  last_size_ = 0;
   return status;
 }
 

@@ -12,7 +12,8 @@
 // - handing over again the frame decoded last (same time, same bytes) does
 //   not feed it twice: its picture is emitted again when it has come out
 //   already, or comes out in its turn otherwise;
-// - Flush emits every picture the decoder still holds.
+// - Flush emits every picture the decoder still holds and resets it, so
+//   the next frame is fed whatever it is.
 #ifndef QTMEDIA_ICM_DECOMPRESSION_SESSION_H
 #define QTMEDIA_ICM_DECOMPRESSION_SESSION_H
 

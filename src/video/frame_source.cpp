@@ -1,0 +1,460 @@
+// MovieSession's frame source: compressed samples of the video media in
+// decode order into the decompression session, its pictures (display order)
+// copied into the caller's buffer with the negotiated stride and flip.
+//
+// Pictures come out of the decoder later than their samples go in (delay,
+// reordering, threads), possibly several in one call: a request decodes
+// until one picture has been copied, and keeps the others, in order, for
+// the next requests. A picture is delivered once: display times below
+// m_displayFloor (before a seek or skip target, or delivered already) are
+// not delivered.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "engine/movie_session.h"
+#include "engine/qt_library.h"
+#include "video/pixel_format_table.h"
+
+namespace kestrel {
+namespace {
+
+constexpr int16_t kNextSample = nextTimeMediaSample;                    // 1
+constexpr int16_t kSampleHereOrNext = nextTimeMediaSample | nextTimeEdgeOK;  // 0x4001
+constexpr int16_t kSyncHereOrBefore = nextTimeSyncSample | nextTimeEdgeOK;   // 0x4008
+constexpr Fixed kForward = 0x00010000;
+constexpr Fixed kBackward = static_cast<Fixed>(0xFFFF0000);
+constexpr int64_t kUnitsPerSecond = 10000000;
+constexpr size_t kHeldPictureReserve = 32;
+constexpr size_t kMaxHeldPictures = 256;  // more than any decoder delay
+
+// value * mul / div in signed 64 bits, truncating, without overflowing
+// the product.
+int64_t Scale(int64_t value, int64_t mul, int64_t div) {
+  return static_cast<int64_t>(static_cast<__int128>(value) * mul / div);
+}
+
+// A 32-bit value under HKLM\SOFTWARE\Corvane\Kestrel, or the default.
+DWORD ReadSetting(const wchar_t* name, DWORD fallback) {
+  DWORD value = fallback;
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvane\\Kestrel", 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return fallback;
+  DWORD read = fallback, type = 0, size = sizeof(read);
+  if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&read), &size) == ERROR_SUCCESS &&
+      type == REG_DWORD && size == sizeof(read))
+    value = read;
+  RegCloseKey(key);
+  return value;
+}
+
+template <typename T>
+T DataSymbol(const char* name) {
+  void* address = GetQtDataSymbol(name);
+  return address ? *static_cast<T*>(address) : T{};
+}
+
+}  // namespace
+
+void MovieSession::DropHeldPictures() {
+  for (HeldPicture& p : m_heldPictures) CVPixelBufferRelease(p.buffer);
+  m_heldPictures.clear();
+}
+
+void MovieSession::ReleaseDecoder() {
+  Lock lock(&m_lock);
+  if (m_sessionOptions) {
+    ICMDecompressionSessionOptionsRelease(m_sessionOptions);
+    m_sessionOptions = nullptr;
+  }
+  if (m_decompressionSession) {
+    ICMDecompressionSessionRelease(m_decompressionSession);
+    m_decompressionSession = nullptr;
+  }
+  DropHeldPictures();
+}
+
+void MovieSession::CloseFrameSource() {
+  Lock lock(&m_lock);
+  ReleaseDecoder();
+  m_destinationBuffer = nullptr;
+  m_destinationSize = 0;
+  m_destinationStride = 0;
+  m_flip = 0;
+  m_displayFloor = INT64_MIN;
+  m_frameCopied = false;
+  m_flushed = false;
+}
+
+// Pictures the decoder still holds are drained and thrown away.
+void MovieSession::DiscardDecoderPictures() {
+  if (m_decompressionSession) {
+    m_discarding = true;
+    ICMDecompressionSessionFlush(m_decompressionSession);
+    m_discarding = false;
+  }
+  DropHeldPictures();
+}
+
+TimeValue64 MovieSession::Step(TimeValue64 from, int16_t flags, Fixed rate) {
+  TimeValue64 next = -1;
+  if (from >= 0 && m_videoMedia) GetMediaNextInterestingDecodeTime(m_videoMedia, flags, from, rate, &next, nullptr);
+  return next < 0 ? -1 : next;
+}
+
+TimeValue64 MovieSession::DisplayTimeOf(TimeValue64 decode_time) {
+  int64_t number = 0;
+  TimeValue64 display = decode_time, duration = 0;
+  MediaDecodeTimeToSampleNum(m_videoMedia, decode_time, &number, nullptr, nullptr);
+  if (number > 0) SampleNumToMediaDisplayTime(m_videoMedia, number, &display, &duration);
+  return display;
+}
+
+MovieSession::SampleBuffer* MovieSession::TakeSampleBuffer(size_t size) {
+  SampleBuffer* free_buffer = nullptr;
+  for (auto& b : m_sampleBuffers) {
+    if (!b->in_use.load(std::memory_order_acquire)) {
+      free_buffer = b.get();
+      break;
+    }
+  }
+  try {
+    if (!free_buffer) {
+      m_sampleBuffers.push_back(std::make_unique<SampleBuffer>());
+      free_buffer = m_sampleBuffers.back().get();
+    }
+    if (free_buffer->bytes.size() < size) free_buffer->bytes.resize(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  free_buffer->in_use.store(true, std::memory_order_relaxed);
+  return free_buffer;
+}
+
+// Reads the sample at the current decode time and decodes it. A sample
+// shown before m_displayFloor is decoded as a reference only (frame flag
+// 32), or passed over (S_FALSE) when it is droppable.
+HRESULT MovieSession::DecodeCurrentSample() {
+  ByteCount size = 0, count = 0;
+  MediaSampleFlags sample_flags = 0;
+  if (GetMediaSample2(m_videoMedia, nullptr, 0, &size, m_currentDecodeTime, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, 1, &count, &sample_flags) != noErr)
+    return E_FAIL;
+
+  int64_t number = 0;
+  TimeValue64 display = m_currentDecodeTime, display_duration = 0;
+  MediaDecodeTimeToSampleNum(m_videoMedia, m_currentDecodeTime, &number, nullptr, nullptr);
+  SampleNumToMediaDisplayTime(m_videoMedia, number, &display, &display_duration);
+  bool before_target = display < m_displayFloor;
+  if (before_target && (sample_flags & mediaSampleDroppable)) return S_FALSE;
+
+  SampleBuffer* buffer = TakeSampleBuffer(size);
+  if (!buffer) return E_OUTOFMEMORY;
+  ByteCount read = 0;
+  if (GetMediaSample2(m_videoMedia, buffer->bytes.data(), size, &read, m_currentDecodeTime, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, 1, nullptr, nullptr) != noErr ||
+      read > size) {
+    buffer->in_use.store(false, std::memory_order_relaxed);
+    return E_FAIL;
+  }
+  if (!m_decompressionSession) {
+    buffer->in_use.store(false, std::memory_order_relaxed);
+    return E_FAIL;
+  }
+
+  ICMFrameTimeRecord frame_time = {};
+  frame_time.value = m_currentDecodeTime;
+  frame_time.scale = m_videoTimeScale;
+  frame_time.rate = fixed1;
+  frame_time.recordSize = sizeof(frame_time);
+  frame_time.frameNumber = static_cast<int32_t>(number);
+  frame_time.flags = icmFrameTimeHasDisplayTimes | (before_target ? icmFrameTimeDoNotDisplay : 0);
+  frame_time.displayOffset = display - m_currentDecodeTime;
+  frame_time.displayDuration = display_duration;
+  // From here the buffer is the decoder's until it reports its release.
+  if (ICMDecompressionSessionDecodeFrame(m_decompressionSession, buffer->bytes.data(), read, nullptr, &frame_time,
+                                         buffer) != noErr)
+    return E_FAIL;
+  return S_OK;
+}
+
+// Decodes from the sync sample at or before target up to the first sample
+// at or after it, delivering nothing (pictures at or after m_displayFloor
+// are kept for the requests to come). Leaves the position on that sample
+// with the include-current-sample flag set.
+HRESULT MovieSession::DecodeUpTo(int64_t target) {
+  m_prerolling = 1;
+  HRESULT hr = [&]() -> HRESULT {
+    TimeValue64 sync = Step(std::max<int64_t>(target, 0), kSyncHereOrBefore, kBackward);
+    // A sync sample shown after the floor would hide the pictures before
+    // it (reordered streams): start from an earlier one.
+    while (sync > 0 && DisplayTimeOf(sync) > m_displayFloor) {
+      TimeValue64 earlier = Step(sync - 1, kSyncHereOrBefore, kBackward);
+      if (earlier < 0 || earlier >= sync) break;
+      sync = earlier;
+    }
+    m_currentDecodeTime = sync;
+    if (sync < 0) return S_FALSE;
+    if (m_currentDecodeTime >= target) return S_OK;
+    int16_t flags = kSampleHereOrNext;
+    while (m_currentDecodeTime < target) {
+      m_currentDecodeTime = Step(m_currentDecodeTime, flags, kForward);
+      flags = kNextSample;
+      if (m_currentDecodeTime < 0) return S_FALSE;
+      HRESULT step = DecodeCurrentSample();
+      if (FAILED(step)) return step;
+    }
+    return S_OK;
+  }();
+  m_prerolling = 0;
+  m_includeCurrentSample = 1;
+  return hr;
+}
+
+HRESULT MovieSession::CreateDecoder(OSType pixel_format) {
+  Lock lock(&m_lock);
+  ReleaseDecoder();
+
+  int32_t width = 0, height = 0;
+  HRESULT hr = GetDimensions(&width, &height);
+  if (FAILED(hr)) return hr;
+
+  auto key_callbacks = static_cast<const CFDictionaryKeyCallBacks*>(GetQtDataSymbol("kCFTypeDictionaryKeyCallBacks"));
+  auto value_callbacks =
+      static_cast<const CFDictionaryValueCallBacks*>(GetQtDataSymbol("kCFTypeDictionaryValueCallBacks"));
+  CFAllocatorRef allocator = DataSymbol<CFAllocatorRef>("kCFAllocatorDefault");
+  CFBooleanRef yes = DataSymbol<CFBooleanRef>("kCFBooleanTrue");
+  if (!key_callbacks || !value_callbacks || !yes) return E_FAIL;
+
+  CFMutableDictionaryRef attributes = CFDictionaryCreateMutable(allocator, 0, key_callbacks, value_callbacks);
+  if (!attributes) return E_FAIL;
+  int32_t format_value = static_cast<int32_t>(pixel_format);
+  for (auto [name, value] : {std::pair{"Width", &width}, {"Height", &height}, {"PixelFormatType", &format_value}}) {
+    CFNumberRef number = CFNumberCreate(allocator, kCFNumberSInt32Type, value);
+    if (number) {
+      CFDictionarySetValue(attributes, __CFStringMakeConstantString(name), number);
+      CFRelease(number);
+    }
+  }
+  CFDictionarySetValue(attributes, __CFStringMakeConstantString("CGBitmapContextCompatibility"), yes);
+  CFDictionarySetValue(attributes, __CFStringMakeConstantString("CGImageCompatibility"), yes);
+
+  hr = E_FAIL;
+  if (ICMDecompressionSessionOptionsCreate(allocator, &m_sessionOptions) == noErr && m_sessionOptions) {
+    SetDecodeAccuracy(static_cast<int32_t>(ReadSetting(L"quality", 512)));
+    SetFieldMode(static_cast<int32_t>(ReadSetting(L"fieldmode", 0)));
+    ICMDecompressionTrackingCallbackRecord tracking = {&MovieSession::OnFrameDecoded, this};
+    if (ICMDecompressionSessionCreate(allocator, m_sampleDescription, m_sessionOptions, attributes, &tracking,
+                                      &m_decompressionSession) == noErr &&
+        m_decompressionSession)
+      hr = S_OK;
+    else
+      m_decompressionSession = nullptr;
+  } else {
+    m_sessionOptions = nullptr;
+  }
+  CFRelease(attributes);
+  if (FAILED(hr)) return hr;
+
+  m_heldPictures.reserve(kHeldPictureReserve);
+  // Past the first sample a fresh decoder has no references: prime it from
+  // the preceding sync sample. Pictures not delivered yet come again.
+  if (m_currentDecodeTime > 0 || (m_currentDecodeTime == 0 && !m_includeCurrentSample)) {
+    m_flushed = false;
+    DecodeUpTo(m_currentDecodeTime);
+  }
+  return S_OK;
+}
+
+HRESULT MovieSession::ProduceFrame(uint8_t* destination, size_t size, int64_t* start, int64_t* stop) {
+  if (!destination) return E_POINTER;
+  Lock lock(&m_lock);
+  if (!m_decompressionSession || !m_videoMedia || m_videoTimeScale <= 0) return E_FAIL;
+  m_destinationBuffer = destination;
+  m_destinationSize = size;
+  m_frameCopied = false;
+
+  HRESULT hr = S_OK;
+  for (;;) {
+    if (!m_heldPictures.empty()) {
+      HeldPicture held = m_heldPictures.front();
+      m_heldPictures.erase(m_heldPictures.begin());
+      CopyPicture(held.buffer);
+      CVPixelBufferRelease(held.buffer);
+      m_frameCopied = true;
+      m_copiedTime = held.time;
+      m_copiedDuration = held.duration;
+      break;
+    }
+    int16_t flags = m_includeCurrentSample ? kSampleHereOrNext : kNextSample;
+    m_includeCurrentSample = 0;
+    m_currentDecodeTime = Step(m_currentDecodeTime, flags, kForward);
+    if (m_currentDecodeTime < 0) {
+      // The end: the decoder gives up what it still holds, once.
+      if (m_flushed) {
+        hr = S_FALSE;
+        break;
+      }
+      m_flushed = true;
+      ICMDecompressionSessionFlush(m_decompressionSession);
+      if (m_frameCopied) break;
+      continue;
+    }
+    hr = DecodeCurrentSample();
+    if (FAILED(hr)) break;
+    hr = S_OK;
+    if (m_frameCopied) break;
+  }
+  m_destinationBuffer = nullptr;
+  m_destinationSize = 0;
+  if (hr == S_OK) {
+    if (start) *start = Scale(m_copiedTime, kUnitsPerSecond, m_videoTimeScale);
+    if (stop) *stop = Scale(m_copiedTime + m_copiedDuration, kUnitsPerSecond, m_videoTimeScale);
+  }
+  return hr;
+}
+
+HRESULT MovieSession::SeekTo(int64_t position) {
+  Lock lock(&m_lock);
+  if (!m_videoMedia || m_videoTimeScale <= 0) return S_OK;
+  m_targetTime = Scale(position, m_videoTimeScale, kUnitsPerSecond);
+  DiscardDecoderPictures();
+  m_displayFloor = m_targetTime;
+  m_flushed = false;
+  DecodeUpTo(m_targetTime);
+  return S_OK;
+}
+
+HRESULT MovieSession::SkipAhead(int64_t late) {
+  Lock lock(&m_lock);
+  if (!m_videoMedia || m_videoTimeScale <= 0) return S_OK;
+  m_targetTime = m_currentDecodeTime + Scale(late, m_videoTimeScale, kUnitsPerSecond);
+  m_prerolling = 1;
+  if (m_currentDecodeTime < m_targetTime) {
+    m_displayFloor = std::max(m_displayFloor, m_targetTime);
+    // A sample not decoded yet (just after opening) is decoded first.
+    int16_t flags = m_includeCurrentSample ? kSampleHereOrNext : kNextSample;
+    while (m_currentDecodeTime >= 0 && m_currentDecodeTime < m_targetTime) {
+      m_currentDecodeTime = Step(m_currentDecodeTime, flags, kForward);
+      flags = kNextSample;
+      if (m_currentDecodeTime < 0 || FAILED(DecodeCurrentSample())) break;
+    }
+  }
+  m_prerolling = 0;
+  m_includeCurrentSample = 1;
+  return S_OK;
+}
+
+void MovieSession::SetStride(int32_t stride) {
+  Lock lock(&m_lock);
+  m_destinationStride = stride;
+}
+
+void MovieSession::SetFlip(int32_t flip) {
+  Lock lock(&m_lock);
+  m_flip = flip;
+}
+
+HRESULT MovieSession::SetDecodeAccuracy(int32_t value) {
+  Lock lock(&m_lock);
+  if (!m_sessionOptions) return E_FAIL;
+  return ICMDecompressionSessionOptionsSetProperty(m_sessionOptions, kQTPropertyClass_ICMDecompressionSessionOptions,
+                                                   kICMDecompressionSessionOptionsPropertyID_Accuracy, sizeof(value),
+                                                   &value) == noErr
+             ? S_OK
+             : E_FAIL;
+}
+
+HRESULT MovieSession::SetFieldMode(int32_t value) {
+  Lock lock(&m_lock);
+  if (!m_sessionOptions) return E_FAIL;
+  return ICMDecompressionSessionOptionsSetProperty(m_sessionOptions, kQTPropertyClass_ICMDecompressionSessionOptions,
+                                                   kICMDecompressionSessionOptionsPropertyID_FieldMode, sizeof(value),
+                                                   &value) == noErr
+             ? S_OK
+             : E_FAIL;
+}
+
+HRESULT MovieSession::GetDecodeAccuracy(int32_t* value) {
+  if (!value) return E_POINTER;
+  Lock lock(&m_lock);
+  if (!m_sessionOptions) return E_FAIL;
+  return ICMDecompressionSessionOptionsGetProperty(m_sessionOptions, kQTPropertyClass_ICMDecompressionSessionOptions,
+                                                   kICMDecompressionSessionOptionsPropertyID_Accuracy, sizeof(*value),
+                                                   value, nullptr) == noErr
+             ? S_OK
+             : E_FAIL;
+}
+
+HRESULT MovieSession::GetFieldMode(int32_t* value) {
+  if (!value) return E_POINTER;
+  Lock lock(&m_lock);
+  if (!m_sessionOptions) return E_FAIL;
+  return ICMDecompressionSessionOptionsGetProperty(m_sessionOptions, kQTPropertyClass_ICMDecompressionSessionOptions,
+                                                   kICMDecompressionSessionOptionsPropertyID_FieldMode,
+                                                   sizeof(*value), value, nullptr) == noErr
+             ? S_OK
+             : E_FAIL;
+}
+
+// Runs inside a decode or flush call, under the lock the caller holds.
+void QTM_CALLBACK MovieSession::OnFrameDecoded(void* reference, OSStatus, ICMDecompressionTrackingFlags flags,
+                                               CVPixelBufferRef pixel_buffer, TimeValue64 display_time,
+                                               TimeValue64 display_duration, ICMValidTimeFlags valid_time_flags,
+                                               void*, void* source_frame) {
+  if ((flags & kICMDecompressionTracking_ReleaseSourceData) && source_frame)
+    static_cast<SampleBuffer*>(source_frame)->in_use.store(false, std::memory_order_release);
+  auto* self = static_cast<MovieSession*>(reference);
+  if (!self || !(flags & kICMDecompressionTracking_EmittingFrame) || !pixel_buffer || self->m_discarding) return;
+
+  if (valid_time_flags & kICMValidTime_DisplayTimeStampIsValid) {
+    if (display_time < self->m_displayFloor) return;
+    self->m_displayFloor = display_time + 1;
+  }
+  int64_t duration = (valid_time_flags & kICMValidTime_DisplayDurationIsValid) ? display_duration : 0;
+  if (self->m_prerolling || self->m_frameCopied || !self->m_destinationBuffer) {
+    if (self->m_heldPictures.size() < kMaxHeldPictures) {
+      CVPixelBufferRetain(pixel_buffer);
+      self->m_heldPictures.push_back({pixel_buffer, display_time, duration});
+    }
+    return;
+  }
+  self->CopyPicture(pixel_buffer);
+  self->m_frameCopied = true;
+  self->m_copiedTime = display_time;
+  self->m_copiedDuration = duration;
+}
+
+void MovieSession::CopyPicture(CVPixelBufferRef buffer) {
+  if (CVPixelBufferLockBaseAddress(buffer, 0) != kCVReturnSuccess) return;
+  const auto* base = static_cast<const uint8_t*>(CVPixelBufferGetBaseAddress(buffer));
+  size_t width = CVPixelBufferGetWidth(buffer);
+  size_t height = CVPixelBufferGetHeight(buffer);
+  size_t bytes_per_row = CVPixelBufferGetBytesPerRow(buffer);
+  OSType format = CVPixelBufferGetPixelFormatType(buffer);
+  size_t row_bytes = width * PixelFormatTable::BitsPerPixelOf(format) / 8u;
+  if (base && row_bytes > 0) {
+    size_t stride = m_destinationStride > 0 ? static_cast<size_t>(m_destinationStride) : row_bytes;
+    bool flip = m_flip == 1 && !IsYuvPixelFormat(format);
+    CopyRows(static_cast<uint32_t>(height), base, bytes_per_row, m_destinationBuffer, stride, row_bytes, flip,
+             m_destinationSize);
+  }
+  CVPixelBufferUnlockBaseAddress(buffer, 0);
+}
+
+void MovieSession::CopyRows(uint32_t rows, const uint8_t* source, size_t source_stride, uint8_t* destination,
+                            size_t destination_stride, size_t row_bytes, bool flip, size_t destination_size) {
+  if (!source || !destination || destination_stride == 0) return;
+  size_t bytes = std::min(row_bytes, destination_stride);
+  for (uint32_t i = 0; i < rows; ++i) {
+    size_t row = flip ? rows - 1 - i : i;
+    size_t offset = row * destination_stride;
+    if (offset >= destination_size) continue;
+    memcpy(destination + offset, source + i * source_stride, std::min(bytes, destination_size - offset));
+  }
+}
+
+}  // namespace kestrel
