@@ -35,6 +35,7 @@ HRESULT MovieSession::Close() {
     DisposeHandle(reinterpret_cast<Handle>(m_sampleDescription));
     m_sampleDescription = nullptr;
   }
+  CloseFrameSource();  // the decoder's options, then the decoder
   DisposeMovieRef(&m_movie);
   ClearFacts();
   return S_OK;
