@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include <uuids.h>
+#include <dshow.h>
 
 namespace kestrel {
 namespace {

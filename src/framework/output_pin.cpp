@@ -1,6 +1,6 @@
 #include "framework/output_pin.h"
 
-#include <uuids.h>
+#include <dshow.h>
 #include <vfwmsgs.h>
 
 namespace kestrel {

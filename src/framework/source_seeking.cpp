@@ -1,6 +1,6 @@
 #include "framework/source_seeking.h"
 
-#include <uuids.h>
+#include <dshow.h>
 
 namespace kestrel {
 namespace {

@@ -1,0 +1,15 @@
+// Test entry: COM in a multithreaded apartment, as the host gives a filter.
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+    fprintf(stderr, "COM could not be initialised\n");
+    return 1;
+  }
+  int result = RUN_ALL_TESTS();
+  CoUninitialize();
+  return result;
+}
