@@ -22,6 +22,8 @@ class FrameworkTest : public testing::Test {
     source->AddRef();
   }
   void TearDown() override {
+    // A connected sink holds a pin, so the filter: let go of it first.
+    for (TestInputPin* sink : sinks) sink->Disconnect();
     if (source) {
       source->Stop();
       source->Release();
