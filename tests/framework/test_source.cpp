@@ -128,9 +128,17 @@ HRESULT TestPin::OnThreadStartPlay() {
 }
 
 HRESULT TestPin::DeliverEndOfStream() {
-  HRESULT hr = CSourceStream::DeliverEndOfStream();
+  // Counted before downstream hears of it, so the count is complete by the
+  // time the graph reports the end.
   ++eos_delivered;
+  HRESULT hr = CSourceStream::DeliverEndOfStream();
   SetEvent(eos_event);
+  return hr;
+}
+
+HRESULT TestPin::Deliver(IMediaSample* pSample) {
+  HRESULT hr = CSourceStream::Deliver(pSample);
+  last_delivery = hr;
   return hr;
 }
 

@@ -54,6 +54,7 @@ class TestPin : public CSourceStream, public CSourceSeeking {
   std::atomic<int> start_plays{0};
   std::atomic<int> thread_creates{0};
   std::atomic<int> eos_delivered{0};
+  std::atomic<HRESULT> last_delivery{S_OK};  // the last Deliver result
   HANDLE eos_event;  // automatic reset, set after each end of stream
 
   // Framework internals for the tests.
@@ -78,6 +79,7 @@ class TestPin : public CSourceStream, public CSourceSeeking {
   HRESULT OnThreadCreate() override;
   HRESULT OnThreadStartPlay() override;
   HRESULT DeliverEndOfStream() override;
+  HRESULT Deliver(IMediaSample* pSample) override;
 
  protected:
   HRESULT ChangeStart() override;
