@@ -34,6 +34,8 @@ DWORD WINAPI CAMThread::InitialThreadProc(LPVOID pv) {
 HRESULT CAMThread::Create() {
   CAutoLock lock(&m_AccessLock);
   if (m_hThread || !m_EventSend || !m_EventComplete) return E_FAIL;
+  ResetEvent(m_EventSend);
+  ResetEvent(m_EventComplete);
   DWORD id = 0;
   HANDLE h = CreateThread(nullptr, 0, InitialThreadProc, this, 0, &id);
   if (!h) return E_FAIL;
@@ -46,12 +48,23 @@ DWORD CAMThread::CallWorker(DWORD dwParam) {
   if (!m_hThread) return static_cast<DWORD>(E_FAIL);
   m_dwParam = dwParam;
   SetEvent(m_EventSend);
-  WaitForSingleObject(m_EventComplete, INFINITE);
+  // A worker that has already left its loop never replies: its end
+  // answers instead of a wait without end.
+  HANDLE waits[2] = {m_EventComplete, m_hThread};
+  if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+    ResetEvent(m_EventSend);
+    return static_cast<DWORD>(E_FAIL);
+  }
   return m_dwReturnVal;
 }
 
 void CAMThread::Close() {
-  HANDLE h = InterlockedExchangePointer(const_cast<HANDLE*>(&m_hThread), nullptr);
+  HANDLE h;
+  {
+    // Not while an exchange waits on the handle.
+    CAutoLock lock(&m_AccessLock);
+    h = InterlockedExchangePointer(const_cast<HANDLE*>(&m_hThread), nullptr);
+  }
   if (!h) return;
   WaitForSingleObject(h, INFINITE);
   CloseHandle(h);

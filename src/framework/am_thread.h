@@ -28,7 +28,8 @@ class CAMThread {
   // Starts the thread: S_OK; E_FAIL when one exists or it cannot start.
   HRESULT Create();
   // Sends a command and waits for the reply, which is the result; E_FAIL
-  // when no thread exists. Holds the access lock for the whole exchange.
+  // when no thread exists or it ends without replying. Holds the access
+  // lock for the whole exchange.
   DWORD CallWorker(DWORD dwParam);
   // Waits for the end of the thread and closes it; only one caller does.
   void Close();

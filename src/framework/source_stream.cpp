@@ -73,10 +73,11 @@ HRESULT CSourceStream::Inactive() {
   if (FAILED(hr)) return hr;
   if (ThreadExists()) {
     hr = Stop();
-    if (FAILED(hr)) return hr;
-    hr = Exit();
-    if (FAILED(hr)) return hr;
+    if (SUCCEEDED(hr)) hr = Exit();
+    // Either fails only when the worker has already ended: close it anyway,
+    // so the next activation can start a new one.
     Close();
+    if (FAILED(hr)) return hr;
   }
   return S_OK;
 }

@@ -217,5 +217,27 @@ TEST_F(Worker, FailedActivationLeavesNothingRunning) {
   EXPECT_HR(S_OK, Filter(source)->Stop());
 }
 
+TEST_F(Worker, CommandToAnEndedWorkerFailsInsteadOfWaiting) {
+  TestPin* pin = AddPin(L"Video");
+  TestInputPin* sink = Connected(pin);
+  EXPECT_HR(S_OK, Filter(source)->Pause());
+  ASSERT_TRUE(Wait(sink->eos_event));
+  // The worker leaves, but its handle is still open (a seek racing with
+  // the filter's Stop sees this).
+  EXPECT_HR(S_OK, pin->Stop());
+  EXPECT_HR(S_OK, pin->Exit());
+  EXPECT_TRUE(pin->ThreadExists());
+  EXPECT_HR(E_FAIL, pin->Run());
+  EXPECT_HR(E_FAIL, pin->Stop());
+  // Stopping reports it and still closes the thread; the pin streams again.
+  EXPECT_HR(E_FAIL, Filter(source)->Stop());
+  EXPECT_EQ(source->State(), State_Stopped);
+  EXPECT_FALSE(pin->ThreadExists());
+  EXPECT_HR(S_OK, Filter(source)->Pause());
+  ASSERT_TRUE(Wait(sink->eos_event));
+  EXPECT_EQ(sink->end_of_streams.load(), 2);
+  EXPECT_HR(S_OK, Filter(source)->Stop());
+}
+
 }  // namespace
 }  // namespace kestrel::test
