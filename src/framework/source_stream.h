@@ -14,7 +14,9 @@
 //  - DecideBufferSize (CBaseOutputPin).
 //  - either GetMediaType(pmt) for a pin with one type (the defaults of
 //    GetMediaType(iPosition, pmt) and CheckMediaType then follow from it),
-//    or GetMediaType(iPosition, pmt) and CheckMediaType for several.
+//    or GetMediaType(iPosition, pmt) and CheckMediaType for several
+//    (a pin that overrides one GetMediaType adds
+//    "using CSourceStream::GetMediaType;" to keep the other visible).
 // Optionally:
 //  - OnThreadCreate / OnThreadDestroy: on the worker when it starts and
 //    ends; a failing OnThreadCreate stops the pin from activating.

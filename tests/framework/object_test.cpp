@@ -279,5 +279,19 @@ TEST_F(FilterQueries, PinsRegisterFindAndIdentify) {
   EXPECT_EQ(RefCount(filter), 1u);
 }
 
+TEST_F(FilterQueries, PinIdentifiersPastThreeDigits) {
+  // The identifier fits whatever the position: pin 1000 is "1000".
+  TestPin* last = nullptr;
+  for (int i = 0; i < 1000; ++i) last = AddPin(L"p");
+  LPWSTR id = nullptr;
+  ASSERT_HR(S_OK, last->QueryId(&id));
+  EXPECT_STREQ(id, L"1000");
+  CoTaskMemFree(id);
+  IPin* found = nullptr;
+  ASSERT_HR(S_OK, static_cast<IBaseFilter*>(source)->FindPin(L"1000", &found));
+  EXPECT_EQ(found, static_cast<IPin*>(last));
+  found->Release();
+}
+
 }  // namespace
 }  // namespace kestrel::test
