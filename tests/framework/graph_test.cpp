@@ -54,7 +54,8 @@ class GraphTest : public FrameworkTest {
   }
 
   // Waits for EC_COMPLETE; other events are passed over. False on a timeout.
-  // Waits on the graph's event handle: Wine's GetEvent does not wait.
+  // Waits on the graph's event handle: Wine 8's GetEvent answers E_ABORT at
+  // once here, whatever its time-out.
   bool WaitForComplete() {
     OAEVENT handle = 0;
     if (FAILED(events->GetEventHandle(&handle))) return false;

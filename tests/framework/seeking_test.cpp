@@ -34,6 +34,56 @@ class Seeking : public FrameworkTest {
   IMediaSeeking* seeking = nullptr;
 };
 
+// A seeking object on its own, aggregated by an outer object.
+class PlainSeeking : public CSourceSeeking {
+ public:
+  PlainSeeking(IUnknown* outer, CCritSec* lock) : CSourceSeeking(L"PlainSeeking", outer, nullptr, lock) {}
+  HRESULT ChangeStart() override { return S_OK; }
+  HRESULT ChangeStop() override { return S_OK; }
+  HRESULT ChangeRate() override { return S_OK; }
+};
+
+class CountingOuter : public IUnknown {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+  ULONG refs = 1;
+};
+
+TEST(SeekingBase, DefaultsAndItsOwnQuery) {
+  CCritSec lock;
+  CountingOuter outer;
+  auto* object = new PlainSeeking(&outer, &lock);
+  IMediaSeeking* seeking = nullptr;
+  ASSERT_HR(S_OK, object->NonDelegatingQueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&seeking)));
+  EXPECT_EQ(outer.refs, 2u);  // the reference is the outer object's
+  void* p = nullptr;
+  EXPECT_HR(E_NOINTERFACE, object->NonDelegatingQueryInterface(IID_IPin, &p));
+  EXPECT_EQ(p, nullptr);
+  DWORD caps = 0;
+  EXPECT_HR(S_OK, seeking->GetCapabilities(&caps));
+  EXPECT_EQ(caps, 0x37u);
+  LONGLONG value = 0;
+  EXPECT_HR(S_OK, seeking->GetDuration(&value));
+  EXPECT_EQ(value, 0x3FFFFFFFFFFFFFFFLL);
+  EXPECT_HR(S_OK, seeking->GetStopPosition(&value));
+  EXPECT_EQ(value, 0x3FFFFFFFFFFFFFFFLL);
+  LONGLONG start = -1;
+  EXPECT_HR(S_OK, seeking->GetPositions(&start, nullptr));
+  EXPECT_EQ(start, 0);
+  double rate = 0;
+  EXPECT_HR(S_OK, seeking->GetRate(&rate));
+  EXPECT_EQ(rate, 1.0);
+  seeking->Release();
+  EXPECT_EQ(outer.refs, 1u);
+  delete object;
+  EXPECT_EQ(CBaseObject::ObjectsActive(), 0);
+}
+
 TEST_F(Seeking, InterfaceBelongsToThePin) {
   EXPECT_EQ(RefCount(static_cast<IBaseFilter*>(source)), 2u);  // this seeking reference
   IPin* back = nullptr;
