@@ -662,7 +662,12 @@ OSErr Reader::Run(std::unique_ptr<MovieModel>* out) {
   movie_->timescale = 0;
   // The first atom tells a movie from anything else.
   Atom first;
-  if (ReadHeader(0, file_size_, 0, true, &first) != noErr || !PlausibleType(first.type)) {
+  static const uint32_t kTopLevel[] = {FourCC("ftyp"), FourCC("moov"), FourCC("mdat"), FourCC("free"),
+                                       FourCC("skip"), FourCC("wide"), FourCC("pnot"), FourCC("uuid"),
+                                       FourCC("styp"), FourCC("junk"), FourCC("pdin"), FourCC("moof")};
+  bool header_ok = ReadHeader(0, file_size_, 0, true, &first) == noErr;
+  bool known = std::find(std::begin(kTopLevel), std::end(kTopLevel), first.type) != std::end(kTopLevel);
+  if (!header_ok || !PlausibleType(first.type) || (first.clamped && !known)) {
     reason_ = "not a movie file";
     return badFileFormat;
   }
