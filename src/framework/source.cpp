@@ -10,6 +10,8 @@ CSource::CSource(const wchar_t* pName, IUnknown* pUnk, REFCLSID clsid)
     : CBaseFilter(pName, pUnk, &m_cStateLock, clsid) {}
 
 CSource::~CSource() {
+  // Released while active: end the workers while the pins are still whole.
+  CBaseFilter::Stop();
   // Each pin's destructor takes itself out of the array.
   while (m_iPins > 0) delete m_paStreams[m_iPins - 1];
   delete[] m_paStreams;

@@ -217,6 +217,22 @@ TEST_F(Worker, FailedActivationLeavesNothingRunning) {
   EXPECT_HR(S_OK, Filter(source)->Stop());
 }
 
+TEST_F(Worker, ReleasedWhilePausedEndsItsWorkers) {
+  TestPin* pin = AddPin(L"Video");
+  TestInputPin* sink = Connected(pin);
+  pin->fill = [](IMediaSample* sample, int) {
+    sample->SetActualDataLength(0);
+    return S_OK;
+  };
+  EXPECT_HR(S_OK, Filter(source)->Pause());
+  ASSERT_TRUE(Wait(sink->sample_event));
+  EXPECT_HR(S_OK, sink->Disconnect());  // lets go of the pin, so of the filter
+  EXPECT_EQ(static_cast<IBaseFilter*>(source)->Release(), 0u);
+  source = nullptr;
+  // The pins, and so their workers, are gone: the worker was ended first.
+  EXPECT_EQ(CBaseObject::ObjectsActive(), 0);
+}
+
 TEST_F(Worker, CommandToAnEndedWorkerFailsInsteadOfWaiting) {
   TestPin* pin = AddPin(L"Video");
   TestInputPin* sink = Connected(pin);
