@@ -1,0 +1,402 @@
+// The movie calls as the filter makes them: files, movies, tracks, media,
+// stepping through samples, reading samples, handles.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include "movie_writer.h"
+#include "qtmedia.h"
+#include "qtmedia_engine.h"
+
+namespace {
+
+using testmovie::Bytes;
+using testmovie::Sample;
+
+std::string FixturePath(const std::string& name) {
+  const char* dir = std::getenv("KESTREL_FIXTURES");
+  return std::string(dir ? dir : "fixtures") + "/" + name;
+}
+
+// A file that goes away with the test.
+class TempFile {
+ public:
+  TempFile(const Bytes& bytes, const char* ext) {
+    char name[] = "/tmp/qtm_movie_XXXXXX";
+    int fd = mkstemp(name);
+    close(fd);
+    unlink(name);
+    path_ = std::string(name) + ext;
+    std::ofstream(path_, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  }
+  ~TempFile() { unlink(path_.c_str()); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+Movie OpenMovie(const std::string& path, OSErr* status = nullptr) {
+  Str255 name;
+  name[0] = uint8_t(path.size());
+  memcpy(name + 1, path.data(), path.size());
+  FSSpec spec;
+  FSMakeFSSpec(0, 0, name, &spec);
+  int16_t ref = 0;
+  OSErr err = OpenMovieFile(&spec, &ref, fsRdPerm);
+  Movie movie = nullptr;
+  if (err == noErr) {
+    err = NewMovieFromFile(&movie, ref, nullptr, nullptr, newMovieActive, nullptr);
+    CloseMovieFile(ref);
+  }
+  if (status) *status = err;
+  return movie;
+}
+
+class MovieApi : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(InitializeQTML(0), noErr);
+    ASSERT_EQ(EnterMovies(), noErr);
+  }
+  void TearDown() override {
+    ExitMovies();
+    TerminateQTML();
+  }
+};
+
+// I b b P b b I b b P b b: sync every 6th, b droppable, P depended on.
+Bytes GopMovie() {
+  testmovie::MovieSpec m;
+  m.with_sdtp = true;
+  testmovie::TrackSpec v;
+  v.compressor = "Kestrel Test";
+  for (int i = 0; i < 12; ++i) {
+    bool b = i % 3 != 0;
+    v.samples.push_back({50, uint32_t(100 + i), i % 6 == 0, uint8_t(b ? 0x18 : 0x14), b ? 0 : 100});
+  }
+  m.tracks.push_back(v);
+  testmovie::TrackSpec a;
+  a.media_type = "soun";
+  a.codec = "twos";
+  a.timescale = 1000;
+  a.samples.assign(6, Sample{100, 400, true, 0, 0});
+  a.samples_per_chunk = 3;
+  m.tracks.push_back(a);
+  return testmovie::Write(m);
+}
+
+TEST_F(MovieApi, FilesAndMovieFacts) {
+  TempFile file(GopMovie(), ".mov");
+  OSErr err;
+  Movie movie = OpenMovie(file.path(), &err);
+  ASSERT_EQ(err, noErr);
+  ASSERT_TRUE(movie);
+  EXPECT_EQ(GetMovieTrackCount(movie), 2);
+  EXPECT_EQ(GetMovieTimeScale(movie), 600);
+  EXPECT_EQ(GetMovieDuration(movie), 600);
+  EXPECT_EQ(GetMoviePreferredRate(movie), fixed1);
+  TimeRecord now;
+  EXPECT_EQ(GetMovieTime(movie, &now), 0);
+  EXPECT_EQ(now.scale, 600);
+  EXPECT_EQ(PrerollMovie(movie, 0, fixed1), noErr);
+  SetMovieActive(movie, 1);
+
+  Track video = GetMovieIndTrackType(movie, 1, VideoMediaType, movieTrackMediaType);
+  Track sound = GetMovieIndTrackType(movie, 1, SoundMediaType, movieTrackMediaType);
+  ASSERT_TRUE(video);
+  ASSERT_TRUE(sound);
+  EXPECT_EQ(GetMovieIndTrackType(movie, 2, VideoMediaType, movieTrackMediaType), nullptr);
+  EXPECT_EQ(GetMovieIndTrackType(movie, 0, VideoMediaType, movieTrackMediaType), nullptr);
+  EXPECT_EQ(GetMovieIndTrackType(movie, 1, TimeCodeMediaType, movieTrackMediaType), nullptr);
+  EXPECT_EQ(GetMovieIndTrackType(movie, 1, 0x65617273 /* 'ears' */, movieTrackCharacteristic), sound);
+  EXPECT_TRUE(GetTrackEnabled(video));
+
+  Media media = GetTrackMedia(video);
+  ASSERT_TRUE(media);
+  OSType type = 0, maker = 0;
+  Str255 creator;
+  GetMediaHandlerDescription(media, &type, creator, &maker);
+  EXPECT_EQ(type, uint32_t(VideoMediaType));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(creator + 1), creator[0]), "Test Media Handler");
+  EXPECT_EQ(GetMediaTimeScale(media), 600);
+  EXPECT_EQ(GetMediaDuration(media), 600);
+  EXPECT_EQ(GetMediaDecodeDuration(media), 600);
+  EXPECT_EQ(GetMediaSampleCount(media), 12);
+  EXPECT_EQ(GetMediaSampleDescriptionCount(media), 1);
+  MediaHandler handler = GetMediaHandler(media);
+  EXPECT_NE(handler, nullptr);
+  EXPECT_EQ(GetMediaHandler(media), handler);
+
+  Handle h = NewHandle(4);
+  GetMediaSampleDescription(media, 1, reinterpret_cast<SampleDescriptionHandle>(h));
+  EXPECT_EQ(GetMoviesError(), noErr);
+  ASSERT_EQ(GetHandleSize(h), 86);
+  auto* desc = reinterpret_cast<ImageDescription*>(*h);
+  EXPECT_EQ(desc->idSize, 86);
+  EXPECT_EQ(desc->width, 64);
+  EXPECT_EQ(desc->height, 48);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(desc->name + 1), desc->name[0]), "Kestrel Test");
+  GetMediaSampleDescription(media, 2, reinterpret_cast<SampleDescriptionHandle>(h));
+  EXPECT_NE(GetMoviesError(), noErr);
+  DisposeHandle(h);
+  DisposeMovie(movie);
+}
+
+TEST_F(MovieApi, MissingAndBadFiles) {
+  OSErr err;
+  EXPECT_EQ(OpenMovie("/nonexistent/movie.mov", &err), nullptr);
+  EXPECT_EQ(err, fnfErr);
+  Str255 name = {4, 'n', 'o', 'p', 'e'};
+  FSSpec spec;
+  EXPECT_EQ(FSMakeFSSpec(0, 0, name, &spec), fnfErr);
+  EXPECT_EQ(memcmp(spec.name, name, 5), 0);
+  EXPECT_EQ(FSMakeFSSpec(0, 0, name, nullptr), paramErr);
+  int16_t ref = 7;
+  EXPECT_EQ(OpenMovieFile(&spec, &ref, fsRdPerm), fnfErr);
+  EXPECT_EQ(ref, 0);
+  Movie movie = nullptr;
+  EXPECT_EQ(NewMovieFromFile(&movie, 12345, nullptr, nullptr, 0, nullptr), paramErr);
+  EXPECT_EQ(OpenMovie(FixturePath("empty.mov"), &err), nullptr);
+  EXPECT_EQ(err, eofErr);
+  EXPECT_EQ(OpenMovie(FixturePath("not_a_movie.mov"), &err), nullptr);
+  EXPECT_EQ(err, badFileFormat);
+  // Null references answer an error, never crash.
+  EXPECT_EQ(GetMovieTrackCount(nullptr), 0);
+  EXPECT_EQ(GetMoviesError(), invalidMovie);
+  EXPECT_EQ(GetTrackMedia(nullptr), nullptr);
+  EXPECT_EQ(GetMediaSample2(nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr, 1,
+                            nullptr, nullptr),
+            invalidMedia);
+  DisposeMovie(nullptr);
+}
+
+struct Step {
+  int16_t flags;
+  TimeValue64 from;
+  Fixed rate;
+  TimeValue64 expect;
+};
+
+TEST_F(MovieApi, SteppingThroughSamples) {
+  TempFile file(GopMovie(), ".mov");
+  Movie movie = OpenMovie(file.path());
+  ASSERT_TRUE(movie);
+  Media media = GetTrackMedia(GetMovieIndTrackType(movie, 1, VideoMediaType, movieTrackMediaType));
+  const Fixed back = static_cast<Fixed>(0xFFFF0000);
+  const Step steps[] = {
+      {0x4001, 0, fixed1, 0},      // the sample at the time itself
+      {0x0001, 0, fixed1, 50},     // the next one
+      {0x0001, 25, fixed1, 50},    // from inside a sample
+      {0x4001, 25, fixed1, 50},
+      {0x0001, 550, fixed1, -1},   // after the last sample
+      {0x4001, 550, fixed1, 550},  // the last sample itself
+      {0x0001, -1, fixed1, -1},    // stepping from the end stays at the end
+      {0x4001, -1, fixed1, -1},
+      {0x4008, 250, back, 0},      // sync at or before, backwards
+      {0x4008, 300, back, 300},
+      {0x4008, 320, back, 300},
+      {0x0008, 300, back, 0},
+      {0x4008, 5000, back, 300},
+      {0x4008, -1, back, -1},
+      {0x0008, 0, fixed1, 300},    // next sync forward
+      {0x0008, 300, fixed1, -1},
+      {0x0001, 100, back, 50},     // previous sample
+      {0x0001, 0, back, -1},
+  };
+  for (const Step& s : steps) {
+    TimeValue64 t = 123, d = 123;
+    GetMediaNextInterestingDecodeTime(media, s.flags, s.from, s.rate, &t, &d);
+    EXPECT_EQ(t, s.expect) << std::hex << s.flags << std::dec << " from " << s.from;
+    EXPECT_EQ(d, s.expect < 0 ? 0 : 50);
+  }
+  // Counting frames as the movie session does.
+  int64_t count = -1;
+  TimeValue64 t = 0;
+  int16_t flags = 0x4001;
+  while (t >= 0) {
+    ++count;
+    GetMediaNextInterestingDecodeTime(media, flags, t, fixed1, &t, nullptr);
+    flags = 1;
+  }
+  EXPECT_EQ(count, 12);
+  DisposeMovie(movie);
+}
+
+TEST_F(MovieApi, ReadingSamples) {
+  TempFile file(GopMovie(), ".mov");
+  Movie movie = OpenMovie(file.path());
+  ASSERT_TRUE(movie);
+  Media media = GetTrackMedia(GetMovieIndTrackType(movie, 1, VideoMediaType, movieTrackMediaType));
+  for (int i = 0; i < 12; ++i) {
+    SCOPED_TRACE(i);
+    ByteCount size = 0, count = 0;
+    MediaSampleFlags flags = 0xFFFFFFFF;
+    TimeValue64 decode = 0, duration = 0, offset = 0;
+    ByteCount desc_index = 0;
+    // Size and flags only.
+    ASSERT_EQ(GetMediaSample2(media, nullptr, 0, &size, i * 50 + 10, &decode, &duration, &offset, nullptr,
+                              &desc_index, 1, &count, &flags),
+              noErr);
+    EXPECT_EQ(size, ByteCount(100 + i));
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(decode, i * 50);
+    EXPECT_EQ(duration, 50);
+    EXPECT_EQ(offset, i % 3 ? 0 : 100);
+    EXPECT_EQ(desc_index, 1u);
+    EXPECT_EQ((flags & mediaSampleNotSync) != 0, i % 6 != 0);
+    EXPECT_EQ((flags & mediaSampleDroppable) != 0, i % 3 != 0);
+    // The data.
+    std::vector<uint8_t> data(size);
+    ASSERT_EQ(GetMediaSample2(media, data.data(), size, &size, i * 50, nullptr, nullptr, nullptr, nullptr, nullptr,
+                              1, &count, nullptr),
+              noErr);
+    EXPECT_EQ(data, std::vector<uint8_t>(100 + i, testmovie::SampleByte(0, i)));
+    // Too small a buffer.
+    EXPECT_EQ(GetMediaSample2(media, data.data(), size - 1, &size, i * 50, nullptr, nullptr, nullptr, nullptr,
+                              nullptr, 1, &count, nullptr),
+              paramErr);
+    int64_t number = 0;
+    TimeValue64 st = 0, sd = 0;
+    MediaDecodeTimeToSampleNum(media, i * 50 + 49, &number, &st, &sd);
+    EXPECT_EQ(number, i + 1);
+    EXPECT_EQ(st, i * 50);
+    EXPECT_EQ(sd, 50);
+    TimeValue64 display = 0, display_duration = 0;
+    SampleNumToMediaDisplayTime(media, i + 1, &display, &display_duration);
+    EXPECT_EQ(display, i * 50 + (i % 3 ? 0 : 100));
+    EXPECT_EQ(display_duration, 50);
+  }
+  ByteCount size = 0;
+  EXPECT_EQ(GetMediaSample2(media, nullptr, 0, &size, 600, nullptr, nullptr, nullptr, nullptr, nullptr, 1, nullptr,
+                            nullptr),
+            invalidTime);
+  EXPECT_EQ(GetMoviesError(), invalidTime);
+  int64_t number = 9;
+  MediaDecodeTimeToSampleNum(media, 600, &number, nullptr, nullptr);
+  EXPECT_EQ(number, 0);
+
+  // Several sound samples at once: all that lie next to each other, up to the count asked for.
+  Media sound = GetTrackMedia(GetMovieIndTrackType(movie, 1, SoundMediaType, movieTrackMediaType));
+  std::vector<uint8_t> pcm(4000);
+  ByteCount count = 0;
+  ASSERT_EQ(GetMediaSample2(sound, pcm.data(), pcm.size(), &size, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+                            10, &count, nullptr),
+            noErr);
+  EXPECT_EQ(count, 6u);
+  EXPECT_EQ(size, 2400u);
+  EXPECT_EQ(pcm[0], testmovie::SampleByte(1, 0));
+  EXPECT_EQ(pcm[2399], testmovie::SampleByte(1, 5));
+  ASSERT_EQ(GetMediaSample2(sound, pcm.data(), pcm.size(), &size, 100, nullptr, nullptr, nullptr, nullptr, nullptr,
+                            2, &count, nullptr),
+            noErr);
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(size, 800u);
+  EXPECT_EQ(pcm[0], testmovie::SampleByte(1, 1));
+  // A buffer for two and a half samples takes two.
+  ASSERT_EQ(GetMediaSample2(sound, pcm.data(), 1000, &size, 0, nullptr, nullptr, nullptr, nullptr, nullptr, 10,
+                            &count, nullptr),
+            noErr);
+  EXPECT_EQ(count, 2u);
+  Handle h = NewHandle(0);
+  ASSERT_EQ(GetMediaSample2(sound, nullptr, 0, &size, 150, nullptr, nullptr, nullptr,
+                            reinterpret_cast<SampleDescriptionHandle>(h), nullptr, 1, &count, nullptr),
+            noErr);
+  EXPECT_EQ(GetHandleSize(h), 36);
+  EXPECT_EQ(reinterpret_cast<SoundDescription*>(*h)->dataFormat, 0x74776F73u);
+  DisposeHandle(h);
+  DisposeMovie(movie);
+}
+
+TEST_F(MovieApi, FixtureFrameCountsByStepping) {
+  struct Case {
+    const char* name;
+    int32_t frames;
+  } cases[] = {{"frames250.mov", 250}, {"h264_bframes.mp4", 50}, {"dv.dv", 25}, {"fragmented.mp4", 50}};
+  for (const Case& c : cases) {
+    Movie movie = OpenMovie(FixturePath(c.name));
+    ASSERT_TRUE(movie) << c.name;
+    Media media = GetTrackMedia(GetMovieIndTrackType(movie, 1, VideoMediaType, movieTrackMediaType));
+    ASSERT_TRUE(media);
+    int32_t count = -1;
+    TimeValue64 t = 0;
+    int16_t flags = 0x4001;
+    while (t >= 0) {
+      ++count;
+      GetMediaNextInterestingDecodeTime(media, flags, t, fixed1, &t, nullptr);
+      flags = 1;
+    }
+    EXPECT_EQ(count, c.frames) << c.name;
+    EXPECT_EQ(GetMediaSampleCount(media), c.frames);
+    DisposeMovie(movie);
+  }
+}
+
+char* Translate(const char* path) {
+  std::string p(path);
+  if (p.rfind("Z:", 0) != 0) return nullptr;
+  std::string native = p.substr(2);
+  for (char& ch : native)
+    if (ch == '\\') ch = '/';
+  return strdup(native.c_str());
+}
+void Release(char* p) { free(p); }
+
+TEST_F(MovieApi, PathsGoThroughTheTranslator) {
+  TempFile file(GopMovie(), ".mov");
+  std::string windows = "Z:" + file.path();
+  for (char& ch : windows)
+    if (ch == '/') ch = '\\';
+  qtm_SetPathTranslator(Translate, Release);
+  OSErr err;
+  Movie movie = OpenMovie(windows, &err);
+  EXPECT_EQ(err, noErr);
+  EXPECT_TRUE(movie);
+  DisposeMovie(movie);
+  EXPECT_EQ(OpenMovie(file.path(), &err), nullptr);  // refused by the translator
+  EXPECT_EQ(err, fnfErr);
+  qtm_SetPathTranslator(nullptr, nullptr);
+}
+
+TEST(Handles, SizeResizeAppendLock) {
+  Handle h = NewHandle(10);
+  ASSERT_TRUE(h);
+  EXPECT_EQ(MemError(), noErr);
+  EXPECT_EQ(GetHandleSize(h), 10);
+  memset(*h, 7, 10);
+  SetHandleSize(h, 100000);
+  EXPECT_EQ(MemError(), noErr);
+  EXPECT_EQ(GetHandleSize(h), 100000);
+  EXPECT_EQ((*h)[9], 7);
+  SetHandleSize(h, 3);
+  EXPECT_EQ(GetHandleSize(h), 3);
+  HLock(h);
+  EXPECT_EQ(PtrAndHand("abcd", h, 4), noErr);
+  HUnlock(h);
+  EXPECT_EQ(GetHandleSize(h), 7);
+  EXPECT_EQ(std::string(*h + 3, 4), "abcd");
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(*h) % 16, 0u);
+  DisposeHandle(h);
+
+  Handle z = NewHandleClear(64);
+  ASSERT_TRUE(z);
+  for (int i = 0; i < 64; ++i) EXPECT_EQ((*z)[i], 0);
+  DisposeHandle(z);
+
+  EXPECT_EQ(NewHandle(-1), nullptr);
+  EXPECT_EQ(MemError(), paramErr);
+  EXPECT_EQ(GetHandleSize(nullptr), 0);
+  EXPECT_EQ(MemError(), nilHandleErr);
+  EXPECT_EQ(PtrAndHand("x", nullptr, 1), nilHandleErr);
+  Handle empty = NewHandle(0);
+  ASSERT_TRUE(empty);
+  EXPECT_EQ(GetHandleSize(empty), 0);
+  SetHandleSize(empty, -5);
+  EXPECT_EQ(MemError(), paramErr);
+  DisposeHandle(empty);
+}
+
+}  // namespace
