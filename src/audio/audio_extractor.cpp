@@ -1,0 +1,376 @@
+#include "audio/audio_extractor.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <new>
+
+#include "engine/movie_file.h"
+#include "host/log.h"
+
+namespace kestrel {
+namespace {
+
+constexpr OSType Code(const char (&s)[5]) {
+  return (OSType(uint8_t(s[0])) << 24) | (OSType(uint8_t(s[1])) << 16) | (OSType(uint8_t(s[2])) << 8) | uint8_t(s[3]);
+}
+
+constexpr int64_t kUnitsPerSecond = 10000000;
+
+struct FormatNameEntry {
+  OSType format;
+  const wchar_t* name;
+};
+
+const FormatNameEntry kFormatNames[] = {
+    {Code(".mp1"), L"MPEG-1/2, Layer 1"},
+    {Code(".mp2"), L"MPEG-1/2, Layer 2"},
+    {Code(".mp3"), L"MPEG-1/2, Layer 3"},
+    {Code("MAC3"), L"MACE 3:1"},
+    {Code("MAC6"), L"MACE 6:1"},
+    {Code("QDM2"), L"QDesign2 music"},
+    {Code("QDMC"), L"QDesign music"},
+    {Code("Qclp"), L"QUALCOMM PureVoice"},
+    {Code("aac "), L"MPEG-4 Low Complexity AAC"},
+    {Code("aach"), L"MPEG-4 High Efficiency AAC"},
+    {Code("aacl"), L"MPEG-4 AAC Low Delay"},
+    {Code("aacp"), L"MPEG-4 High Efficiency AAC Version 2"},
+    {Code("aacs"), L"MPEG-4 Spatial Audio"},
+    {Code("ac-3"), L"AC-3"},
+    {Code("alac"), L"Apple Lossless"},
+    {Code("alaw"), L"aLaw 2:1"},
+    {Code("apvs"), L"Float32"},
+    {Code("cac3"), L"AC-3 IEC 60958"},
+    {Code("celp"), L"MPEG-4 CELP"},
+    {Code("hvxc"), L"MPEG-4 HVXC"},
+    {Code("ima4"), L"IMA 4:1 ADPCM"},
+    {Code("lpcm"), L"Linear PCM"},
+    {Code("midi"), L"MIDI"},
+    {Code("samr"), L"AMR Narrow Band"},
+    {Code("time"), L"IOAudioTimeStamps"},
+    {Code("twvq"), L"MPEG-4 TwinVQ"},
+    {Code("ulaw"), L"\u00B5Law 2:1"},
+};
+
+struct LayoutNameEntry {
+  AudioChannelLayoutTag tag;
+  const wchar_t* name;
+};
+
+const LayoutNameEntry kLayoutNames[] = {
+    {0x640001, L"Mono"},
+    {0x650002, L"Stereo (L R)"},
+    {0x660002, L"Stereo (L R)"},
+    {0x6A0002, L"Binaural stereo (left, right)"},
+    {0x6C0004, L"Quadraphonic (front left, front right, back left, back right)"},
+    {0x6D0005, L"Pentagonal (left, right, rear left, rear right, center)"},
+    {0x6E0006, L"Hexagonal (left, right, rear left, rear right, center, rear)"},
+    {0x6F0008, L"Octagonal (front left, front right, rear left, rear right, front center, rear center, side left, side right)"},
+    {0x700008, L"Cube (left, right, rear left, rear right, top left, top right, top rear left, top rear right)"},
+    {0x710003, L"3.0 (L R C)"},
+    {0x720003, L"3.0 (C L R)"},
+    {0x730004, L"4.0 (L R C Cs)"},
+    {0x740004, L"4.0 (C L R Cs)"},
+    {0x750005, L"5.0 (L R C Ls Rs)"},
+    {0x760005, L"5.0 (L R Ls Rs C)"},
+    {0x770005, L"5.0 (L C R Ls Rs)"},
+    {0x780005, L"5.0 (C L R Ls Rs)"},
+    {0x790006, L"5.1 (L R C LFE Ls Rs)"},
+    {0x7A0006, L"5.1 (L R Ls Rs C LFE)"},
+    {0x7B0006, L"5.1 (L C R Ls Rs LFE)"},
+    {0x7C0006, L"5.1 (C L R Ls Rs LFE)"},
+    {0x7D0007, L"6.1 (L R C LFE Ls Rs Cs)"},
+    {0x7E0008, L"7.1 (L R C LFE Ls Rs Lc Rc)"},
+    {0x7F0008, L"7.1 (C Lc Rc L R Ls Rs LFE)"},
+    {0x800008, L"7.1 (L R C LFE Ls Rs Rls Rrs)"},
+    {0x810008, L"7.1 (L R Ls Rs C LFE Lc Rc)"},
+    {0x820008, L"DTV (L R C LFE Ls Rs Lt Rt)"},
+    {0x8D0006, L"6.0 (C L R Ls Rs Cs)"},
+    {0x8E0007, L"6.1 (C L R Ls Rs Cs Lfe)"},
+    {0x8F0007, L"7.0 (C L R Ls Rs Rls Rrs)"},
+    {0x900008, L"Octagonal (C L R Ls Rs Rls Rrs Cs)"},
+};
+
+void CopyName(wchar_t* dst, const wchar_t* src) {
+  wcsncpy(dst, src, AudioExtractor::kNameChars - 1);
+  dst[AudioExtractor::kNameChars - 1] = L'\0';
+}
+
+// The PCM depth delivered for a source depth: whole bytes, 8 to 32 bits
+// (compressed sources that state no depth come out as 16 bits).
+uint32_t OutputBits(int32_t source_bits) {
+  if (source_bits <= 0) return 16;
+  if (source_bits > 32) return 32;
+  return (static_cast<uint32_t>(source_bits) + 7) / 8 * 8;
+}
+
+}  // namespace
+
+AudioChannelLayoutTag WaveOrderLayoutTag(uint32_t channels) {
+  switch (channels) {
+    case 1: return 0x640001;  // Mono
+    case 2: return 0x650002;  // L R
+    case 3: return 0x710003;  // L R C
+    case 4: return 0x6C0004;  // L R Ls Rs (front left, front right, back left, back right)
+    case 5: return 0x750005;  // L R C Ls Rs
+    case 6: return 0x790006;  // L R C LFE Ls Rs
+    case 7: return 0x7D0007;  // L R C LFE Ls Rs Cs
+    case 8: return 0x800008;  // L R C LFE Ls Rs Rls Rrs
+    default: return 0;
+  }
+}
+
+const wchar_t* AudioFormatNameOf(OSType format) {
+  for (const FormatNameEntry& e : kFormatNames)
+    if (e.format == format) return e.name;
+  return L"Unknown";
+}
+
+const wchar_t* ChannelLayoutNameOf(AudioChannelLayoutTag tag) {
+  for (const LayoutNameEntry& e : kLayoutNames)
+    if (e.tag == tag) return e.name;
+  return L"Unknown";
+}
+
+AudioExtractor::AudioExtractor() {
+  FormatName[0] = L'\0';
+  ChannelLayoutName[0] = L'\0';
+  InitializeCriticalSection(&m_lock);
+}
+
+AudioExtractor::~AudioExtractor() {
+  Close();
+  DeleteCriticalSection(&m_lock);
+}
+
+HRESULT AudioExtractor::Open(const char* path) {
+  Close();
+  Lock lock(&m_lock);
+  if (FAILED(OpenMovieFromPath(path, &m_movie))) {
+    Close();
+    return E_FAIL;
+  }
+  HRESULT hr = StartSession();
+  if (FAILED(hr)) {
+    Close();
+    return hr == E_OUTOFMEMORY ? E_OUTOFMEMORY : E_FAIL;
+  }
+  PrerollMovie(m_movie, GetMovieTime(m_movie, nullptr), GetMoviePreferredRate(m_movie));
+  return S_OK;
+}
+
+// S_FALSE when the session proposes no rate (nothing to configure).
+HRESULT AudioExtractor::StartSession() {
+  SetMovieActive(m_movie, 1);
+  ReadSourceFormat();
+  m_timeScale = GetMovieTimeScale(m_movie);
+  MovieAudioExtractionBegin(m_movie, 0, &m_session);
+  ReadChannelLayoutName();
+  MovieAudioExtractionGetProperty(m_session, kQTPropertyClass_MovieAudioExtraction_Audio,
+                                  kQTMovieAudioExtractionAudioPropertyID_AudioStreamBasicDescription,
+                                  sizeof(m_outputDescription), &m_outputDescription, nullptr);
+  const uint32_t rate = static_cast<uint32_t>(m_outputDescription.mSampleRate);
+  if (rate == 0) return S_FALSE;
+  const uint32_t channels = m_outputDescription.mChannelsPerFrame;
+  WriteLog(L"Audio In: %d sample rate, %d channel(s), %d bits per channel", static_cast<int>(rate),
+           static_cast<int>(channels), static_cast<int>(m_sourceBits));
+
+  const uint32_t bits = OutputBits(m_sourceBits);
+  m_outputDescription.mBitsPerChannel = bits;
+  m_outputDescription.mBytesPerFrame = m_outputDescription.mBytesPerPacket = (bits >> 3) * channels;
+  m_outputDescription.mFormatID = kAudioFormatLinearPCM;
+  // Wave PCM: 8-bit samples are unsigned, wider ones signed.
+  m_outputDescription.mFormatFlags =
+      kAudioFormatFlagIsPacked | (bits > 8 ? static_cast<uint32_t>(kAudioFormatFlagIsSignedInteger) : 0u);
+  m_outputDescription.mFramesPerPacket = 1;
+  if (MovieAudioExtractionSetProperty(m_session, kQTPropertyClass_MovieAudioExtraction_Audio,
+                                      kQTMovieAudioExtractionAudioPropertyID_AudioStreamBasicDescription,
+                                      sizeof(m_outputDescription), &m_outputDescription) != noErr) {
+    WriteLog(L"ERROR! Unable to SET AudioStreamBasicDescription!");
+    return E_FAIL;
+  }
+  WriteLog(L"Audio Out: %d sample rate, %d channel(s), %d bits per channel", static_cast<int>(rate),
+           static_cast<int>(channels), static_cast<int>(m_outputDescription.mBitsPerChannel));
+  m_framesPerFill = rate;
+
+  AudioChannelLayoutTag tag = WaveOrderLayoutTag(channels);
+  if (tag == 0) return E_FAIL;
+  AudioChannelLayout layout = {};
+  layout.mChannelLayoutTag = tag;
+  if (MovieAudioExtractionSetProperty(m_session, kQTPropertyClass_MovieAudioExtraction_Audio,
+                                      kQTMovieAudioExtractionAudioPropertyID_AudioChannelLayout, sizeof(layout),
+                                      &layout) != noErr) {
+    WriteLog(L"ERROR! Unable to SET AudioChannelLayout!");
+    return E_FAIL;
+  }
+
+  const uint32_t block = m_outputDescription.mBytesPerFrame;
+  m_bufferList = static_cast<AudioBufferList*>(calloc(1, sizeof(AudioBufferList)));
+  if (!m_bufferList) return E_OUTOFMEMORY;
+  m_bufferList->mNumberBuffers = 1;
+  m_bufferList->mBuffers[0].mNumberChannels = channels;
+  m_bufferList->mBuffers[0].mDataByteSize = m_framesPerFill * block;
+  m_bufferList->mBuffers[0].mData = malloc(static_cast<size_t>(m_framesPerFill) * block);
+  if (!m_bufferList->mBuffers[0].mData) return E_OUTOFMEMORY;
+
+  m_waveFormat.wFormatTag = WAVE_FORMAT_PCM;
+  m_waveFormat.nChannels = static_cast<WORD>(channels);
+  m_waveFormat.nSamplesPerSec = rate;
+  m_waveFormat.nBlockAlign = static_cast<WORD>((channels * bits) >> 3);
+  m_waveFormat.wBitsPerSample = static_cast<WORD>(bits);
+  m_waveFormat.nAvgBytesPerSec = static_cast<DWORD>(m_waveFormat.nBlockAlign * m_outputDescription.mSampleRate);
+  m_waveFormat.cbSize = 0;
+  WriteLog(L"Audio Out: %d Average Bytes per Sec", static_cast<int>(m_waveFormat.nAvgBytesPerSec));
+  return S_OK;
+}
+
+// Source bits and FormatName from the first sound track's description.
+HRESULT AudioExtractor::ReadSourceFormat() {
+  Track track = GetMovieIndTrackType(m_movie, 1, SoundMediaType, movieTrackMediaType);
+  if (!track) return S_FALSE;
+  Media media = GetTrackMedia(track);
+  if (!media) return E_FAIL;
+  OSType type = 0;
+  GetMediaHandlerDescription(media, &type, nullptr, nullptr);
+  if (type != SoundMediaType) return E_FAIL;
+  Handle handle = NewHandle(4);
+  if (!handle) return E_OUTOFMEMORY;
+  SoundDescriptionHandle description = reinterpret_cast<SoundDescriptionHandle>(handle);
+  GetMediaSampleDescription(media, 1, reinterpret_cast<SampleDescriptionHandle>(handle));
+  AudioStreamBasicDescription format = {};
+  if (GetMoviesError() != noErr ||
+      QTSoundDescriptionGetProperty(description, kQTPropertyClass_SoundDescription,
+                                    kQTSoundDescriptionPropertyID_AudioStreamBasicDescription, sizeof(format), &format,
+                                    nullptr) != noErr) {
+    DisposeHandle(handle);
+    return E_FAIL;
+  }
+  m_sourceBits = format.mBitsPerChannel != 0 ? static_cast<int32_t>(format.mBitsPerChannel)
+                                             : static_cast<int32_t>((*description)->sampleSize);
+  CopyName(FormatName, AudioFormatNameOf(format.mFormatID));
+  DisposeHandle(handle);
+  return S_OK;
+}
+
+// ChannelLayoutName from the session's default layout.
+HRESULT AudioExtractor::ReadChannelLayoutName() {
+  ByteCount size = 0;
+  if (MovieAudioExtractionGetPropertyInfo(m_session, kQTPropertyClass_MovieAudioExtraction_Audio,
+                                          kQTMovieAudioExtractionAudioPropertyID_AudioChannelLayout, nullptr, &size,
+                                          nullptr) != noErr)
+    return E_FAIL;
+  if (size < sizeof(AudioChannelLayoutTag)) return E_FAIL;
+  void* layout = calloc(1, size);
+  if (!layout) return E_OUTOFMEMORY;
+  if (MovieAudioExtractionGetProperty(m_session, kQTPropertyClass_MovieAudioExtraction_Audio,
+                                      kQTMovieAudioExtractionAudioPropertyID_AudioChannelLayout, size, layout,
+                                      nullptr) != noErr) {
+    free(layout);
+    return E_FAIL;
+  }
+  AudioChannelLayoutTag tag = 0;
+  memcpy(&tag, layout, sizeof(tag));
+  CopyName(ChannelLayoutName, ChannelLayoutNameOf(tag));
+  free(layout);
+  return S_OK;
+}
+
+HRESULT AudioExtractor::HasAudio(int32_t* has_audio) {
+  if (!has_audio) return E_POINTER;
+  *has_audio = 0;
+  if (!m_movie) return E_FAIL;
+  if (GetMovieIndTrackType(m_movie, 1, SoundMediaType, movieTrackMediaType)) *has_audio = 1;
+  return S_OK;
+}
+
+HRESULT AudioExtractor::GetDuration(int64_t* duration) {
+  if (!duration) return E_POINTER;
+  if (!m_movie || m_timeScale == 0) return E_FAIL;
+  *duration = static_cast<int64_t>(GetMovieDuration(m_movie)) * kUnitsPerSecond / m_timeScale;
+  return S_OK;
+}
+
+HRESULT AudioExtractor::Seek(int64_t start) {
+  Lock lock(&m_lock);
+  if (!m_movie || !m_session || m_timeScale <= 0) return E_FAIL;
+  TimeRecord position = {};
+  position.value = static_cast<int64_t>(m_timeScale) * start / kUnitsPerSecond;
+  position.scale = m_timeScale;
+  position.base = nullptr;
+  if (MovieAudioExtractionSetProperty(m_session, kQTPropertyClass_MovieAudioExtraction_Movie,
+                                      kQTMovieAudioExtractionMoviePropertyID_CurrentTime, sizeof(position),
+                                      &position) != noErr)
+    return E_FAIL;
+  return S_OK;
+}
+
+HRESULT AudioExtractor::Fill(BYTE* destination, uint32_t capacity, uint32_t* bytes, int64_t* start, int64_t* stop) {
+  if (!destination || !bytes) return E_POINTER;
+  *bytes = 0;
+  Lock lock(&m_lock);
+  // Without an output format (no sound, or a zero rate) there is nothing to give.
+  if (!m_session || !m_bufferList || m_outputDescription.mBytesPerFrame == 0) return S_FALSE;
+
+  TimeRecord position = {};
+  MovieAudioExtractionGetProperty(m_session, kQTPropertyClass_MovieAudioExtraction_Movie,
+                                  kQTMovieAudioExtractionMoviePropertyID_CurrentTime, sizeof(position), &position,
+                                  nullptr);
+
+  // Each fill asks for one second again (at most what the destination holds).
+  const uint32_t block = m_outputDescription.mBytesPerFrame;
+  const uint32_t second = static_cast<uint32_t>(m_outputDescription.mSampleRate);
+  uint32_t frames = second < capacity / block ? second : capacity / block;
+  if (frames == 0) return E_FAIL;
+  m_framesPerFill = frames;
+  m_bufferList->mBuffers[0].mDataByteSize = frames * block;
+  uint32_t flags = 0;
+  OSStatus err = MovieAudioExtractionFillBuffer(m_session, &m_framesPerFill, m_bufferList, &flags);
+  if (err != noErr) {
+    WriteLog(L"ERROR! MovieAudioExtractionFillBuffer FAILED! Error: %d", static_cast<int>(err));
+    return E_FAIL;
+  }
+  if ((flags & kQTMovieAudioExtractionComplete) && m_framesPerFill == 0) {
+    m_framesPerFill = second;
+    m_bufferList->mBuffers[0].mDataByteSize = second * block;
+    return S_FALSE;
+  }
+  uint32_t size = m_bufferList->mBuffers[0].mDataByteSize;
+  if (size > capacity) size = capacity;
+  memcpy(destination, m_bufferList->mBuffers[0].mData, size);
+  *bytes = size;
+
+  int64_t first = position.scale > 0 ? position.value * kUnitsPerSecond / position.scale : 0;
+  if (start) *start = first;
+  if (stop) *stop = first + static_cast<int64_t>(size / block) * kUnitsPerSecond / second;
+  return S_OK;
+}
+
+HRESULT AudioExtractor::GetWaveFormat(WAVEFORMATEX* format) {
+  if (!format) return E_POINTER;
+  *format = m_waveFormat;
+  return S_OK;
+}
+
+void AudioExtractor::FreeBufferList() {
+  if (!m_bufferList) return;
+  for (uint32_t i = 0; i < m_bufferList->mNumberBuffers; ++i) free(m_bufferList->mBuffers[i].mData);
+  free(m_bufferList);
+  m_bufferList = nullptr;
+}
+
+void AudioExtractor::Close() {
+  Lock lock(&m_lock);
+  if (m_session) {
+    MovieAudioExtractionEnd(m_session);
+    m_session = nullptr;
+  }
+  DisposeMovieRef(&m_movie);
+  FreeBufferList();
+  m_timeScale = 0;
+  m_waveFormat = WAVEFORMATEX{};
+  m_sourceBits = 0;
+  FormatName[0] = L'\0';
+  ChannelLayoutName[0] = L'\0';
+}
+
+}  // namespace kestrel
