@@ -38,7 +38,7 @@ ExternalProject_Add(kestrel-windows
 
 # The Wine prefix is booted once and a persistent wineserver runs while the
 # tests do; the cleanup stops that prefix's server only.
-add_test(NAME wine-prefix-up COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh up ${KESTREL_WINEPREFIX})
+add_test(NAME wine-prefix-up COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh up ${KESTREL_WINEPREFIX} ${KESTREL_BIN_DIR})
 add_test(NAME wine-prefix-down COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh down ${KESTREL_WINEPREFIX})
 set_tests_properties(wine-prefix-up PROPERTIES FIXTURES_SETUP wine)
 set_tests_properties(wine-prefix-down PROPERTIES FIXTURES_CLEANUP wine)

@@ -8,4 +8,4 @@ build=$(realpath -m "${1:-$here/build}")
 "$here/scripts/install-packages.sh"
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build" -j "$(nproc)"
-"$here/scripts/wine-prefix.sh" up "$build/wineprefix"
+"$here/scripts/wine-prefix.sh" up "$build/wineprefix" "$build/bin"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The private Wine prefix of a build tree.
-#   wine-prefix.sh up PREFIX    boot it once, start a persistent wineserver
+#   wine-prefix.sh up PREFIX [BIN]  boot it once, start a persistent wineserver
+#                               and, from BIN, the keep-alive process
 #   wine-prefix.sh down PREFIX  stop that prefix's wineserver
 set -euo pipefail
 action=$1
@@ -14,9 +15,21 @@ case "$action" in
       mkdir -p "$WINEPREFIX"
       WINEDLLOVERRIDES="mscoree=;mshtml=" "$WINE" wineboot -i </dev/null >/dev/null 2>&1
       "$WINESERVER" -w
+      # The documents folder (where the filter logs) inside the prefix, not
+      # the user's home.
+      docs="$WINEPREFIX/drive_c/users/$(whoami)/Documents"
+      if [ -L "$docs" ]; then rm "$docs" && mkdir -p "$docs"; fi
     fi
     # -p keeps the server up between programs; a second call is harmless.
     "$WINESERVER" -p </dev/null >/dev/null 2>&1 || true
+    # The first Wine process starts the prefix's services and they inherit
+    # its standard handles: make it one with none, kept running, so that no
+    # caller's output pipe stays open behind a test.
+    bin=${3:-}
+    if [ -n "$bin" ] && [ -f "$bin/kestrel-prefix-keepalive.exe" ]; then
+      setsid "$WINE" "$bin/kestrel-prefix-keepalive.exe" </dev/null >/dev/null 2>&1 &
+      sleep 0.5
+    fi
     ;;
   down)
     "$WINESERVER" -k 2>/dev/null || true
