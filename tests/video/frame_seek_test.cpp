@@ -132,3 +132,32 @@ TEST(SkipAhead, RightAfterOpeningTheFirstSampleIsStillDecoded) {
 
 }  // namespace
 }  // namespace kestrel::test
+
+namespace kestrel::test {
+namespace {
+
+// Every sample of droppable.mov is marked droppable (not depended on).
+TEST(DroppableSamples, AreDeliveredInPlaybackAndPassedOverOnlyBeforeATarget) {
+  Expected e = LoadExpected("mjpeg.mov", "uyvy422");
+  MovieSession session;
+  ASSERT_EQ(session.Open(FixturePath("droppable.mov").c_str()), S_OK);
+  ASSERT_EQ(session.CreateDecoder(0x32767579), S_OK);
+  Delivered all = DeliverFrames(session, 320, 240, 2, 640, false);
+  EXPECT_EQ(all.last, S_FALSE);
+  ExpectRestFrom(all, e, 0);
+
+  session.SeekTo(e.start[20]);
+  Delivered from20 = DeliverFrames(session, 320, 240, 2, 640, false, 5);
+  ASSERT_EQ(from20.md5.size(), 5u);
+  for (size_t i = 0; i < 5; ++i) EXPECT_EQ(from20.md5[i], e.md5[20 + i]);
+
+  session.SkipAhead(4000000);  // 0.4 s: ten frames passed over undecoded
+  Delivered rest = DeliverFrames(session, 320, 240, 2, 640, false);
+  ASSERT_FALSE(rest.md5.empty());
+  size_t at = FirstAtOrAfter(e, rest.start[0]);
+  EXPECT_GE(at, 34u);
+  ExpectRestFrom(rest, e, at);
+}
+
+}  // namespace
+}  // namespace kestrel::test

@@ -183,9 +183,19 @@ TEST(DecompressionSession, FailedDecodesStillReleaseTheirSourceOnce) {
   // Garbage is dropped, not fatal: the call succeeds, nothing is emitted.
   std::vector<uint8_t> junk(500, 0x55);
   EXPECT_EQ(ICMDecompressionSessionDecodeFrame(s, junk.data(), junk.size(), nullptr, &t, &b), noErr);
+  // An empty frame is dropped, and does not end the stream.
+  int c;
+  EXPECT_EQ(ICMDecompressionSessionDecodeFrame(s, junk.data(), 0, nullptr, &t, &c), noErr);
+  EXPECT_EQ(r.releases[&c], 1);
+  EXPECT_TRUE(r.pictures.empty());
+  ICMFrameTimeRecord t1 = TimeOf(stream.packets[1]);
+  EXPECT_EQ(ICMDecompressionSessionDecodeFrame(s, stream.packets[1].data.data(), stream.packets[1].data.size(),
+                                               nullptr, &t1, nullptr),
+            noErr);
   ICMDecompressionSessionFlush(s);
   EXPECT_EQ(r.releases[&b], 1);
-  EXPECT_TRUE(r.pictures.empty());
+  ASSERT_EQ(r.pictures.size(), 1u);
+  EXPECT_EQ(r.pictures[0].time, stream.packets[1].pts);
   ICMDecompressionSessionRelease(s);
   EXPECT_EQ(ICMDecompressionSessionDecodeFrame(nullptr, junk.data(), junk.size(), nullptr, &t, &b), paramErr);
 }

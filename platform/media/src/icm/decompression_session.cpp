@@ -238,6 +238,13 @@ OSStatus DecompressionSession::Decode(const uint8_t* data, ByteCount size, const
     return noErr;
   }
 
+  // An empty packet would start libavcodec's drain: an empty frame is
+  // dropped instead.
+  if (size == 0) {
+    ReportRelease(source_ref, noErr);
+    return noErr;
+  }
+
   OSStatus status = CopyToPacket(data, size);
   ReportRelease(source_ref, status);  // the bytes are ours now
   if (status != noErr) return status;
