@@ -14,22 +14,17 @@ struct EntryInfo {
 };
 
 constexpr EntryInfo kEntries[UserDataCatalog::kEntryCount] = {
-    {0xA9616C62, L"Album"},          {0xA9415254, L"Artist"},
-    {0xA9617574, L"Author"},         {0xA9636870, L"Chapter"},
-    {0xA9636D74, L"Comment"},        {0xA9636F6D, L"Composer"},
-    {0xA9637079, L"Copyright"},      {0xA9646179, L"Creation Date"},
-    {0xA9646573, L"Description"},    {0xA9646972, L"Director"},
-    {0xA9646973, L"Disclaimer"},     {0xA9656E63, L"Encoded By"},
-    {0xA96E616D, L"Full Name"},      {0xA967656E, L"Genre"},
-    {0xA9687374, L"Host Computer"},  {0xA9696E66, L"Information"},
-    {0xA96B6579, L"Keywords"},       {0xA96D616B, L"Make"},
-    {0xA96D6F64, L"Model"},          {0xA96F7065, L"Original Artist"},
-    {0xA9666D74, L"Original Format"}, {0xA9737263, L"Original Source"},
-    {0xA9707266, L"Performers"},     {0xA9707264, L"Producer"},
-    {0xA9505244, L"Product"},        {0xA9737772, L"Software"},
-    {0xA9726571, L"Special Playback Requirements"},
-    {0xA974726B, L"Track"},          {0xA977726E, L"Warning"},
-    {0xA9777274, L"Writer"},         {0xA975726C, L"URL Link"},
+    {0xA9616C62, L"Album"},           {0xA9415254, L"Artist"},          {0xA9617574, L"Author"},
+    {0xA9636870, L"Chapter"},         {0xA9636D74, L"Comment"},         {0xA9636F6D, L"Composer"},
+    {0xA9637079, L"Copyright"},       {0xA9646179, L"Creation Date"},   {0xA9646573, L"Description"},
+    {0xA9646972, L"Director"},        {0xA9646973, L"Disclaimer"},      {0xA9656E63, L"Encoded By"},
+    {0xA96E616D, L"Full Name"},       {0xA967656E, L"Genre"},           {0xA9687374, L"Host Computer"},
+    {0xA9696E66, L"Information"},     {0xA96B6579, L"Keywords"},        {0xA96D616B, L"Make"},
+    {0xA96D6F64, L"Model"},           {0xA96F7065, L"Original Artist"}, {0xA9666D74, L"Original Format"},
+    {0xA9737263, L"Original Source"}, {0xA9707266, L"Performers"},      {0xA9707264, L"Producer"},
+    {0xA9505244, L"Product"},         {0xA9737772, L"Software"},        {0xA9726571, L"Special Playback Requirements"},
+    {0xA974726B, L"Track"},           {0xA977726E, L"Warning"},         {0xA9777274, L"Writer"},
+    {0xA975726C, L"URL Link"},
 };
 
 // The process-wide values and their lock.

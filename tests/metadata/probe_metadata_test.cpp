@@ -1,6 +1,5 @@
 // kestrel-probe --json: the user_data and timecode sections.
 #include <gtest/gtest.h>
-
 #include <windows.h>
 
 #include <cstdlib>

@@ -1,5 +1,7 @@
 // MovieSession::GetTimeCode against ffprobe's time codes, and the engine's
 // 'tmcd' handler asked at the converted time.
+#include "engine/time_code.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -7,7 +9,6 @@
 
 #include "engine/movie_file.h"
 #include "engine/movie_session.h"
-#include "engine/time_code.h"
 #include "support/test_env.h"
 
 namespace kestrel {

@@ -1,5 +1,7 @@
 // The user-data catalogue on ffmpeg-tagged movies and on movies whose udta
 // was written item by item (metadata_gen), values compared exactly.
+#include "engine/user_data_catalog.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,7 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include "engine/user_data_catalog.h"
 #include "support/test_env.h"
 
 namespace kestrel {
@@ -42,18 +43,37 @@ TEST(UserDataCatalog, ThirtyOneEntriesInTableOrder) {
     OSType type;
     const wchar_t* name;
   };
-  const Expected table[] = {
-      {0xA9616C62, L"Album"},         {0xA9415254, L"Artist"},          {0xA9617574, L"Author"},
-      {0xA9636870, L"Chapter"},       {0xA9636D74, L"Comment"},         {0xA9636F6D, L"Composer"},
-      {0xA9637079, L"Copyright"},     {0xA9646179, L"Creation Date"},   {0xA9646573, L"Description"},
-      {0xA9646972, L"Director"},      {0xA9646973, L"Disclaimer"},      {0xA9656E63, L"Encoded By"},
-      {0xA96E616D, L"Full Name"},     {0xA967656E, L"Genre"},           {0xA9687374, L"Host Computer"},
-      {0xA9696E66, L"Information"},   {0xA96B6579, L"Keywords"},        {0xA96D616B, L"Make"},
-      {0xA96D6F64, L"Model"},         {0xA96F7065, L"Original Artist"}, {0xA9666D74, L"Original Format"},
-      {0xA9737263, L"Original Source"}, {0xA9707266, L"Performers"},    {0xA9707264, L"Producer"},
-      {0xA9505244, L"Product"},       {0xA9737772, L"Software"},        {0xA9726571, L"Special Playback Requirements"},
-      {0xA974726B, L"Track"},         {0xA977726E, L"Warning"},         {0xA9777274, L"Writer"},
-      {0xA975726C, L"URL Link"}};
+  const Expected table[] = {{0xA9616C62, L"Album"},
+                            {0xA9415254, L"Artist"},
+                            {0xA9617574, L"Author"},
+                            {0xA9636870, L"Chapter"},
+                            {0xA9636D74, L"Comment"},
+                            {0xA9636F6D, L"Composer"},
+                            {0xA9637079, L"Copyright"},
+                            {0xA9646179, L"Creation Date"},
+                            {0xA9646573, L"Description"},
+                            {0xA9646972, L"Director"},
+                            {0xA9646973, L"Disclaimer"},
+                            {0xA9656E63, L"Encoded By"},
+                            {0xA96E616D, L"Full Name"},
+                            {0xA967656E, L"Genre"},
+                            {0xA9687374, L"Host Computer"},
+                            {0xA9696E66, L"Information"},
+                            {0xA96B6579, L"Keywords"},
+                            {0xA96D616B, L"Make"},
+                            {0xA96D6F64, L"Model"},
+                            {0xA96F7065, L"Original Artist"},
+                            {0xA9666D74, L"Original Format"},
+                            {0xA9737263, L"Original Source"},
+                            {0xA9707266, L"Performers"},
+                            {0xA9707264, L"Producer"},
+                            {0xA9505244, L"Product"},
+                            {0xA9737772, L"Software"},
+                            {0xA9726571, L"Special Playback Requirements"},
+                            {0xA974726B, L"Track"},
+                            {0xA977726E, L"Warning"},
+                            {0xA9777274, L"Writer"},
+                            {0xA975726C, L"URL Link"}};
   UserDataCatalog catalog;
   ASSERT_EQ(catalog.GetEntryCount(), 31);
   for (int i = 0; i < 31; ++i) {
@@ -82,17 +102,22 @@ TEST(UserDataCatalog, FfmpegTagsReadBackExactly) {
   EXPECT_EQ(hr, S_OK);
   // ffmpeg's QuickTime muxer writes "comment" both as (c)cmt and (c)des and
   // has no classic item for "composer" or "description".
-  const Values expected = {{L"Full Name", L"The Title"}, {L"Artist", L"An Artist"},  {L"Album", L"The Album"},
-                           {L"Comment", L"A comment"},   {L"Description", L"A comment"},
-                           {L"Creation Date", L"2026"},  {L"Genre", L"Ambient"},      {L"Author", L"An Author"},
-                           {L"Copyright", L"(c) 2026 Kestrel"}, {L"Make", L"Camera"}, {L"Model", L"Model 7"},
-                           {L"Keywords", L"test, tags"}};
+  const Values expected = {
+      {L"Full Name", L"The Title"}, {L"Artist", L"An Artist"},      {L"Album", L"The Album"},
+      {L"Comment", L"A comment"},   {L"Description", L"A comment"}, {L"Creation Date", L"2026"},
+      {L"Genre", L"Ambient"},       {L"Author", L"An Author"},      {L"Copyright", L"(c) 2026 Kestrel"},
+      {L"Make", L"Camera"},         {L"Model", L"Model 7"},         {L"Keywords", L"test, tags"}};
   EXPECT_EQ(v, expected);
   // ffprobe agrees (it reads (c)ART and (c)aut both as "artist", so that one
   // is left out).
-  for (auto [key, value] : {std::pair{"title", "The Title"}, {"album", "The Album"}, {"comment", "A comment"},
-                            {"date", "2026"}, {"genre", "Ambient"}, {"copyright", "(c) 2026 Kestrel"},
-                            {"make", "Camera"}, {"model", "Model 7"}})
+  for (auto [key, value] : {std::pair{"title", "The Title"},
+                            {"album", "The Album"},
+                            {"comment", "A comment"},
+                            {"date", "2026"},
+                            {"genre", "Ambient"},
+                            {"copyright", "(c) 2026 Kestrel"},
+                            {"make", "Camera"},
+                            {"model", "Model 7"}})
     EXPECT_TRUE(ProbeHasTag("md_tags.mov", key, value)) << key;
 }
 
@@ -105,9 +130,9 @@ TEST(UserDataCatalog, EveryEntryOfAWrittenMovie) {
   for (int i = 0; i < 31; ++i) {
     std::string plain = "value " + std::to_string(i) + " of " + codes[i];
     std::wstring want(plain.begin(), plain.end());
-    if (i == 0) want = L"Caf\u00E9 del Mar";        // Mac Roman
-    if (i == 1) want = L"Bj\u00F6rk \u20AC";        // UTF-8
-    if (i == 12) want = L"The Title";               // the English record, not the first
+    if (i == 0) want = L"Caf\u00E9 del Mar";       // Mac Roman
+    if (i == 1) want = L"Bj\u00F6rk \u20AC";       // UTF-8
+    if (i == 12) want = L"The Title";              // the English record, not the first
     if (i == 30) want = L"https://example.com/?";  // no place in the code page
     EXPECT_EQ(v[UserDataCatalog::EntryName(i)], want) << i;
   }
@@ -135,10 +160,9 @@ TEST(UserDataCatalog, MoviesWithoutTagsGiveEmptyValuesAndSucceed) {
 }
 
 TEST(UserDataCatalog, ItunesListAndImportedTags) {
-  const Values itunes = {{L"Full Name", L"Song Title"},  {L"Artist", L"Song Artist"},  {L"Album", L"Song Album"},
-                         {L"Composer", L"Song Composer"}, {L"Writer", L"Song Composer"},
-                         {L"Comment", L"Song comment"},  {L"Copyright", L"(c) Label"}, {L"Creation Date", L"2025"},
-                         {L"Genre", L"Jazz"}};
+  const Values itunes = {{L"Full Name", L"Song Title"},   {L"Artist", L"Song Artist"},   {L"Album", L"Song Album"},
+                         {L"Composer", L"Song Composer"}, {L"Writer", L"Song Composer"}, {L"Comment", L"Song comment"},
+                         {L"Copyright", L"(c) Label"},    {L"Creation Date", L"2025"},   {L"Genre", L"Jazz"}};
   EXPECT_EQ(Read("md_itunes.m4a"), itunes);
   EXPECT_TRUE(ProbeHasTag("md_itunes.m4a", "composer", "Song Composer"));
   EXPECT_EQ(Read("md_tags.aif"), (Values{{L"Full Name", L"Aiff Name"},

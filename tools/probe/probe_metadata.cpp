@@ -47,7 +47,8 @@ Section ProbeTimeCode(MovieSession& session) {
   object.Add("frames", JsonNumber(int64_t{frames}));
   s.json = object.Text();
   char line[64];
-  snprintf(line, sizeof line, "timecode: %02u:%02u:%02u%c%02u", hours, minutes, seconds, drop_frame ? ';' : ':', frames);
+  snprintf(line, sizeof line, "timecode: %02u:%02u:%02u%c%02u", hours, minutes, seconds, drop_frame ? ';' : ':',
+           frames);
   s.lines.push_back(line);
   return s;
 }

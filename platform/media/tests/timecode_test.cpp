@@ -155,7 +155,7 @@ TEST(TimeCode, DropFrameCounting) {
   EXPECT_EQ(At(df, 17982), "00:10:00:00");  // but not at each tenth minute
   EXPECT_EQ(At(df, 19782), "00:11:00:02");
   EXPECT_EQ(At(df, 107892), "01:00:00:00");
-  EXPECT_EQ(At(df, 107892 * 24), "00:00:00:00");       // 24-hour wrap
+  EXPECT_EQ(At(df, 107892 * 24), "00:00:00:00");  // 24-hour wrap
   EXPECT_EQ(At(df, 107892 * 24 - 1), "23:59:59:29");
   // 59.94: four labels dropped.
   TimeCodeDef df60 = Def(tcDropFrame, 60000, 1001, 60);

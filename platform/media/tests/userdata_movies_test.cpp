@@ -73,7 +73,7 @@ testmovie::MovieSpec TimeCodeSpec(uint32_t flags, uint32_t scale, uint32_t durat
   testmovie::TrackSpec t;
   t.media_type = "tmcd";
   t.codec = "tmcd";
-  t.timescale = scale ? scale : 25;  // the media's own scale stays usable
+  t.timescale = scale ? scale : 25;   // the media's own scale stays usable
   testmovie::Put32(t.extensions, 0);  // reserved
   testmovie::Put32(t.extensions, flags);
   testmovie::Put32(t.extensions, scale);
@@ -116,9 +116,16 @@ class UserDataMovies : public testing::Test {
 
 TEST_F(UserDataMovies, WrittenUserDataReadsBack) {
   testmovie::MovieSpec spec;
-  Bytes udta = Item("\xA9" "cmt", 0, "first\r\nsecond");
-  testmovie::Append(udta, Item("\xA9" "cmt", 0, "other comment"));
-  testmovie::Append(udta, Item("\xA9" "nam", 0x55C4, "Ti\xC3\xA9"));
+  Bytes udta = Item(
+      "\xA9"
+      "cmt",
+      0, "first\r\nsecond");
+  testmovie::Append(udta, Item("\xA9"
+                               "cmt",
+                               0, "other comment"));
+  testmovie::Append(udta, Item("\xA9"
+                               "nam",
+                               0x55C4, "Ti\xC3\xA9"));
   testmovie::Put32(udta, 0);  // the terminator QuickTime writes
   OpenedMovie movie(WriteTemp("items.mov", testmovie::Write(spec, udta)));
   ASSERT_TRUE(movie.get());
@@ -151,14 +158,22 @@ TEST_F(UserDataMovies, FixtureTagsOfEveryKind) {
     const char* text;
   };
   const Case cases[] = {
-      {"md_tags.mov", kName, "The Title"},        {"md_tags.mov", kArtist, "An Artist"},
-      {"md_tags.mov", kAuthor, "An Author"},      {"md_tags.mov", kCopyright, "(c) 2026 Kestrel"},
-      {"md_itunes.m4a", kName, "Song Title"},     {"md_itunes.m4a", kComposer, "Song Composer"},
-      {"md_itunes.m4a", kWriter, "Song Composer"}, {"md_itunes.m4a", kCopyright, "(c) Label"},
-      {"md_tags.aif", kName, "Aiff Name"},        {"md_tags.aif", kAuthor, "Aiff Author"},
-      {"md_tags.aif", kCopyright, "(c) Aiff"},    {"md_tags.aif", kComment, "Aiff note"},
-      {"md_tags.caf", kName, "Caf Title"},        {"md_tags.caf", kArtist, "Caf Artist"},
-      {"md_all31.mov", 0xA9616C62, "Caf\xE9 del Mar"}, {"md_all31.mov", kArtist, "Bj\xF6rk \x80"},
+      {"md_tags.mov", kName, "The Title"},
+      {"md_tags.mov", kArtist, "An Artist"},
+      {"md_tags.mov", kAuthor, "An Author"},
+      {"md_tags.mov", kCopyright, "(c) 2026 Kestrel"},
+      {"md_itunes.m4a", kName, "Song Title"},
+      {"md_itunes.m4a", kComposer, "Song Composer"},
+      {"md_itunes.m4a", kWriter, "Song Composer"},
+      {"md_itunes.m4a", kCopyright, "(c) Label"},
+      {"md_tags.aif", kName, "Aiff Name"},
+      {"md_tags.aif", kAuthor, "Aiff Author"},
+      {"md_tags.aif", kCopyright, "(c) Aiff"},
+      {"md_tags.aif", kComment, "Aiff note"},
+      {"md_tags.caf", kName, "Caf Title"},
+      {"md_tags.caf", kArtist, "Caf Artist"},
+      {"md_all31.mov", 0xA9616C62, "Caf\xE9 del Mar"},
+      {"md_all31.mov", kArtist, "Bj\xF6rk \x80"},
       {"md_all31.mov", 0xA975726C, "https://example.com/?"},
   };
   for (const Case& c : cases) {

@@ -18,7 +18,9 @@ constexpr OSType kName = 0xA96E616D, kComment = 0xA9636D74, kCopyright = 0xA9637
                  kDescription = 0xA9646573, kSoftware = 0xA9737772, kAuthor = 0xA9617574, kWriter = 0xA9777274;
 
 void Put16(Bytes* b, uint16_t v) { b->insert(b->end(), {uint8_t(v >> 8), uint8_t(v)}); }
-void Put32(Bytes* b, uint32_t v) { b->insert(b->end(), {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}); }
+void Put32(Bytes* b, uint32_t v) {
+  b->insert(b->end(), {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
+}
 void PutText(Bytes* b, const std::string& s) { b->insert(b->end(), s.begin(), s.end()); }
 
 Bytes Atom(const char* type, const Bytes& body) {
@@ -146,7 +148,7 @@ TEST(UserData, BrokenRecordsAreCutNotOverrun) {
   Put16(&two, 0);
   PutText(&two, "abc");
   m.user_data.push_back({kComment, two});
-  m.user_data.push_back({kName, Bytes{0x00}});          // shorter than a record head
+  m.user_data.push_back({kName, Bytes{0x00}});         // shorter than a record head
   m.user_data.push_back({kName, Records({{0, ""}})});  // an empty text is a text
   EXPECT_EQ(Find(m, kComment), "kept");
   EXPECT_EQ(Find(m, kName), "");
@@ -156,9 +158,11 @@ TEST(UserData, BrokenRecordsAreCutNotOverrun) {
 TEST(UserData, ItunesListFillsTypesWithoutClassicItems) {
   Bytes ilst;
   for (Bytes e : {IlstEntry("\xA9nam", 1, "Song \xC3\xA9"), IlstEntry("\xA9wrt", 1, "Composer X"),
-                  IlstEntry("cprt", 1, "(c) Label"), IlstEntry("desc", 1, "About"),
-                  IlstEntry("\xA9too", 1, "Lavf"), IlstEntry("trkn", 0, std::string("\0\0\0\3\0\x0c\0\0", 8)),
-                  IlstEntry("\xA9" "cmt", 2, std::string("\0H\0i", 4))})
+                  IlstEntry("cprt", 1, "(c) Label"), IlstEntry("desc", 1, "About"), IlstEntry("\xA9too", 1, "Lavf"),
+                  IlstEntry("trkn", 0, std::string("\0\0\0\3\0\x0c\0\0", 8)),
+                  IlstEntry("\xA9"
+                            "cmt",
+                            2, std::string("\0H\0i", 4))})
     ilst.insert(ilst.end(), e.begin(), e.end());
   qtm::MovieModel m;
   m.user_data.push_back({kAuthor, Records({{0, "classic author"}})});
@@ -191,7 +195,7 @@ TEST(UserData, ItunesListFillsTypesWithoutClassicItems) {
 TEST(UserData, ContainerTagsOfImportedMovies) {
   qtm::MovieModel m;
   m.imported = true;
-  m.container_tags = {{"title", "Aiff Name"},    {"author", "Aiff Auth"},    {"copyright", "(c) Aiff"},
+  m.container_tags = {{"title", "Aiff Name"},       {"author", "Aiff Auth"},  {"copyright", "(c) Aiff"},
                       {"comment", "Anno \xC3\xBC"}, {"Artist", "Caf Artist"}, {"encoding application", "App"},
                       {"unknown key", "x"}};
   EXPECT_EQ(Find(m, kName), "Aiff Name");

@@ -27,12 +27,7 @@ enum {
 };
 
 // Time-code definition flags
-enum {
-  tcDropFrame = 1 << 0,
-  tc24HourMax = 1 << 1,
-  tcNegTimesOK = 1 << 2,
-  tcCounter = 1 << 3
-};
+enum { tcDropFrame = 1 << 0, tc24HourMax = 1 << 1, tcNegTimesOK = 1 << 2, tcCounter = 1 << 3 };
 
 // Set in TimeCodeTime::minutes when the time code is negative.
 enum { tctNegFlag = 0x80 };
@@ -80,15 +75,14 @@ typedef struct TimeCodeDescription {
 
 typedef int32_t HandlerError;
 
-#define QTM_USERDATA_FUNCTIONS(X)                                                                      \
-  X(UserData, GetMovieUserData, (Movie theMovie), (theMovie), 0)                                       \
-  X(OSErr, GetUserDataText, (UserData theUserData, Handle data, OSType udType, int32_t index,          \
-                             int16_t itlRegionTag),                                                    \
-    (theUserData, data, udType, index, itlRegionTag), qtmlUninitialized)                               \
-  X(int32_t, GetScriptManagerVariable, (int16_t selector), (selector), 0)                              \
-  X(HandlerError, TCGetTimeCodeAtTime,                                                                 \
-    (MediaHandler mh, TimeValue mediaTime, int32_t * frameNum, TimeCodeDef * tcdef,                   \
-     TimeCodeRecord * tcrec, UserData * srcRefH),                                                      \
+#define QTM_USERDATA_FUNCTIONS(X)                                                                                    \
+  X(UserData, GetMovieUserData, (Movie theMovie), (theMovie), 0)                                                     \
+  X(OSErr, GetUserDataText, (UserData theUserData, Handle data, OSType udType, int32_t index, int16_t itlRegionTag), \
+    (theUserData, data, udType, index, itlRegionTag), qtmlUninitialized)                                             \
+  X(int32_t, GetScriptManagerVariable, (int16_t selector), (selector), 0)                                            \
+  X(HandlerError, TCGetTimeCodeAtTime,                                                                               \
+    (MediaHandler mh, TimeValue mediaTime, int32_t * frameNum, TimeCodeDef * tcdef, TimeCodeRecord * tcrec,          \
+     UserData * srcRefH),                                                                                            \
     (mh, mediaTime, frameNum, tcdef, tcrec, srcRefH), qtmlUninitialized)
 
 #define QTM_USERDATA_DATA(X)

@@ -68,7 +68,7 @@ OSErr TimeCodeOfFrame(const TimeCodeDef& def, int64_t frame, TimeCodeRecord* rec
 }
 
 HandlerError TimeCodeHandler::TimeCodeAtTime(TimeValue media_time, int32_t* frame_number, TimeCodeDef* definition,
-                                            TimeCodeRecord* record) const {
+                                             TimeCodeRecord* record) const {
   const TrackModel* track = media_ ? media_->track : nullptr;
   const MovieModel* movie = media_ && media_->movie ? media_->movie->model.get() : nullptr;
   if (!track || !movie || !movie->source || !track->samples) return invalidMedia;
@@ -118,8 +118,8 @@ void DisposeMediaHandler(MediaHandler handler) { delete handler; }
 }  // namespace qtm
 
 // The source identification (the tape name) is not given: *srcRefH is none.
-QTM_EXPORT HandlerError TCGetTimeCodeAtTime(MediaHandler mh, TimeValue mediaTime, int32_t* frameNum,
-                                            TimeCodeDef* tcdef, TimeCodeRecord* tcrec, UserData* srcRefH) {
+QTM_EXPORT HandlerError TCGetTimeCodeAtTime(MediaHandler mh, TimeValue mediaTime, int32_t* frameNum, TimeCodeDef* tcdef,
+                                            TimeCodeRecord* tcrec, UserData* srcRefH) {
   if (srcRefH) *srcRefH = nullptr;
   const auto* handler = dynamic_cast<const qtm::TimeCodeHandler*>(mh);
   if (!handler) return paramErr;

@@ -38,12 +38,12 @@ struct RegionLanguage {
   uint16_t iso_alternative;  // the bibliographic 639-2/B code where it differs
 };
 constexpr RegionLanguage kRegions[] = {
-    {verUS, 0, PackIso("eng"), 0},          {verFrance, 1, PackIso("fra"), PackIso("fre")},
-    {verBritain, 0, PackIso("eng"), 0},     {verGermany, 2, PackIso("deu"), PackIso("ger")},
-    {verItaly, 3, PackIso("ita"), 0},       {verNetherlands, 4, PackIso("nld"), PackIso("dut")},
-    {verSweden, 5, PackIso("swe"), 0},      {verSpain, 6, PackIso("spa"), 0},
-    {verDenmark, 7, PackIso("dan"), 0},     {verPortugal, 8, PackIso("por"), 0},
-    {verNorway, 9, PackIso("nor"), 0},      {verJapan, 11, PackIso("jpn"), 0},
+    {verUS, 0, PackIso("eng"), 0},      {verFrance, 1, PackIso("fra"), PackIso("fre")},
+    {verBritain, 0, PackIso("eng"), 0}, {verGermany, 2, PackIso("deu"), PackIso("ger")},
+    {verItaly, 3, PackIso("ita"), 0},   {verNetherlands, 4, PackIso("nld"), PackIso("dut")},
+    {verSweden, 5, PackIso("swe"), 0},  {verSpain, 6, PackIso("spa"), 0},
+    {verDenmark, 7, PackIso("dan"), 0}, {verPortugal, 8, PackIso("por"), 0},
+    {verNorway, 9, PackIso("nor"), 0},  {verJapan, 11, PackIso("jpn"), 0},
 };
 
 const RegionLanguage& RegionEntry(int16_t region) {
@@ -190,8 +190,8 @@ std::vector<std::string> TextsOfType(const MovieModel& model, OSType type, int16
   for (const auto& [key, value] : model.container_tags) {
     for (const auto& alias : kTagAliases) {
       if (alias.type == type && SameKey(key, alias.key)) {
-        texts.push_back(ToWindows1252(reinterpret_cast<const uint8_t*>(value.data()), value.size(),
-                                      TextEncoding::kUtf8));
+        texts.push_back(
+            ToWindows1252(reinterpret_cast<const uint8_t*>(value.data()), value.size(), TextEncoding::kUtf8));
         break;
       }
     }
@@ -241,9 +241,7 @@ OSErr FindUserDataText(const MovieModel& model, OSType type, int32_t index, int1
   return noErr;
 }
 
-UserData UserDataOf(const MovieModel* model) {
-  return reinterpret_cast<UserData>(const_cast<MovieModel*>(model));
-}
+UserData UserDataOf(const MovieModel* model) { return reinterpret_cast<UserData>(const_cast<MovieModel*>(model)); }
 
 }  // namespace qtm
 
