@@ -155,7 +155,50 @@ bool CompactSampleTable::Finish(uint64_t file_size) {
     }
   }
   count_ = std::min(count_, in_file);
+  Compact();
   return true;
+}
+
+void CompactSampleTable::Compact() {
+  if (!sizes_.empty()) {
+    bool narrow = std::all_of(sizes_.begin(), sizes_.end(), [](uint32_t v) { return v <= 0xFFFF; });
+    if (narrow) {
+      sizes16_.assign(sizes_.begin(), sizes_.end());
+      std::vector<uint32_t>().swap(sizes_);
+    }
+  }
+  // A run costs 12 bytes, an index one: switch when runs are short.
+  if (offsets_.size() > 16 && offsets_.size() * 12 > count_) {
+    std::vector<int32_t> palette;
+    std::vector<uint8_t> index(count_, 0);
+    for (const OffsetRun& r : offsets_) {
+      if (r.first >= count_) break;
+      auto it = std::find(palette.begin(), palette.end(), r.offset);
+      if (it == palette.end()) {
+        if (palette.size() == 255) return;  // too many distinct values: keep the runs
+        palette.push_back(r.offset);
+        it = palette.end() - 1;
+      }
+      uint32_t end = static_cast<uint32_t>(std::min<uint64_t>(uint64_t(r.first) + r.count, count_));
+      std::fill(index.begin() + r.first, index.begin() + end, uint8_t(it - palette.begin() + 1));
+    }
+    offset_palette_ = std::move(palette);
+    offset_index_ = std::move(index);
+    std::vector<OffsetRun>().swap(offsets_);
+  }
+}
+
+int32_t CompactSampleTable::DisplayOffsetOf(uint32_t index) const {
+  if (!offset_index_.empty()) {
+    uint8_t k = offset_index_[index];
+    return k ? offset_palette_[k - 1] : 0;
+  }
+  if (offsets_.empty()) return 0;
+  auto o = std::upper_bound(offsets_.begin(), offsets_.end(), index,
+                            [](uint32_t i, const OffsetRun& r) { return i < r.first; });
+  if (o == offsets_.begin()) return 0;
+  --o;
+  return index < static_cast<uint64_t>(o->first) + o->count ? o->offset : 0;
 }
 
 const CompactSampleTable::ChunkRun* CompactSampleTable::ChunkRunOf(uint32_t index) const {
@@ -171,14 +214,18 @@ uint64_t CompactSampleTable::OffsetOf(uint32_t index, const ChunkRun& run) const
   uint32_t k = (index - run.first_sample) / run.samples_per_chunk;
   uint32_t chunk_first = run.first_sample + k * run.samples_per_chunk;
   uint64_t offset = chunk_offsets_[run.first_chunk + k];
-  if (sizes_.empty()) return offset + static_cast<uint64_t>(index - chunk_first) * constant_size_;
+  if (sizes_.empty() && sizes16_.empty()) return offset + static_cast<uint64_t>(index - chunk_first) * constant_size_;
   uint32_t from = chunk_first;
   uint32_t checkpoint = index / kCheckpointStep;
   if (checkpoint * kCheckpointStep > chunk_first && checkpoint < checkpoints_.size()) {
     from = checkpoint * kCheckpointStep;
     offset = checkpoints_[checkpoint];
   }
-  for (uint32_t i = from; i < index; ++i) offset += sizes_[i];
+  if (!sizes16_.empty()) {
+    for (uint32_t i = from; i < index; ++i) offset += sizes16_[i];
+  } else {
+    for (uint32_t i = from; i < index; ++i) offset += sizes_[i];
+  }
   return offset;
 }
 
@@ -189,15 +236,7 @@ bool CompactSampleTable::Get(uint32_t index, SampleInfo* out) const {
   --t;
   out->decode_time = t->start + static_cast<int64_t>(index - t->first) * t->delta;
   out->duration = t->delta;
-  out->display_offset = 0;
-  if (!offsets_.empty()) {
-    auto o = std::upper_bound(offsets_.begin(), offsets_.end(), index,
-                              [](uint32_t i, const OffsetRun& r) { return i < r.first; });
-    if (o != offsets_.begin()) {
-      --o;
-      if (index < static_cast<uint64_t>(o->first) + o->count) out->display_offset = o->offset;
-    }
-  }
+  out->display_offset = DisplayOffsetOf(index);
   out->size = SizeOf(index);
   const ChunkRun* run = ChunkRunOf(index);
   out->offset = OffsetOf(index, *run);
@@ -274,7 +313,8 @@ uint32_t CompactSampleTable::SyncCount() const {
 
 size_t CompactSampleTable::MemoryBytes() const {
   return sizeof(*this) + times_.capacity() * sizeof(TimeRun) + offsets_.capacity() * sizeof(OffsetRun) +
-         sizes_.capacity() * sizeof(uint32_t) + chunks_.capacity() * sizeof(ChunkRun) +
+         sizes_.capacity() * sizeof(uint32_t) + sizes16_.capacity() * sizeof(uint16_t) +
+         offset_palette_.capacity() * sizeof(int32_t) + offset_index_.capacity() + chunks_.capacity() * sizeof(ChunkRun) +
          chunk_offsets_.capacity() * sizeof(uint64_t) + checkpoints_.capacity() * sizeof(uint64_t) +
          sync_.capacity() * sizeof(SyncRun) + dependency_.capacity();
 }

@@ -36,7 +36,7 @@ class CompactSampleTable final : public SampleTable {
   void KeepSyncPrefix(uint32_t count);
   void AddDependency(uint32_t index, uint8_t sdtp);
 
-  // Checks the parts against each other and the data against the file size;
+  // Called once, after the last Add*. Checks the parts against each other and the data against the file size;
   // trims the count to the samples that all parts describe and whose data
   // lies inside the file. Returns false when the tables contradict themselves.
   bool Finish(uint64_t file_size);
@@ -79,8 +79,12 @@ class CompactSampleTable final : public SampleTable {
   };
 
   uint32_t SizeOf(uint32_t index) const {
+    if (!sizes16_.empty()) return sizes16_[index];
     return sizes_.empty() ? constant_size_ : sizes_[index];
   }
+  int32_t DisplayOffsetOf(uint32_t index) const;
+  // After the checks: the forms that are smaller for what the file holds.
+  void Compact();
   uint64_t OffsetOf(uint32_t index, const ChunkRun& run) const;
   const ChunkRun* ChunkRunOf(uint32_t index) const;
 
@@ -94,6 +98,11 @@ class CompactSampleTable final : public SampleTable {
   uint32_t constant_size_ = 0;
   uint64_t size_total_ = 0;
   std::vector<uint32_t> sizes_;
+  std::vector<uint16_t> sizes16_;  // sizes_ when every size fits 16 bits
+  // Display offsets that change every sample or two (B-frames) are kept
+  // per sample, as an index into the few distinct values.
+  std::vector<int32_t> offset_palette_;
+  std::vector<uint8_t> offset_index_;
   std::vector<ChunkRun> chunks_;
   std::vector<uint64_t> chunk_offsets_;
   // Offset of every 16th sample, kept when the sizes vary so that a lookup
