@@ -19,7 +19,7 @@ HRESULT MovieSession::GetTimeCode(int32_t* drop_frame, uint8_t* hours, uint8_t* 
   if (!drop_frame || !hours || !minutes || !seconds || !frames) return E_POINTER;
   Lock lock(&m_lock);
   if (!m_timeCodeHandler) return S_FALSE;
-  if (m_videoTimeScale == 0) return E_FAIL;
+  if (m_videoTimeScale == 0 || m_timeCodeTimeScale <= 0) return E_FAIL;
   TimeValue time = 0;
   // A position that no 32-bit time reaches has no time code: it is not cut.
   if (!TimeCodeMediaTime(m_currentDecodeTime, m_videoTimeScale, m_timeCodeTimeScale, &time)) return E_FAIL;

@@ -65,9 +65,13 @@ TEST(TimeCode, AbsentBrokenAndMissingPointers) {
     ASSERT_EQ(session.Open(test::FixturePath(name).c_str()), S_OK);
     EXPECT_EQ(TimeCodeOf(session), "S_FALSE") << name;
   }
+  for (const char* name : {"md_tc_scale0.mov", "md_tc_broken.mov"}) {
+    MovieSession session;
+    ASSERT_EQ(session.Open(test::FixturePath(name).c_str()), S_OK) << name;
+    EXPECT_EQ(TimeCodeOf(session), "hr " + std::to_string(E_FAIL)) << name;
+  }
   MovieSession broken;
   ASSERT_EQ(broken.Open(test::FixturePath("md_tc_broken.mov").c_str()), S_OK);
-  EXPECT_EQ(TimeCodeOf(broken), "hr " + std::to_string(E_FAIL));
 
   int32_t d;
   uint8_t h, m, s, f;
