@@ -10,6 +10,7 @@
 extern "C" {
 #include <libavutil/cpu.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -150,8 +151,9 @@ OSStatus DecompressionSession::Open(const CodecSetup& setup) {
     memcpy(ctx_->extradata, setup.extradata.data(), setup.extradata.size());
     ctx_->extradata_size = static_cast<int>(setup.extradata.size());
   }
-  // Frame threading on every core; the delay it adds is drained by Flush.
-  ctx_->thread_count = std::clamp(av_cpu_count(), 1, 16);
+  // Frame threading on every core (libavcodec's automatic count, as the
+  // ffmpeg tool uses); the delay it adds is drained by Flush.
+  ctx_->thread_count = 0;
   ctx_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   ctx_->pkt_timebase = AVRational{1, 1};
 
@@ -350,9 +352,23 @@ bool DecompressionSession::Convert(AVFrame* frame, QtmPixelBuffer* out) {
 
   int key[6] = {src_format, frame->width, src_height, dst_height, sws_flags, matrix * 2 + src_full};
   if (!sws_ || memcmp(key, sws_key_, sizeof(key)) != 0) {
-    sws_ = sws_getCachedContext(sws_, frame->width, src_height, src_format, out->width, dst_height,
-                                AvFormatOf(out->format), sws_flags, nullptr, nullptr, nullptr);
+    // Sliced over every core, as the ffmpeg tool's scaler does.
+    sws_freeContext(sws_);
+    sws_ = sws_alloc_context();
     if (!sws_) return false;
+    av_opt_set_int(sws_, "srcw", frame->width, 0);
+    av_opt_set_int(sws_, "srch", src_height, 0);
+    av_opt_set_int(sws_, "src_format", src_format, 0);
+    av_opt_set_int(sws_, "dstw", out->width, 0);
+    av_opt_set_int(sws_, "dsth", dst_height, 0);
+    av_opt_set_int(sws_, "dst_format", AvFormatOf(out->format), 0);
+    av_opt_set_int(sws_, "sws_flags", sws_flags, 0);
+    av_opt_set_int(sws_, "threads", std::clamp(av_cpu_count(), 1, 16), 0);
+    if (sws_init_context(sws_, nullptr, nullptr) < 0) {
+      sws_freeContext(sws_);
+      sws_ = nullptr;
+      return false;
+    }
     const int* coefficients = sws_getCoefficients(matrix);
     sws_setColorspaceDetails(sws_, coefficients, src_full, coefficients, 0, 0, 1 << 16, 1 << 16);
     memcpy(sws_key_, key, sizeof(key));
