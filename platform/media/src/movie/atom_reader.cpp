@@ -225,6 +225,10 @@ OSErr Reader::Load(const Atom& atom, std::vector<uint8_t>* bytes) {
 
 // Every handler: noErr, or a failure with its reason kept; a handler that
 // finds its atom shorter than its fields and counts say fails.
+#define STREAM(atom)                                                        \
+  auto stream_ = std::make_unique<StreamReader<DataSource>>(*source_, (atom).payload, (atom).PayloadSize()); \
+  StreamReader<DataSource>& r = *stream_
+
 #define LOAD_OR_FAIL(atom, bytes)          \
   std::vector<uint8_t> bytes;              \
   if (OSErr e_ = Load(atom, &bytes)) return e_; \
@@ -382,7 +386,7 @@ OSErr Reader::ReadStsd(const Atom& a) {
 
 OSErr Reader::ReadStts(const Atom& a) {
   if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  STREAM(a);
   r.Skip(4);
   uint32_t count = r.U32();
   if (!r.ok() || count > r.remaining() / 8) return Fail("stts entry count exceeds the atom");
@@ -397,7 +401,7 @@ OSErr Reader::ReadStts(const Atom& a) {
 
 OSErr Reader::ReadCtts(const Atom& a) {
   if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  STREAM(a);
   r.Skip(4);
   uint32_t count = r.U32();
   if (!r.ok() || count > r.remaining() / 8) return Fail("ctts entry count exceeds the atom");
@@ -411,7 +415,7 @@ OSErr Reader::ReadCtts(const Atom& a) {
 
 OSErr Reader::ReadStss(const Atom& a) {
   if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  STREAM(a);
   r.Skip(4);
   uint32_t count = r.U32();
   if (!r.ok() || count > r.remaining() / 4) return Fail("stss entry count exceeds the atom");
@@ -426,17 +430,17 @@ OSErr Reader::ReadStss(const Atom& a) {
 
 OSErr Reader::ReadSdtp(const Atom& a) {
   if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  STREAM(a);
   r.Skip(4);
   if (!r.ok()) return Fail("sdtp too short");
-  uint32_t n = static_cast<uint32_t>(std::min<size_t>(r.remaining(), 0x7FFFFFFF));
+  uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(r.remaining(), 0x7FFFFFFF));
   for (uint32_t i = 0; i < n; ++i) track_->table->AddDependency(i, r.U8());
   return noErr;
 }
 
 OSErr Reader::ReadStsc(const Atom& a) {
   if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  STREAM(a);
   r.Skip(4);
   uint32_t count = r.U32();
   if (!r.ok() || count > r.remaining() / 12) return Fail("stsc entry count exceeds the atom");
@@ -452,7 +456,7 @@ OSErr Reader::ReadStsc(const Atom& a) {
 
 OSErr Reader::ReadStsz(const Atom& a) {
   if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  STREAM(a);
   r.Skip(4);
   uint32_t size = r.U32();
   uint32_t count = r.U32();
@@ -492,7 +496,7 @@ OSErr Reader::ReadStz2(const Atom& a) {
 
 OSErr Reader::ReadStco(const Atom& a) {
   if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  STREAM(a);
   r.Skip(4);
   uint32_t count = r.U32();
   if (!r.ok() || count > r.remaining() / 4) return Fail("stco entry count exceeds the atom");
@@ -502,7 +506,7 @@ OSErr Reader::ReadStco(const Atom& a) {
 
 OSErr Reader::ReadCo64(const Atom& a) {
   if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  STREAM(a);
   r.Skip(4);
   uint32_t count = r.U32();
   if (!r.ok() || count > r.remaining() / 8) return Fail("co64 entry count exceeds the atom");
@@ -601,7 +605,7 @@ OSErr Reader::ReadTrun(const Atom& a) {
   FragmentState& f = *fragment_;
   TrackState& t = *f.track;
   CompactSampleTable& table = *t.table;
-  LOAD_OR_FAIL(a, bytes);
+  STREAM(a);
   uint32_t flags = r.U32() & 0xFFFFFF;
   uint32_t count = r.U32();
   uint64_t offset = f.next_offset;
@@ -711,6 +715,7 @@ OSErr Reader::Run(std::unique_ptr<MovieModel>* out) {
 }
 
 #undef LOAD_OR_FAIL
+#undef STREAM
 
 }  // namespace
 

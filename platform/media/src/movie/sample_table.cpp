@@ -33,13 +33,57 @@ int64_t CompactSampleTable::TimeEnd() const {
 bool CompactSampleTable::AddDisplayOffsets(uint64_t count, int32_t offset) {
   if (count == 0) return true;
   if (offset_total_ + count > std::min(limit_, kMaxSamples)) return false;
+  if (!offset_index_.empty()) {
+    auto it = std::find(offset_palette_.begin(), offset_palette_.end(), offset);
+    if (it == offset_palette_.end() && offset_palette_.size() < 255) {
+      offset_palette_.push_back(offset);
+      it = offset_palette_.end() - 1;
+    }
+    if (it != offset_palette_.end()) {
+      offset_index_.insert(offset_index_.end(), count, uint8_t(it - offset_palette_.begin() + 1));
+      offset_total_ += count;
+      return true;
+    }
+    // More distinct values than an index holds: back to runs.
+    uint64_t total = offset_total_;
+    offset_total_ = 0;
+    std::vector<uint8_t> index;
+    index.swap(offset_index_);
+    std::vector<int32_t> palette;
+    palette.swap(offset_palette_);
+    never_index_ = true;
+    for (uint64_t i = 0; i < total; ++i) AddDisplayOffsets(1, index[i] ? palette[index[i] - 1] : 0);
+  }
   if (!offsets_.empty() && offsets_.back().offset == offset) {
     offsets_.back().count += static_cast<uint32_t>(count);
   } else {
     offsets_.push_back({static_cast<uint32_t>(offset_total_), static_cast<uint32_t>(count), offset});
   }
   offset_total_ += count;
+  // Runs of one or two samples (B-frames): an index of one byte each is smaller.
+  if (!never_index_ && offsets_.size() >= 4096 && offsets_.size() * 12 > offset_total_ * 2) IndexDisplayOffsets();
   return true;
+}
+
+void CompactSampleTable::IndexDisplayOffsets() {
+  std::vector<int32_t> palette;
+  for (const OffsetRun& r : offsets_) {
+    if (std::find(palette.begin(), palette.end(), r.offset) != palette.end()) continue;
+    if (palette.size() == 255) {
+      never_index_ = true;
+      return;
+    }
+    palette.push_back(r.offset);
+  }
+  std::vector<uint8_t> index;
+  index.reserve(offset_total_ * 2);
+  for (const OffsetRun& r : offsets_) {
+    auto k = std::find(palette.begin(), palette.end(), r.offset) - palette.begin();
+    index.insert(index.end(), r.count, uint8_t(k + 1));
+  }
+  offset_palette_ = std::move(palette);
+  offset_index_ = std::move(index);
+  std::vector<OffsetRun>().swap(offsets_);
 }
 
 bool CompactSampleTable::AddSizes(uint64_t count, uint32_t size) {
@@ -160,6 +204,7 @@ bool CompactSampleTable::Finish(uint64_t file_size) {
 }
 
 void CompactSampleTable::Compact() {
+  offset_index_.shrink_to_fit();
   if (!sizes_.empty()) {
     bool narrow = std::all_of(sizes_.begin(), sizes_.end(), [](uint32_t v) { return v <= 0xFFFF; });
     if (narrow) {
@@ -168,7 +213,7 @@ void CompactSampleTable::Compact() {
     }
   }
   // A run costs 12 bytes, an index one: switch when runs are short.
-  if (offsets_.size() > 16 && offsets_.size() * 12 > count_) {
+  if (offset_index_.empty() && offsets_.size() > 16 && offsets_.size() * 12 > count_) {
     std::vector<int32_t> palette;
     std::vector<uint8_t> index(count_, 0);
     for (const OffsetRun& r : offsets_) {
@@ -190,6 +235,7 @@ void CompactSampleTable::Compact() {
 
 int32_t CompactSampleTable::DisplayOffsetOf(uint32_t index) const {
   if (!offset_index_.empty()) {
+    if (index >= offset_index_.size()) return 0;
     uint8_t k = offset_index_[index];
     return k ? offset_palette_[k - 1] : 0;
   }

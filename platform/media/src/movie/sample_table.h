@@ -85,6 +85,7 @@ class CompactSampleTable final : public SampleTable {
   int32_t DisplayOffsetOf(uint32_t index) const;
   // After the checks: the forms that are smaller for what the file holds.
   void Compact();
+  void IndexDisplayOffsets();
   uint64_t OffsetOf(uint32_t index, const ChunkRun& run) const;
   const ChunkRun* ChunkRunOf(uint32_t index) const;
 
@@ -103,6 +104,7 @@ class CompactSampleTable final : public SampleTable {
   // per sample, as an index into the few distinct values.
   std::vector<int32_t> offset_palette_;
   std::vector<uint8_t> offset_index_;
+  bool never_index_ = false;
   std::vector<ChunkRun> chunks_;
   std::vector<uint64_t> chunk_offsets_;
   // Offset of every 16th sample, kept when the sizes vary so that a lookup
