@@ -211,6 +211,29 @@ TEST(AudioExtractor, SeekLandsWithinOneCodecFrameAndEndRestoresASecond) {
   EXPECT_EQ(FillOnce(x).hr, S_FALSE);
 }
 
+TEST(AudioExtractor, AnInitialEmptyEditDelaysTheSound) {
+  // The sound track starts 0.5 s into the movie.
+  std::string oracle = Oracle("aud_delay.mov.s16le");
+  AudioExtractor x;
+  ASSERT_EQ(x.Open(FixturePath("aud_delay.mov").c_str()), S_OK);
+  Fill f = FillOnce(x);
+  ASSERT_EQ(f.hr, S_OK);
+  EXPECT_EQ(f.start, 5000000);
+  EXPECT_EQ(f.stop, 15000000);
+  EXPECT_TRUE(oracle.compare(0, f.data.size(), f.data) == 0);
+  // Movie time 1.5 s is one second into the sound.
+  ASSERT_EQ(x.Seek(15000000), S_OK);
+  f = FillOnce(x);
+  ASSERT_EQ(f.hr, S_OK);
+  EXPECT_EQ(f.start, 15000000);
+  EXPECT_TRUE(oracle.compare(44100 * 4, f.data.size(), f.data) == 0);
+  // Inside the empty edit: the sound from its start.
+  ASSERT_EQ(x.Seek(2000000), S_OK);
+  f = FillOnce(x);
+  EXPECT_EQ(f.start, 5000000);
+  EXPECT_TRUE(oracle.compare(0, f.data.size(), f.data) == 0);
+}
+
 TEST(AudioExtractor, SeekAndFillFromTwoThreadsStayConsistent) {
   std::string oracle = Oracle("aud_aac.m4a.s16le");
   AudioExtractor x;
