@@ -205,6 +205,9 @@ bool CompactSampleTable::Finish(uint64_t file_size) {
 
 void CompactSampleTable::Compact() {
   offset_index_.shrink_to_fit();
+  chunk_offsets_.shrink_to_fit();
+  sync_.shrink_to_fit();
+  times_.shrink_to_fit();
   if (!sizes_.empty()) {
     bool narrow = std::all_of(sizes_.begin(), sizes_.end(), [](uint32_t v) { return v <= 0xFFFF; });
     if (narrow) {
