@@ -22,7 +22,7 @@
 namespace kestrel {
 namespace {
 
-constexpr int16_t kNextSample = nextTimeMediaSample;                    // 1
+constexpr int16_t kNextSample = nextTimeMediaSample;                         // 1
 constexpr int16_t kSampleHereOrNext = nextTimeMediaSample | nextTimeEdgeOK;  // 0x4001
 constexpr int16_t kSyncHereOrBefore = nextTimeSyncSample | nextTimeEdgeOK;   // 0x4008
 constexpr Fixed kForward = 0x00010000;
@@ -140,8 +140,8 @@ MovieSession::SampleBuffer* MovieSession::TakeSampleBuffer(size_t size) {
 HRESULT MovieSession::DecodeCurrentSample() {
   ByteCount size = 0, count = 0;
   MediaSampleFlags sample_flags = 0;
-  if (GetMediaSample2(m_videoMedia, nullptr, 0, &size, m_currentDecodeTime, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, 1, &count, &sample_flags) != noErr)
+  if (GetMediaSample2(m_videoMedia, nullptr, 0, &size, m_currentDecodeTime, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      1, &count, &sample_flags) != noErr)
     return E_FAIL;
 
   int64_t number = 0;
@@ -154,8 +154,8 @@ HRESULT MovieSession::DecodeCurrentSample() {
   SampleBuffer* buffer = TakeSampleBuffer(size);
   if (!buffer) return E_OUTOFMEMORY;
   ByteCount read = 0;
-  if (GetMediaSample2(m_videoMedia, buffer->bytes.data(), size, &read, m_currentDecodeTime, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, 1, nullptr, nullptr) != noErr ||
+  if (GetMediaSample2(m_videoMedia, buffer->bytes.data(), size, &read, m_currentDecodeTime, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, 1, nullptr, nullptr) != noErr ||
       read > size) {
     buffer->in_use.store(false, std::memory_order_relaxed);
     return E_FAIL;
@@ -394,8 +394,8 @@ HRESULT MovieSession::GetFieldMode(int32_t* value) {
   Lock lock(&m_lock);
   if (!m_sessionOptions) return E_FAIL;
   return ICMDecompressionSessionOptionsGetProperty(m_sessionOptions, kQTPropertyClass_ICMDecompressionSessionOptions,
-                                                   kICMDecompressionSessionOptionsPropertyID_FieldMode,
-                                                   sizeof(*value), value, nullptr) == noErr
+                                                   kICMDecompressionSessionOptionsPropertyID_FieldMode, sizeof(*value),
+                                                   value, nullptr) == noErr
              ? S_OK
              : E_FAIL;
 }
@@ -403,8 +403,8 @@ HRESULT MovieSession::GetFieldMode(int32_t* value) {
 // Runs inside a decode or flush call, under the lock the caller holds.
 void QTM_CALLBACK MovieSession::OnFrameDecoded(void* reference, OSStatus, ICMDecompressionTrackingFlags flags,
                                                CVPixelBufferRef pixel_buffer, TimeValue64 display_time,
-                                               TimeValue64 display_duration, ICMValidTimeFlags valid_time_flags,
-                                               void*, void* source_frame) {
+                                               TimeValue64 display_duration, ICMValidTimeFlags valid_time_flags, void*,
+                                               void* source_frame) {
   if ((flags & kICMDecompressionTracking_ReleaseSourceData) && source_frame)
     static_cast<SampleBuffer*>(source_frame)->in_use.store(false, std::memory_order_release);
   auto* self = static_cast<MovieSession*>(reference);

@@ -6,10 +6,10 @@ namespace kestrel {
 namespace {
 
 const PixelFormatEntry kRows[PixelFormatTable::kCount] = {
-    {&MEDIASUBTYPE_UYVY, L"MEDIASUBTYPE_UYVY", 0x59565955, 0x32767579, 16},   // UYVY, '2vuy'
-    {&MEDIASUBTYPE_YUY2, L"MEDIASUBTYPE_YUY2", 0x32595559, 0x79757673, 16},   // YUY2, 'yuvs'
-    {&MEDIASUBTYPE_RGB32, L"MEDIASUBTYPE_RGB32", BI_RGB, 0x42475241, 32},     // 'BGRA'
-    {&MEDIASUBTYPE_ARGB32, L"MEDIASUBTYPE_ARGB32", BI_RGB, 0x42475241, 32},   // 'BGRA'
+    {&MEDIASUBTYPE_UYVY, L"MEDIASUBTYPE_UYVY", 0x59565955, 0x32767579, 16},  // UYVY, '2vuy'
+    {&MEDIASUBTYPE_YUY2, L"MEDIASUBTYPE_YUY2", 0x32595559, 0x79757673, 16},  // YUY2, 'yuvs'
+    {&MEDIASUBTYPE_RGB32, L"MEDIASUBTYPE_RGB32", BI_RGB, 0x42475241, 32},    // 'BGRA'
+    {&MEDIASUBTYPE_ARGB32, L"MEDIASUBTYPE_ARGB32", BI_RGB, 0x42475241, 32},  // 'BGRA'
 };
 
 const PixelFormatEntry* Find(const GUID& subtype) {
@@ -51,7 +51,8 @@ bool IsYuvPixelFormat(OSType qt_format) {
     case 0x79757673:  // 'yuvs'
     case 0x79757675:  // 'yuvu'
       return true;
-    default: return false;
+    default:
+      return false;
   }
 }
 

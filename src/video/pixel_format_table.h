@@ -26,9 +26,9 @@ class PixelFormatTable {
   // Row at position; null past the last.
   static const PixelFormatEntry* At(size_t position);
   static bool IsSupported(const GUID& subtype);
-  static OSType QtFormatOf(const GUID& subtype);          // 0 when absent
-  static const wchar_t* LogNameOf(const GUID& subtype);   // "Unknown" when absent
-  static WORD BitsPerPixelOf(OSType qt_format);           // 0 when absent
+  static OSType QtFormatOf(const GUID& subtype);         // 0 when absent
+  static const wchar_t* LogNameOf(const GUID& subtype);  // "Unknown" when absent
+  static WORD BitsPerPixelOf(OSType qt_format);          // 0 when absent
 };
 
 // YUV pixel buffers are never flipped.

@@ -41,7 +41,7 @@ TEST_P(Seeks, FirstFrameIsTheFirstShownAtOrAfterTheTarget) {
   // Exactly on frames (sync samples and others), between frames (the
   // position converts to media time truncating: a hundred nanoseconds past a
   // frame is still that frame), backwards after forwards.
-  std::vector<int64_t> targets = {e.start[12], e.start[24], e.start[17], e.start[17] - 1, e.start[29] + 200000,
+  std::vector<int64_t> targets = {e.start[12], e.start[24], e.start[17],     e.start[17] - 1, e.start[29] + 200000,
                                   e.start[5],  0,           e.start[40] - 1, e.start[3]};
   for (int64_t target : targets) {
     SCOPED_TRACE(target);
@@ -55,7 +55,8 @@ TEST_P(Seeks, FirstFrameIsTheFirstShownAtOrAfterTheTarget) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, Seeks, testing::Values("h264_bframes.mov", "h264_bframes.mp4", "mpeg4.mp4", "mjpeg.mov"),
+INSTANTIATE_TEST_SUITE_P(Fixtures, Seeks,
+                         testing::Values("h264_bframes.mov", "h264_bframes.mp4", "mpeg4.mp4", "mjpeg.mov"),
                          [](const auto& info) {
                            std::string n = info.param;
                            for (char& c : n)

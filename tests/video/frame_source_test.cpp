@@ -45,8 +45,8 @@ TEST_P(EveryMovie, EveryFrameInDisplayOrderMatchesFfmpeg) {
     session.SetStride(w * f.bytes_per_pixel);
     session.SetFlip(f.flip);
     bool bottom_up = f.flip && f.bytes_per_pixel == 4;
-    Delivered d = DeliverFrames(session, w, h, f.bytes_per_pixel, static_cast<size_t>(w) * f.bytes_per_pixel,
-                                bottom_up);
+    Delivered d =
+        DeliverFrames(session, w, h, f.bytes_per_pixel, static_cast<size_t>(w) * f.bytes_per_pixel, bottom_up);
     EXPECT_EQ(d.last, S_FALSE);
     EXPECT_EQ(d.md5, e.md5);
     EXPECT_EQ(d.start, e.start);
@@ -58,8 +58,8 @@ TEST_P(EveryMovie, EveryFrameInDisplayOrderMatchesFfmpeg) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, EveryMovie,
-                         testing::Values("h264_bframes.mov", "h264_bframes.mp4", "mpeg4.mp4", "mjpeg.mov",
-                                         "prores.mov", "dv.mov", "raw2vuy.mov", "h263.3gp"),
+                         testing::Values("h264_bframes.mov", "h264_bframes.mp4", "mpeg4.mp4", "mjpeg.mov", "prores.mov",
+                                         "dv.mov", "raw2vuy.mov", "h263.3gp"),
                          [](const auto& info) {
                            std::string n = info.param;
                            for (char& c : n)
@@ -123,8 +123,7 @@ TEST(FrameSource, APictureLargerThanTheDestinationIsCutNotOverrun) {
       EXPECT_EQ(memcmp(buffer.data(), whole.data(), given), 0);
     } else {
       // Bottom-up: destination row r holds picture row 239 - r.
-      for (int r = 0; r < 100; ++r)
-        ASSERT_EQ(memcmp(&buffer[r * 1280], &whole[(239 - r) * 1280], 1280), 0) << r;
+      for (int r = 0; r < 100; ++r) ASSERT_EQ(memcmp(&buffer[r * 1280], &whole[(239 - r) * 1280], 1280), 0) << r;
     }
   }
 }
@@ -160,8 +159,10 @@ TEST(FrameSource, ADamagedH264SampleIsConcealedAndTheStreamGoesOn) {
   ASSERT_EQ(d.md5.size(), clean.md5.size());
   int damaged = 0;
   for (size_t i = 0; i < d.md5.size(); ++i) {
-    if (i < 12 || i >= 24) EXPECT_EQ(d.md5[i], clean.md5[i]) << i;
-    else damaged += d.md5[i] != clean.md5[i];
+    if (i < 12 || i >= 24)
+      EXPECT_EQ(d.md5[i], clean.md5[i]) << i;
+    else
+      damaged += d.md5[i] != clean.md5[i];
     EXPECT_EQ(d.start[i], clean.start[i]) << i;
   }
   EXPECT_GT(damaged, 0);

@@ -1,12 +1,11 @@
+#include "video/pixel_format_table.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
-
-#include <dshow.h>
+// after windows.h
 #include <uuids.h>
 
 #include <cstring>
-
-#include "video/pixel_format_table.h"
 
 namespace kestrel {
 namespace {
@@ -44,8 +43,8 @@ TEST(PixelFormatTable, LookupsOfWhatIsAbsent) {
 }
 
 TEST(IsYuvPixelFormat, TheEightYuvTypes) {
-  for (OSType t : {0x32767579u, 0x55595659u, 0x59323131u, 0x59343131u, 0x59565539u, 0x59565955u, 0x79757673u,
-                   0x79757675u})
+  for (OSType t :
+       {0x32767579u, 0x55595659u, 0x59323131u, 0x59343131u, 0x59565539u, 0x59565955u, 0x79757673u, 0x79757675u})
     EXPECT_TRUE(IsYuvPixelFormat(t)) << std::hex << t;
   EXPECT_FALSE(IsYuvPixelFormat(0x42475241));
   EXPECT_FALSE(IsYuvPixelFormat(0));

@@ -48,8 +48,8 @@ std::string PictureMd5(const uint8_t* destination, int width, int height, int by
   return Md5Hex(tight.data(), tight.size());
 }
 
-Delivered DeliverFrames(MovieSession& session, int width, int height, int bytes_per_pixel, size_t stride,
-                        bool flipped, size_t max) {
+Delivered DeliverFrames(MovieSession& session, int width, int height, int bytes_per_pixel, size_t stride, bool flipped,
+                        size_t max) {
   Delivered d;
   std::vector<uint8_t> buffer(stride * height);
   while (d.md5.size() < max) {

@@ -23,14 +23,14 @@ Expected LoadExpected(const std::string& movie, const std::string& oracle_format
 struct Delivered {
   std::vector<std::string> md5;  // of the tight rows, top-down
   std::vector<int64_t> start, stop;
-  HRESULT last = S_OK;          // the status that ended the run
+  HRESULT last = S_OK;  // the status that ended the run
 };
 
 // Frame requests until S_FALSE, an error, or max frames. Frames are
 // width x height of bytes_per_pixel, stride bytes apart in the destination,
 // bottom-up when flipped.
-Delivered DeliverFrames(MovieSession& session, int width, int height, int bytes_per_pixel, size_t stride,
-                        bool flipped, size_t max = 100000);
+Delivered DeliverFrames(MovieSession& session, int width, int height, int bytes_per_pixel, size_t stride, bool flipped,
+                        size_t max = 100000);
 
 // The md5 of a destination's picture, rows top-down.
 std::string PictureMd5(const uint8_t* destination, int width, int height, int bytes_per_pixel, size_t stride,

@@ -49,8 +49,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   double s = Seconds(t0, t1, freq);
-  printf("kestrel ProduceFrame to UYVY: %dx%d, %d frames in %.3f s: %.1f frames per second\n", width, height, frames,
-         s, frames / s);
+  printf("kestrel ProduceFrame to UYVY: %dx%d, %d frames in %.3f s: %.1f frames per second\n", width, height, frames, s,
+         frames / s);
 
   // Seeks: a fixed linear congruential sequence over the duration.
   uint32_t state = 12345;

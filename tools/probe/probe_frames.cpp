@@ -3,7 +3,7 @@
 // DIR\frame_NNNN.raw (rows as copied, stride bytes apart), and
 // DIR\times.txt with one "start stop" line per frame (100 ns, media time).
 #include <windows.h>
-
+// after windows.h
 #include <uuids.h>
 
 #include <cstdio>

@@ -48,7 +48,8 @@ TEST_P(EveryCodec, PicturesInDisplayOrderMatchFfmpegInEveryFormat) {
       std::ostringstream t;
       t << r.pictures[i].time << " " << r.pictures[i].duration;
       EXPECT_EQ(t.str(), times[i]) << "frame " << i;
-      EXPECT_EQ(r.pictures[i].valid, uint32_t{kICMValidTime_DisplayTimeStampIsValid | kICMValidTime_DisplayDurationIsValid});
+      EXPECT_EQ(r.pictures[i].valid,
+                uint32_t{kICMValidTime_DisplayTimeStampIsValid | kICMValidTime_DisplayDurationIsValid});
       EXPECT_EQ(r.pictures[i].format, f.type);
       EXPECT_EQ(r.pictures[i].width, stream.width);
     }
@@ -59,8 +60,8 @@ TEST_P(EveryCodec, PicturesInDisplayOrderMatchFfmpegInEveryFormat) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, EveryCodec,
-                         testing::Values("h264_bframes.mov", "h264_bframes.mp4", "mpeg4.mp4", "mjpeg.mov",
-                                         "prores.mov", "dv.mov", "raw2vuy.mov", "h263.3gp", "odd_width.mov"),
+                         testing::Values("h264_bframes.mov", "h264_bframes.mp4", "mpeg4.mp4", "mjpeg.mov", "prores.mov",
+                                         "dv.mov", "raw2vuy.mov", "h263.3gp", "odd_width.mov"),
                          [](const auto& info) {
                            std::string n = info.param;
                            for (char& c : n)
@@ -159,8 +160,8 @@ TEST(DecompressionSession, TheFrameDecodedLastHandedOverAgainIsNotFedTwice) {
     ICMDecompressionSessionRef s = MakeSession(stream, k2vuyPixelFormat, &r, &err);
     for (int pass = 0; pass < 2; ++pass) {
       ICMFrameTimeRecord t = TimeOf(stream.packets[0]);
-      ICMDecompressionSessionDecodeFrame(s, stream.packets[0].data.data(), stream.packets[0].data.size(), nullptr,
-                                         &t, nullptr);
+      ICMDecompressionSessionDecodeFrame(s, stream.packets[0].data.data(), stream.packets[0].data.size(), nullptr, &t,
+                                         nullptr);
     }
     ICMDecompressionSessionFlush(s);
     ASSERT_EQ(r.pictures.size(), 1u);
@@ -189,8 +190,8 @@ TEST(DecompressionSession, FailedDecodesStillReleaseTheirSourceOnce) {
   EXPECT_EQ(r.releases[&c], 1);
   EXPECT_TRUE(r.pictures.empty());
   ICMFrameTimeRecord t1 = TimeOf(stream.packets[1]);
-  EXPECT_EQ(ICMDecompressionSessionDecodeFrame(s, stream.packets[1].data.data(), stream.packets[1].data.size(),
-                                               nullptr, &t1, nullptr),
+  EXPECT_EQ(ICMDecompressionSessionDecodeFrame(s, stream.packets[1].data.data(), stream.packets[1].data.size(), nullptr,
+                                               &t1, nullptr),
             noErr);
   ICMDecompressionSessionFlush(s);
   EXPECT_EQ(r.releases[&b], 1);
@@ -217,8 +218,10 @@ TEST(DecompressionSession, ADamagedH264FrameIsConcealedAndDecodingGoesOn) {
   ASSERT_EQ(md5.size(), clean.size());
   int damaged = 0;
   for (size_t i = 0; i < clean.size(); ++i) {
-    if (i < 12 || i >= 24) EXPECT_EQ(r.pictures[i].md5, clean[i]) << i;
-    else damaged += r.pictures[i].md5 != clean[i];
+    if (i < 12 || i >= 24)
+      EXPECT_EQ(r.pictures[i].md5, clean[i]) << i;
+    else
+      damaged += r.pictures[i].md5 != clean[i];
   }
   EXPECT_GT(damaged, 0);
 }
@@ -266,14 +269,14 @@ std::vector<Emitted> DecodeWith(int32_t accuracy, int32_t field_mode, bool chang
   ICMDecompressionSessionOptionsRef options = nullptr;
   EXPECT_EQ(ICMDecompressionSessionOptionsCreate(kCFAllocatorDefault, &options), noErr);
   auto set = [&] {
-    EXPECT_EQ(ICMDecompressionSessionOptionsSetProperty(options, kQTPropertyClass_ICMDecompressionSessionOptions,
-                                                        kICMDecompressionSessionOptionsPropertyID_Accuracy, 4,
-                                                        &accuracy),
-              noErr);
-    EXPECT_EQ(ICMDecompressionSessionOptionsSetProperty(options, kQTPropertyClass_ICMDecompressionSessionOptions,
-                                                        kICMDecompressionSessionOptionsPropertyID_FieldMode, 4,
-                                                        &field_mode),
-              noErr);
+    EXPECT_EQ(
+        ICMDecompressionSessionOptionsSetProperty(options, kQTPropertyClass_ICMDecompressionSessionOptions,
+                                                  kICMDecompressionSessionOptionsPropertyID_Accuracy, 4, &accuracy),
+        noErr);
+    EXPECT_EQ(
+        ICMDecompressionSessionOptionsSetProperty(options, kQTPropertyClass_ICMDecompressionSessionOptions,
+                                                  kICMDecompressionSessionOptionsPropertyID_FieldMode, 4, &field_mode),
+        noErr);
   };
   if (!change_after_create) set();
   Recorder r;
@@ -356,8 +359,8 @@ TEST(CoreFoundation, NumbersStringsAndDictionaries) {
   int32_t x = 7;
   EXPECT_EQ(CFNumberCreate(kCFAllocatorDefault, 4 /* SInt64 */, &x), nullptr);
   EXPECT_EQ(CFDictionaryCreateMutable(kCFAllocatorDefault, 0, nullptr, nullptr), nullptr);
-  CFMutableDictionaryRef d =
-      CFDictionaryCreateMutable(kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
+  CFMutableDictionaryRef d = CFDictionaryCreateMutable(kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks,
+                                                       &kCFTypeDictionaryValueCallBacks);
   ASSERT_NE(d, nullptr);
   CFNumberRef n = CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt32Type, &x);
   CFDictionarySetValue(d, a, n);

@@ -106,12 +106,15 @@ bool LoadStream(const std::string& path, Stream* out) {
       if (par->extradata_size > 0) {
         const uint8_t* x = par->extradata;
         size_t n = static_cast<size_t>(par->extradata_size);
-        if (par->codec_id == AV_CODEC_ID_H264) Atom(&atoms, "avcC", x, n);
-        else if (par->codec_id == AV_CODEC_ID_HEVC) Atom(&atoms, "hvcC", x, n);
+        if (par->codec_id == AV_CODEC_ID_H264)
+          Atom(&atoms, "avcC", x, n);
+        else if (par->codec_id == AV_CODEC_ID_HEVC)
+          Atom(&atoms, "hvcC", x, n);
         else if (par->codec_id == AV_CODEC_ID_MPEG4) {
           std::vector<uint8_t> esds = Esds(x, n);
           Atom(&atoms, "esds", esds.data(), esds.size());
-        } else Atom(&atoms, "glbl", x, n);
+        } else
+          Atom(&atoms, "glbl", x, n);
       }
       id.idSize = static_cast<int32_t>(sizeof(id) + atoms.size());
       out->description.resize(sizeof(id));
@@ -144,8 +147,8 @@ ICMDecompressionTrackingCallbackRecord Recorder::Record() { return {Track, this}
 
 ICMDecompressionSessionRef MakeSession(const Stream& stream, OSType format, Recorder* recorder, OSStatus* err,
                                        ICMDecompressionSessionOptionsRef options, int width, int height) {
-  CFMutableDictionaryRef attrs =
-      CFDictionaryCreateMutable(kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
+  CFMutableDictionaryRef attrs = CFDictionaryCreateMutable(kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks,
+                                                           &kCFTypeDictionaryValueCallBacks);
   int32_t w = width ? width : stream.width, h = height ? height : stream.height, f = static_cast<int32_t>(format);
   for (auto [key, value] : {std::pair{"Width", &w}, {"Height", &h}, {"PixelFormatType", &f}}) {
     CFNumberRef n = CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt32Type, value);

@@ -68,7 +68,7 @@ enum {
 
 // Session options: property class 'idso'; 'acur' and 'fiel' are 4 bytes.
 enum {
-  kQTPropertyClass_ICMDecompressionSessionOptions = 0x6964736F,  // 'idso'
+  kQTPropertyClass_ICMDecompressionSessionOptions = 0x6964736F,     // 'idso'
   kICMDecompressionSessionOptionsPropertyID_Accuracy = 0x61637572,  // 'acur'
   kICMDecompressionSessionOptionsPropertyID_FieldMode = 0x6669656C  // 'fiel'
 };
@@ -130,71 +130,68 @@ typedef uint32_t ICMDecompressionTrackingFlags;
 enum { kICMValidTime_DisplayTimeStampIsValid = 1 << 0, kICMValidTime_DisplayDurationIsValid = 1 << 1 };
 typedef uint32_t ICMValidTimeFlags;
 
-typedef void(QTM_CALLBACK* ICMDecompressionTrackingCallback)(
-    void* decompressionTrackingRefCon, OSStatus result, ICMDecompressionTrackingFlags decompressionTrackingFlags,
-    CVPixelBufferRef pixelBuffer, TimeValue64 displayTime, TimeValue64 displayDuration,
-    ICMValidTimeFlags validTimeFlags, void* reserved, void* sourceFrameRefCon);
+typedef void(QTM_CALLBACK* ICMDecompressionTrackingCallback)(void* decompressionTrackingRefCon, OSStatus result,
+                                                             ICMDecompressionTrackingFlags decompressionTrackingFlags,
+                                                             CVPixelBufferRef pixelBuffer, TimeValue64 displayTime,
+                                                             TimeValue64 displayDuration,
+                                                             ICMValidTimeFlags validTimeFlags, void* reserved,
+                                                             void* sourceFrameRefCon);
 
 typedef struct ICMDecompressionTrackingCallbackRecord {
   ICMDecompressionTrackingCallback decompressionTrackingCallback;
   void* decompressionTrackingRefCon;
 } ICMDecompressionTrackingCallbackRecord;
 
-#define QTM_ICM_FUNCTIONS(X)                                                                                  \
-  X(OSStatus, ICMDecompressionSessionOptionsCreate,                                                           \
-    (CFAllocatorRef allocator, ICMDecompressionSessionOptionsRef * options), (allocator, options),            \
-    qtmlUninitialized)                                                                                        \
-  X(OSStatus, ICMDecompressionSessionOptionsSetProperty,                                                      \
-    (ICMDecompressionSessionOptionsRef options, ComponentPropertyClass inPropClass,                           \
-     ComponentPropertyID inPropID, ByteCount inPropValueSize, const void* inPropValueAddress),               \
-    (options, inPropClass, inPropID, inPropValueSize, inPropValueAddress), qtmlUninitialized)                 \
-  X(OSStatus, ICMDecompressionSessionOptionsGetProperty,                                                      \
-    (ICMDecompressionSessionOptionsRef options, ComponentPropertyClass inPropClass,                           \
-     ComponentPropertyID inPropID, ByteCount inPropValueSize, void* outPropValueAddress,                     \
-     ByteCount* outPropValueSizeUsed),                                                                        \
-    (options, inPropClass, inPropID, inPropValueSize, outPropValueAddress, outPropValueSizeUsed),            \
-    qtmlUninitialized)                                                                                        \
-  X(void, ICMDecompressionSessionOptionsRelease, (ICMDecompressionSessionOptionsRef options), (options), )   \
-  X(OSStatus, ICMDecompressionSessionCreate,                                                                  \
-    (CFAllocatorRef allocator, ImageDescriptionHandle desc, ICMDecompressionSessionOptionsRef options,       \
-     CFDictionaryRef destinationPixelBufferAttributes,                                                        \
-     ICMDecompressionTrackingCallbackRecord * trackingCallbackRecord, ICMDecompressionSessionRef * session), \
-    (allocator, desc, options, destinationPixelBufferAttributes, trackingCallbackRecord, session),           \
-    qtmlUninitialized)                                                                                        \
-  X(OSStatus, ICMDecompressionSessionDecodeFrame,                                                             \
-    (ICMDecompressionSessionRef session, const uint8_t* data, ByteCount dataSize,                             \
-     ICMFrameDecodeOptionsRef frameOptions, const ICMFrameTimeRecord* frameTime, void* sourceFrameRefCon),   \
-    (session, data, dataSize, frameOptions, frameTime, sourceFrameRefCon), qtmlUninitialized)                 \
-  X(OSStatus, ICMDecompressionSessionFlush, (ICMDecompressionSessionRef session), (session),                 \
-    qtmlUninitialized)                                                                                        \
-  X(void, ICMDecompressionSessionRelease, (ICMDecompressionSessionRef session), (session), )                 \
-  X(CVPixelBufferRef, CVPixelBufferRetain, (CVPixelBufferRef buffer), (buffer), 0)                            \
-  X(void, CVPixelBufferRelease, (CVPixelBufferRef buffer), (buffer), )                                        \
-  X(CVReturn, CVPixelBufferLockBaseAddress, (CVPixelBufferRef buffer, CVOptionFlags lockFlags),              \
-    (buffer, lockFlags), kCVReturnInvalidArgument)                                                            \
-  X(CVReturn, CVPixelBufferUnlockBaseAddress, (CVPixelBufferRef buffer, CVOptionFlags unlockFlags),          \
-    (buffer, unlockFlags), kCVReturnInvalidArgument)                                                          \
-  X(void*, CVPixelBufferGetBaseAddress, (CVPixelBufferRef buffer), (buffer), 0)                               \
-  X(size_t, CVPixelBufferGetBytesPerRow, (CVPixelBufferRef buffer), (buffer), 0)                              \
-  X(size_t, CVPixelBufferGetWidth, (CVPixelBufferRef buffer), (buffer), 0)                                    \
-  X(size_t, CVPixelBufferGetHeight, (CVPixelBufferRef buffer), (buffer), 0)                                   \
-  X(OSType, CVPixelBufferGetPixelFormatType, (CVPixelBufferRef buffer), (buffer), 0)                          \
-  X(CFMutableDictionaryRef, CFDictionaryCreateMutable,                                                        \
-    (CFAllocatorRef allocator, CFIndex capacity, const CFDictionaryKeyCallBacks* keyCallBacks,               \
-     const CFDictionaryValueCallBacks* valueCallBacks),                                                       \
-    (allocator, capacity, keyCallBacks, valueCallBacks), 0)                                                   \
-  X(void, CFDictionarySetValue, (CFMutableDictionaryRef dict, const void* key, const void* value),           \
-    (dict, key, value), )                                                                                     \
-  X(CFNumberRef, CFNumberCreate, (CFAllocatorRef allocator, CFNumberType type, const void* valuePtr),        \
-    (allocator, type, valuePtr), 0)                                                                           \
-  X(void, CFRelease, (CFTypeRef cf), (cf), )                                                                  \
+#define QTM_ICM_FUNCTIONS(X)                                                                                          \
+  X(OSStatus, ICMDecompressionSessionOptionsCreate,                                                                   \
+    (CFAllocatorRef allocator, ICMDecompressionSessionOptionsRef * options), (allocator, options), qtmlUninitialized) \
+  X(OSStatus, ICMDecompressionSessionOptionsSetProperty,                                                              \
+    (ICMDecompressionSessionOptionsRef options, ComponentPropertyClass inPropClass, ComponentPropertyID inPropID,     \
+     ByteCount inPropValueSize, const void* inPropValueAddress),                                                      \
+    (options, inPropClass, inPropID, inPropValueSize, inPropValueAddress), qtmlUninitialized)                         \
+  X(OSStatus, ICMDecompressionSessionOptionsGetProperty,                                                              \
+    (ICMDecompressionSessionOptionsRef options, ComponentPropertyClass inPropClass, ComponentPropertyID inPropID,     \
+     ByteCount inPropValueSize, void* outPropValueAddress, ByteCount* outPropValueSizeUsed),                          \
+    (options, inPropClass, inPropID, inPropValueSize, outPropValueAddress, outPropValueSizeUsed), qtmlUninitialized)  \
+  X(void, ICMDecompressionSessionOptionsRelease, (ICMDecompressionSessionOptionsRef options), (options), )            \
+  X(OSStatus, ICMDecompressionSessionCreate,                                                                          \
+    (CFAllocatorRef allocator, ImageDescriptionHandle desc, ICMDecompressionSessionOptionsRef options,                \
+     CFDictionaryRef destinationPixelBufferAttributes,                                                                \
+     ICMDecompressionTrackingCallbackRecord * trackingCallbackRecord, ICMDecompressionSessionRef * session),          \
+    (allocator, desc, options, destinationPixelBufferAttributes, trackingCallbackRecord, session), qtmlUninitialized) \
+  X(OSStatus, ICMDecompressionSessionDecodeFrame,                                                                     \
+    (ICMDecompressionSessionRef session, const uint8_t* data, ByteCount dataSize,                                     \
+     ICMFrameDecodeOptionsRef frameOptions, const ICMFrameTimeRecord* frameTime, void* sourceFrameRefCon),            \
+    (session, data, dataSize, frameOptions, frameTime, sourceFrameRefCon), qtmlUninitialized)                         \
+  X(OSStatus, ICMDecompressionSessionFlush, (ICMDecompressionSessionRef session), (session), qtmlUninitialized)       \
+  X(void, ICMDecompressionSessionRelease, (ICMDecompressionSessionRef session), (session), )                          \
+  X(CVPixelBufferRef, CVPixelBufferRetain, (CVPixelBufferRef buffer), (buffer), 0)                                    \
+  X(void, CVPixelBufferRelease, (CVPixelBufferRef buffer), (buffer), )                                                \
+  X(CVReturn, CVPixelBufferLockBaseAddress, (CVPixelBufferRef buffer, CVOptionFlags lockFlags), (buffer, lockFlags),  \
+    kCVReturnInvalidArgument)                                                                                         \
+  X(CVReturn, CVPixelBufferUnlockBaseAddress, (CVPixelBufferRef buffer, CVOptionFlags unlockFlags),                   \
+    (buffer, unlockFlags), kCVReturnInvalidArgument)                                                                  \
+  X(void*, CVPixelBufferGetBaseAddress, (CVPixelBufferRef buffer), (buffer), 0)                                       \
+  X(size_t, CVPixelBufferGetBytesPerRow, (CVPixelBufferRef buffer), (buffer), 0)                                      \
+  X(size_t, CVPixelBufferGetWidth, (CVPixelBufferRef buffer), (buffer), 0)                                            \
+  X(size_t, CVPixelBufferGetHeight, (CVPixelBufferRef buffer), (buffer), 0)                                           \
+  X(OSType, CVPixelBufferGetPixelFormatType, (CVPixelBufferRef buffer), (buffer), 0)                                  \
+  X(CFMutableDictionaryRef, CFDictionaryCreateMutable,                                                                \
+    (CFAllocatorRef allocator, CFIndex capacity, const CFDictionaryKeyCallBacks* keyCallBacks,                        \
+     const CFDictionaryValueCallBacks* valueCallBacks),                                                               \
+    (allocator, capacity, keyCallBacks, valueCallBacks), 0)                                                           \
+  X(void, CFDictionarySetValue, (CFMutableDictionaryRef dict, const void* key, const void* value),                    \
+    (dict, key, value), )                                                                                             \
+  X(CFNumberRef, CFNumberCreate, (CFAllocatorRef allocator, CFNumberType type, const void* valuePtr),                 \
+    (allocator, type, valuePtr), 0)                                                                                   \
+  X(void, CFRelease, (CFTypeRef cf), (cf), )                                                                          \
   X(CFStringRef, __CFStringMakeConstantString, (const char* cStr), (cStr), 0)
 
 // Data symbols; on Windows their addresses come from GetProcAddress.
-#define QTM_ICM_DATA(X)                                                  \
-  X(const CFAllocatorRef, kCFAllocatorDefault)                           \
-  X(const CFBooleanRef, kCFBooleanTrue)                                  \
-  X(const CFDictionaryKeyCallBacks, kCFTypeDictionaryKeyCallBacks)       \
+#define QTM_ICM_DATA(X)                                            \
+  X(const CFAllocatorRef, kCFAllocatorDefault)                     \
+  X(const CFBooleanRef, kCFBooleanTrue)                            \
+  X(const CFDictionaryKeyCallBacks, kCFTypeDictionaryKeyCallBacks) \
   X(const CFDictionaryValueCallBacks, kCFTypeDictionaryValueCallBacks)
 
 #endif

@@ -68,8 +68,8 @@ using qtm::AsCFObject;
 
 QTM_EXPORT const CFAllocatorRef kCFAllocatorDefault = nullptr;
 QTM_EXPORT const CFBooleanRef kCFBooleanTrue = &qtm::g_true;
-QTM_EXPORT const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks = {0, nullptr, nullptr, nullptr, nullptr,
-                                                                           nullptr};
+QTM_EXPORT const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks = {0,       nullptr, nullptr,
+                                                                           nullptr, nullptr, nullptr};
 QTM_EXPORT const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks = {0, nullptr, nullptr, nullptr, nullptr};
 
 QTM_EXPORT CFMutableDictionaryRef CFDictionaryCreateMutable(CFAllocatorRef, CFIndex capacity,
@@ -93,10 +93,10 @@ QTM_EXPORT void CFDictionarySetValue(CFMutableDictionaryRef dict, const void* ke
   qtm::CFRetainObject(k);
   qtm::CFRetainObject(v);
   for (auto& entry : *entries) {
-    bool same_key = entry.first == k ||
-                    (entry.first->kind == QtmCFObject::Kind::kString && k->kind == QtmCFObject::Kind::kString &&
-                     static_cast<const qtm::CFString*>(entry.first)->text ==
-                         static_cast<const qtm::CFString*>(k)->text);
+    bool same_key =
+        entry.first == k ||
+        (entry.first->kind == QtmCFObject::Kind::kString && k->kind == QtmCFObject::Kind::kString &&
+         static_cast<const qtm::CFString*>(entry.first)->text == static_cast<const qtm::CFString*>(k)->text);
     if (same_key) {
       qtm::CFReleaseObject(entry.first);
       qtm::CFReleaseObject(entry.second);

@@ -126,11 +126,14 @@ OSErr ParseImageDescription(const uint8_t* desc, size_t size, CodecSetup* out) {
         // SVQ3 looks for its SEQH header inside the whole atom.
         if (out->extradata.empty()) out->extradata.assign(p, p + atom_size);
         break;
-      case Fourcc("colr"): ApplyColr(body, body_size, out); break;
+      case Fourcc("colr"):
+        ApplyColr(body, body_size, out);
+        break;
       case Fourcc("fiel"):
         if (body_size >= 1) out->field_count = body[0];
         break;
-      default: break;
+      default:
+        break;
     }
     p += atom_size;
   }

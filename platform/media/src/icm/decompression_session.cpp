@@ -19,29 +19,39 @@ namespace {
 
 AVPixelFormat AvFormatOf(OSType format) {
   switch (format) {
-    case k2vuyPixelFormat: return AV_PIX_FMT_UYVY422;
-    case kYUVSPixelFormat: return AV_PIX_FMT_YUYV422;
-    case k32BGRAPixelFormat: return AV_PIX_FMT_BGRA;
-    default: return AV_PIX_FMT_NONE;
+    case k2vuyPixelFormat:
+      return AV_PIX_FMT_UYVY422;
+    case kYUVSPixelFormat:
+      return AV_PIX_FMT_YUYV422;
+    case k32BGRAPixelFormat:
+      return AV_PIX_FMT_BGRA;
+    default:
+      return AV_PIX_FMT_NONE;
   }
 }
 
 int SwsColorspace(AVColorSpace cs, int height) {
   switch (cs) {
-    case AVCOL_SPC_BT709: return SWS_CS_ITU709;
-    case AVCOL_SPC_FCC: return SWS_CS_FCC;
+    case AVCOL_SPC_BT709:
+      return SWS_CS_ITU709;
+    case AVCOL_SPC_FCC:
+      return SWS_CS_FCC;
     case AVCOL_SPC_BT470BG:
-    case AVCOL_SPC_SMPTE170M: return SWS_CS_ITU601;
-    case AVCOL_SPC_SMPTE240M: return SWS_CS_SMPTE240M;
+    case AVCOL_SPC_SMPTE170M:
+      return SWS_CS_ITU601;
+    case AVCOL_SPC_SMPTE240M:
+      return SWS_CS_SMPTE240M;
     case AVCOL_SPC_BT2020_NCL:
-    case AVCOL_SPC_BT2020_CL: return SWS_CS_BT2020;
-    default: return height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;  // none declared: SD 601, HD 709
+    case AVCOL_SPC_BT2020_CL:
+      return SWS_CS_BT2020;
+    default:
+      return height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;  // none declared: SD 601, HD 709
   }
 }
 
 bool IsFullRangeFormat(AVPixelFormat f) {
-  return f == AV_PIX_FMT_YUVJ420P || f == AV_PIX_FMT_YUVJ422P || f == AV_PIX_FMT_YUVJ444P ||
-         f == AV_PIX_FMT_YUVJ440P || f == AV_PIX_FMT_YUVJ411P;
+  return f == AV_PIX_FMT_YUVJ420P || f == AV_PIX_FMT_YUVJ422P || f == AV_PIX_FMT_YUVJ444P || f == AV_PIX_FMT_YUVJ440P ||
+         f == AV_PIX_FMT_YUVJ411P;
 }
 
 // Odd rows of a field picture: copies of the even rows above them.
@@ -93,8 +103,8 @@ DecompressionSession::~DecompressionSession() {
   ReleaseOptions(options_);
 }
 
-OSStatus DecompressionSession::Create(const uint8_t* desc, size_t desc_size,
-                                      ICMDecompressionSessionOptionsRef options, CFDictionaryRef attributes,
+OSStatus DecompressionSession::Create(const uint8_t* desc, size_t desc_size, ICMDecompressionSessionOptionsRef options,
+                                      CFDictionaryRef attributes,
                                       const ICMDecompressionTrackingCallbackRecord* tracking,
                                       DecompressionSession** out) {
   CodecSetup setup;
@@ -288,8 +298,7 @@ OSStatus DecompressionSession::SendAndDrain(AVPacket* packet) {
   // Damaged data is the decoder's to conceal or drop; decoding goes on.
   if (ret < 0 && ret != AVERROR_EOF && tracking_.decompressionTrackingCallback) {
     tracking_.decompressionTrackingCallback(tracking_.decompressionTrackingRefCon, codecErr,
-                                            kICMDecompressionTracking_FrameDropped, nullptr, 0, 0, 0, nullptr,
-                                            nullptr);
+                                            kICMDecompressionTracking_FrameDropped, nullptr, 0, 0, 0, nullptr, nullptr);
   }
   return Drain();
 }
@@ -388,8 +397,10 @@ bool DecompressionSession::Convert(AVFrame* frame, QtmPixelBuffer* out) {
   uint8_t* dst[4] = {out->data, nullptr, nullptr, nullptr};
   int dst_stride[4] = {static_cast<int>(out->bytes_per_row * (one_field ? 2 : 1)), 0, 0, 0};
   if (sws_scale(sws_, src, src_stride, 0, src_height, dst, dst_stride) <= 0) return false;
-  if (one_field) DoubleLines(out);
-  else if (field_mode == kICMFieldMode_DeinterlaceFields) InterpolateOddLines(out);
+  if (one_field)
+    DoubleLines(out);
+  else if (field_mode == kICMFieldMode_DeinterlaceFields)
+    InterpolateOddLines(out);
   return true;
 }
 

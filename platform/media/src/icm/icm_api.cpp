@@ -84,9 +84,9 @@ QTM_EXPORT OSStatus ICMDecompressionSessionCreate(CFAllocatorRef, ImageDescripti
   const ImageDescription* id = *desc;
   if (id->idSize < static_cast<int32_t>(sizeof(ImageDescription))) return badImageDescription;
   qtm::DecompressionSession* created = nullptr;
-  OSStatus err = qtm::DecompressionSession::Create(reinterpret_cast<const uint8_t*>(id), static_cast<size_t>(id->idSize),
-                                                   options, destinationPixelBufferAttributes,
-                                                   trackingCallbackRecord, &created);
+  OSStatus err =
+      qtm::DecompressionSession::Create(reinterpret_cast<const uint8_t*>(id), static_cast<size_t>(id->idSize), options,
+                                        destinationPixelBufferAttributes, trackingCallbackRecord, &created);
   if (err != noErr) return err;
   *session = reinterpret_cast<ICMDecompressionSessionRef>(created);
   return noErr;

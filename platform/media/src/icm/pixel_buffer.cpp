@@ -13,9 +13,12 @@ namespace qtm {
 int PackedBytesPerPixel(OSType format) {
   switch (format) {
     case k2vuyPixelFormat:
-    case kYUVSPixelFormat: return 2;
-    case k32BGRAPixelFormat: return 4;
-    default: return 0;
+    case kYUVSPixelFormat:
+      return 2;
+    case k32BGRAPixelFormat:
+      return 4;
+    default:
+      return 0;
   }
 }
 
