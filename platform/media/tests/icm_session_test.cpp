@@ -245,6 +245,21 @@ TEST(DecompressionSession, UnknownCodecsAndBrokenDescriptionsAreRefused) {
   EXPECT_EQ(ICMDecompressionSessionCreate(kCFAllocatorDefault, nullptr, nullptr, nullptr, nullptr, &s), nilHandleErr);
 }
 
+TEST(DecompressionSession, UntaggedHdIsConvertedWithBt709AndSdWithBt601) {
+  Stream stream;
+  ASSERT_TRUE(LoadStream(Fixture("hd_untagged.mov"), &stream));
+  std::vector<std::string> md5 = ReadLines(Fixture("hd_untagged.mov.bgra709.md5"));
+  Recorder r;
+  OSStatus err;
+  ICMDecompressionSessionRef s = MakeSession(stream, k32BGRAPixelFormat, &r, &err);
+  ASSERT_EQ(err, noErr);
+  DecodeAll(s, stream, &r);
+  ICMDecompressionSessionRelease(s);
+  ASSERT_EQ(r.pictures.size(), md5.size());
+  for (size_t i = 0; i < md5.size(); ++i) EXPECT_EQ(r.pictures[i].md5, md5[i]) << i;
+  // SD: the EveryCodec cases compare with ffmpeg's BT.601 conversion.
+}
+
 TEST(DecompressionSession, PicturesHaveTheRequestedSize) {
   Stream stream;
   ASSERT_TRUE(LoadStream(Fixture("mjpeg.mov"), &stream));
