@@ -15,6 +15,12 @@ if [ ! -s "$movie" ]; then
   $ff -stream_loop 999 -i "$work/thousand.mov" -c copy "$movie"
 fi
 echo "file: $movie ($(stat -c %s "$movie") bytes)"
-KESTREL_BUILD=$build "$here/kestrel" bench-open "$movie" 3
+export KESTREL_BUILD=$build
+"$here/kestrel" bench-open "$movie" 3
+# Peak memory of the whole process, with and without one open movie.
+base=$( { /usr/bin/time -f %M "$here/kestrel" bench-open "$movie" 0 >/dev/null; } 2>&1 | tail -1)
+peak=$( { /usr/bin/time -f %M "$here/kestrel" bench-open "$movie" 1 >/dev/null; } 2>&1 | tail -1)
+echo "kestrel peak resident: $peak KiB, $((peak - base)) KiB above the started engine" \
+     "($(( (peak - base) * 1024 / 1000000 )) bytes per sample)"
 /usr/bin/time -f "ffprobe -show_streams: %e s, peak resident %M KiB" \
   ffprobe -v error -show_streams "$movie" > /dev/null
