@@ -135,17 +135,15 @@ const wchar_t* ChannelLayoutNameOf(AudioChannelLayoutTag tag) {
 AudioExtractor::AudioExtractor() {
   FormatName[0] = L'\0';
   ChannelLayoutName[0] = L'\0';
-  InitializeCriticalSection(&m_lock);
 }
 
 AudioExtractor::~AudioExtractor() {
   Close();
-  DeleteCriticalSection(&m_lock);
 }
 
 HRESULT AudioExtractor::Open(const char* path) {
   Close();
-  Lock lock(&m_lock);
+  CAutoLock lock(&m_lock);
   if (FAILED(OpenMovieFromPath(path, &m_movie))) {
     Close();
     return E_FAIL;
@@ -291,7 +289,7 @@ HRESULT AudioExtractor::GetDuration(int64_t* duration) {
 }
 
 HRESULT AudioExtractor::Seek(int64_t start) {
-  Lock lock(&m_lock);
+  CAutoLock lock(&m_lock);
   if (!m_movie || !m_session || m_timeScale <= 0) return E_FAIL;
   TimeRecord position = {};
   position.value = static_cast<int64_t>(m_timeScale) * start / kUnitsPerSecond;
@@ -307,7 +305,7 @@ HRESULT AudioExtractor::Seek(int64_t start) {
 HRESULT AudioExtractor::Fill(BYTE* destination, uint32_t capacity, uint32_t* bytes, int64_t* start, int64_t* stop) {
   if (!destination || !bytes) return E_POINTER;
   *bytes = 0;
-  Lock lock(&m_lock);
+  CAutoLock lock(&m_lock);
   // Without an output format (no sound, or a zero rate) there is nothing to give.
   if (!m_session || !m_bufferList || m_outputDescription.mBytesPerFrame == 0) return S_FALSE;
 
@@ -359,7 +357,7 @@ void AudioExtractor::FreeBufferList() {
 }
 
 void AudioExtractor::Close() {
-  Lock lock(&m_lock);
+  CAutoLock lock(&m_lock);
   if (m_session) {
     MovieAudioExtractionEnd(m_session);
     m_session = nullptr;

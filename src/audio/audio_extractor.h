@@ -13,6 +13,7 @@
 
 #include <cstdint>
 
+#include "framework/critical_section.h"
 #include "qtmedia.h"
 
 namespace kestrel {
@@ -62,17 +63,6 @@ class AudioExtractor {
   wchar_t ChannelLayoutName[kNameChars];
 
  private:
-  class Lock {
-   public:
-    explicit Lock(CRITICAL_SECTION* cs) : cs_(cs) { EnterCriticalSection(cs_); }
-    ~Lock() { LeaveCriticalSection(cs_); }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-
-   private:
-    CRITICAL_SECTION* cs_;
-  };
-
   HRESULT StartSession();
   HRESULT ReadSourceFormat();
   HRESULT ReadChannelLayoutName();
@@ -86,7 +76,7 @@ class AudioExtractor {
   int32_t m_timeScale = 0;
   uint32_t m_framesPerFill = 0;
   int32_t m_sourceBits = 0;
-  CRITICAL_SECTION m_lock;  // serialises Seek and Fill (two threads)
+  CCritSec m_lock;  // serialises Seek and Fill (two threads)
 };
 
 }  // namespace kestrel

@@ -23,11 +23,11 @@ HRESULT OpenMovieFromPath(const char* path, Movie* movie) {
   name[0] = static_cast<unsigned char>(length);
   memcpy(name + 1, path, length);
 
-  FSSpec spec = {};
-  FSMakeFSSpec(0, 0, name, &spec);
+  FSSpec file_spec = {};
+  FSMakeFSSpec(0, 0, name, &file_spec);
 
   int16_t ref = 0;
-  if (OpenMovieFile(&spec, &ref, fsRdPerm) != noErr) {
+  if (OpenMovieFile(&file_spec, &ref, fsRdPerm) != noErr) {
     DisposeMovieRef(movie);
     return E_FAIL;
   }

@@ -7,11 +7,10 @@
 
 namespace kestrel {
 
-MovieSession::MovieSession() { InitializeCriticalSection(&m_lock); }
+MovieSession::MovieSession() = default;
 
 MovieSession::~MovieSession() {
   Close();
-  DeleteCriticalSection(&m_lock);
 }
 
 void MovieSession::ClearFacts() {
@@ -30,7 +29,7 @@ void MovieSession::ClearFacts() {
 }
 
 HRESULT MovieSession::Close() {
-  Lock lock(&m_lock);
+  CAutoLock lock(&m_lock);
   if (m_sampleDescription) {
     DisposeHandle(reinterpret_cast<Handle>(m_sampleDescription));
     m_sampleDescription = nullptr;
@@ -42,7 +41,7 @@ HRESULT MovieSession::Close() {
 }
 
 HRESULT MovieSession::Open(const char* path) {
-  Lock lock(&m_lock);
+  CAutoLock lock(&m_lock);
   Close();
 
   HRESULT hr = OpenMovieFromPath(path, &m_movie);
@@ -119,49 +118,49 @@ HRESULT MovieSession::CountFrames() {
 
 HRESULT MovieSession::HasVideo(int32_t* has_video) {
   if (!has_video) return E_POINTER;
-  Lock lock(&m_lock);
+  CAutoLock lock(&m_lock);
   *has_video = (m_movie && GetMovieIndTrackType(m_movie, 1, VideoMediaType, movieTrackMediaType)) ? 1 : 0;
   return S_OK;
 }
 
 HRESULT MovieSession::GetDuration(int64_t* duration) {
   if (!duration) return E_POINTER;
-  Lock lock(&m_lock);
+  CAutoLock lock(&m_lock);
   *duration = m_duration;
   return S_OK;
 }
 
 HRESULT MovieSession::GetFrameCount(uint32_t* frame_count) {
   if (!frame_count) return E_POINTER;
-  Lock lock(&m_lock);
+  CAutoLock lock(&m_lock);
   *frame_count = m_frameCount;
   return S_OK;
 }
 
 HRESULT MovieSession::GetCodecName(wchar_t* name) {
   if (!name) return E_POINTER;
-  Lock lock(&m_lock);
+  CAutoLock lock(&m_lock);
   memcpy(name, m_codecName, sizeof(m_codecName));
   return S_OK;
 }
 
 HRESULT MovieSession::GetDepth(int32_t* depth) {
   if (!depth) return E_POINTER;
-  Lock lock(&m_lock);
+  CAutoLock lock(&m_lock);
   *depth = m_depth;
   return S_OK;
 }
 
 HRESULT MovieSession::GetFrameRate(double* frame_rate) {
   if (!frame_rate) return E_POINTER;
-  Lock lock(&m_lock);
+  CAutoLock lock(&m_lock);
   *frame_rate = m_frameRate;
   return S_OK;
 }
 
 HRESULT MovieSession::GetDimensions(int32_t* width, int32_t* height) {
   if (!width || !height) return E_POINTER;
-  Lock lock(&m_lock);
+  CAutoLock lock(&m_lock);
   if (!m_sampleDescription || !*m_sampleDescription) return E_FAIL;
   *width = (*m_sampleDescription)->width;
   *height = (*m_sampleDescription)->height;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "framework/critical_section.h"
 #include "qtmedia.h"
 
 namespace kestrel {
@@ -72,17 +73,6 @@ class MovieSession {
                        size_t destination_stride, size_t row_bytes, bool flip, size_t destination_size);
 
  private:
-  class Lock {
-   public:
-    explicit Lock(CRITICAL_SECTION* cs) : cs_(cs) { EnterCriticalSection(cs_); }
-    ~Lock() { LeaveCriticalSection(cs_); }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-
-   private:
-    CRITICAL_SECTION* cs_;
-  };
-
   HRESULT CountFrames();
   void ClearFacts();
 
@@ -136,7 +126,7 @@ class MovieSession {
   bool m_flushed = false;     // the end was reached and the decoder drained
   std::vector<HeldPicture> m_heldPictures;  // emitted, not yet delivered, display order
   std::vector<std::unique_ptr<SampleBuffer>> m_sampleBuffers;
-  CRITICAL_SECTION m_lock;
+  CCritSec m_lock;
 };
 
 }  // namespace kestrel

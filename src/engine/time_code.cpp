@@ -17,7 +17,7 @@ bool TimeCodeMediaTime(int64_t decode_time, int32_t video_scale, int32_t time_co
 HRESULT MovieSession::GetTimeCode(int32_t* drop_frame, uint8_t* hours, uint8_t* minutes, uint8_t* seconds,
                                   uint8_t* frames) {
   if (!drop_frame || !hours || !minutes || !seconds || !frames) return E_POINTER;
-  Lock lock(&m_lock);
+  CAutoLock lock(&m_lock);
   if (!m_timeCodeHandler) return S_FALSE;
   if (m_videoTimeScale == 0 || m_timeCodeTimeScale <= 0) return E_FAIL;
   TimeValue time = 0;

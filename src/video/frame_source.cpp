@@ -65,7 +65,7 @@ void MovieSession::DropHeldPictures() {
 }
 
 void MovieSession::ReleaseDecoder() {
-  Lock lock(&m_lock);
+  CAutoLock lock(&m_lock);
   if (m_sessionOptions) {
     ICMDecompressionSessionOptionsRelease(m_sessionOptions);
     m_sessionOptions = nullptr;
@@ -78,7 +78,7 @@ void MovieSession::ReleaseDecoder() {
 }
 
 void MovieSession::CloseFrameSource() {
-  Lock lock(&m_lock);
+  CAutoLock lock(&m_lock);
   ReleaseDecoder();
   m_destinationBuffer = nullptr;
   m_destinationSize = 0;
@@ -215,7 +215,7 @@ HRESULT MovieSession::DecodeUpTo(int64_t target) {
 }
 
 HRESULT MovieSession::CreateDecoder(OSType pixel_format) {
-  Lock lock(&m_lock);
+  CAutoLock lock(&m_lock);
   ReleaseDecoder();
 
   int32_t width = 0, height = 0;
@@ -271,7 +271,7 @@ HRESULT MovieSession::CreateDecoder(OSType pixel_format) {
 
 HRESULT MovieSession::ProduceFrame(uint8_t* destination, size_t size, int64_t* start, int64_t* stop) {
   if (!destination) return E_POINTER;
-  Lock lock(&m_lock);
+  CAutoLock lock(&m_lock);
   if (!m_decompressionSession || !m_videoMedia || m_videoTimeScale <= 0) return E_FAIL;
   m_destinationBuffer = destination;
   m_destinationSize = size;
@@ -318,7 +318,7 @@ HRESULT MovieSession::ProduceFrame(uint8_t* destination, size_t size, int64_t* s
 }
 
 HRESULT MovieSession::SeekTo(int64_t position) {
-  Lock lock(&m_lock);
+  CAutoLock lock(&m_lock);
   if (!m_videoMedia || m_videoTimeScale <= 0) return S_OK;
   m_targetTime = Scale(position, m_videoTimeScale, kUnitsPerSecond);
   DiscardDecoderPictures();
@@ -329,7 +329,7 @@ HRESULT MovieSession::SeekTo(int64_t position) {
 }
 
 HRESULT MovieSession::SkipAhead(int64_t late) {
-  Lock lock(&m_lock);
+  CAutoLock lock(&m_lock);
   if (!m_videoMedia || m_videoTimeScale <= 0) return S_OK;
   m_targetTime = m_currentDecodeTime + Scale(late, m_videoTimeScale, kUnitsPerSecond);
   m_prerolling = 1;
@@ -349,17 +349,17 @@ HRESULT MovieSession::SkipAhead(int64_t late) {
 }
 
 void MovieSession::SetStride(int32_t stride) {
-  Lock lock(&m_lock);
+  CAutoLock lock(&m_lock);
   m_destinationStride = stride;
 }
 
 void MovieSession::SetFlip(int32_t flip) {
-  Lock lock(&m_lock);
+  CAutoLock lock(&m_lock);
   m_flip = flip;
 }
 
 HRESULT MovieSession::SetDecodeAccuracy(int32_t value) {
-  Lock lock(&m_lock);
+  CAutoLock lock(&m_lock);
   if (!m_sessionOptions) return E_FAIL;
   return ICMDecompressionSessionOptionsSetProperty(m_sessionOptions, kQTPropertyClass_ICMDecompressionSessionOptions,
                                                    kICMDecompressionSessionOptionsPropertyID_Accuracy, sizeof(value),
@@ -369,7 +369,7 @@ HRESULT MovieSession::SetDecodeAccuracy(int32_t value) {
 }
 
 HRESULT MovieSession::SetFieldMode(int32_t value) {
-  Lock lock(&m_lock);
+  CAutoLock lock(&m_lock);
   if (!m_sessionOptions) return E_FAIL;
   return ICMDecompressionSessionOptionsSetProperty(m_sessionOptions, kQTPropertyClass_ICMDecompressionSessionOptions,
                                                    kICMDecompressionSessionOptionsPropertyID_FieldMode, sizeof(value),
@@ -380,7 +380,7 @@ HRESULT MovieSession::SetFieldMode(int32_t value) {
 
 HRESULT MovieSession::GetDecodeAccuracy(int32_t* value) {
   if (!value) return E_POINTER;
-  Lock lock(&m_lock);
+  CAutoLock lock(&m_lock);
   if (!m_sessionOptions) return E_FAIL;
   return ICMDecompressionSessionOptionsGetProperty(m_sessionOptions, kQTPropertyClass_ICMDecompressionSessionOptions,
                                                    kICMDecompressionSessionOptionsPropertyID_Accuracy, sizeof(*value),
@@ -391,7 +391,7 @@ HRESULT MovieSession::GetDecodeAccuracy(int32_t* value) {
 
 HRESULT MovieSession::GetFieldMode(int32_t* value) {
   if (!value) return E_POINTER;
-  Lock lock(&m_lock);
+  CAutoLock lock(&m_lock);
   if (!m_sessionOptions) return E_FAIL;
   return ICMDecompressionSessionOptionsGetProperty(m_sessionOptions, kQTPropertyClass_ICMDecompressionSessionOptions,
                                                    kICMDecompressionSessionOptionsPropertyID_FieldMode, sizeof(*value),

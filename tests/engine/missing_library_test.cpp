@@ -18,11 +18,11 @@ TEST(MissingEngineLibrary, EveryCallFailsAndOpenFails) {
   EXPECT_NE(GetMoviesError(), noErr);
   EXPECT_EQ(NewHandle(16), nullptr);
   EXPECT_EQ(GetQtDataSymbol("kCFBooleanTrue"), nullptr);
-  FSSpec spec = {};
+  FSSpec file_spec = {};
   const unsigned char name[] = "\x05" "a.mov";
-  EXPECT_NE(FSMakeFSSpec(0, 0, name, &spec), noErr);
+  EXPECT_NE(FSMakeFSSpec(0, 0, name, &file_spec), noErr);
   int16_t ref = 0;
-  EXPECT_NE(OpenMovieFile(&spec, &ref, fsRdPerm), noErr);
+  EXPECT_NE(OpenMovieFile(&file_spec, &ref, fsRdPerm), noErr);
 
   MovieSession session;
   EXPECT_EQ(session.Open(test::FixturePath("h264_bframes.mov").c_str()), E_FAIL);

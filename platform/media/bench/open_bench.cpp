@@ -56,11 +56,11 @@ int RunEngine(const std::string& path) {
   memcpy(name + 1, path.data(), path.size());
   InitializeQTML(0);
   EnterMovies();
-  FSSpec spec;
-  FSMakeFSSpec(0, 0, name, &spec);
+  FSSpec file_spec;
+  FSMakeFSSpec(0, 0, name, &file_spec);
   int16_t ref = 0;
   Movie movie = nullptr;
-  if (OpenMovieFile(&spec, &ref, fsRdPerm) != noErr ||
+  if (OpenMovieFile(&file_spec, &ref, fsRdPerm) != noErr ||
       NewMovieFromFile(&movie, ref, nullptr, nullptr, newMovieActive, nullptr) != noErr) {
     std::fprintf(stderr, "open failed: %d\n", GetMoviesError());
     return 1;

@@ -43,10 +43,10 @@ Movie OpenMovie(const std::string& path, OSErr* status = nullptr) {
   Str255 name;
   name[0] = uint8_t(path.size());
   memcpy(name + 1, path.data(), path.size());
-  FSSpec spec;
-  FSMakeFSSpec(0, 0, name, &spec);
+  FSSpec file_spec;
+  FSMakeFSSpec(0, 0, name, &file_spec);
   int16_t ref = 0;
-  OSErr err = OpenMovieFile(&spec, &ref, fsRdPerm);
+  OSErr err = OpenMovieFile(&file_spec, &ref, fsRdPerm);
   Movie movie = nullptr;
   if (err == noErr) {
     err = NewMovieFromFile(&movie, ref, nullptr, nullptr, newMovieActive, nullptr);
@@ -151,12 +151,12 @@ TEST_F(MovieApi, MissingAndBadFiles) {
   EXPECT_EQ(OpenMovie("/nonexistent/movie.mov", &err), nullptr);
   EXPECT_EQ(err, fnfErr);
   Str255 name = {4, 'n', 'o', 'p', 'e'};
-  FSSpec spec;
-  EXPECT_EQ(FSMakeFSSpec(0, 0, name, &spec), fnfErr);
-  EXPECT_EQ(memcmp(spec.name, name, 5), 0);
+  FSSpec file_spec;
+  EXPECT_EQ(FSMakeFSSpec(0, 0, name, &file_spec), fnfErr);
+  EXPECT_EQ(memcmp(file_spec.name, name, 5), 0);
   EXPECT_EQ(FSMakeFSSpec(0, 0, name, nullptr), paramErr);
   int16_t ref = 7;
-  EXPECT_EQ(OpenMovieFile(&spec, &ref, fsRdPerm), fnfErr);
+  EXPECT_EQ(OpenMovieFile(&file_spec, &ref, fsRdPerm), fnfErr);
   EXPECT_EQ(ref, 0);
   Movie movie = nullptr;
   EXPECT_EQ(NewMovieFromFile(&movie, 12345, nullptr, nullptr, 0, nullptr), paramErr);

@@ -26,10 +26,10 @@ class OpenedMovie {
     Str255 name = {};
     name[0] = static_cast<uint8_t>(std::min<size_t>(path.size(), 255));
     std::memcpy(name + 1, path.data(), name[0]);
-    FSSpec spec;
-    FSMakeFSSpec(0, 0, name, &spec);
+    FSSpec movie_layout;
+    FSMakeFSSpec(0, 0, name, &movie_layout);
     int16_t ref = 0;
-    if (OpenMovieFile(&spec, &ref, fsRdPerm) != noErr) return;
+    if (OpenMovieFile(&movie_layout, &ref, fsRdPerm) != noErr) return;
     NewMovieFromFile(&movie_, ref, nullptr, nullptr, newMovieActive, nullptr);
     CloseMovieFile(ref);
   }
@@ -115,7 +115,7 @@ class UserDataMovies : public testing::Test {
 }  // namespace
 
 TEST_F(UserDataMovies, WrittenUserDataReadsBack) {
-  testmovie::MovieSpec spec;
+  testmovie::MovieSpec movie_layout;
   Bytes udta = Item(
       "\xA9"
       "cmt",
@@ -127,7 +127,7 @@ TEST_F(UserDataMovies, WrittenUserDataReadsBack) {
                                "nam",
                                0x55C4, "Ti\xC3\xA9"));
   testmovie::Put32(udta, 0);  // the terminator QuickTime writes
-  OpenedMovie movie(WriteTemp("items.mov", testmovie::Write(spec, udta)));
+  OpenedMovie movie(WriteTemp("items.mov", testmovie::Write(movie_layout, udta)));
   ASSERT_TRUE(movie.get());
   EXPECT_EQ(Text(movie.get(), kComment), "first\r\nsecond");  // carriage returns are the caller's
   EXPECT_EQ(Text(movie.get(), kComment, 2), "other comment");
@@ -143,7 +143,7 @@ TEST_F(UserDataMovies, WrittenUserDataReadsBack) {
   DisposeHandle(h);
 
   // No udta at all, and an empty one: a list all the same.
-  for (const Bytes& bytes : {testmovie::Write(spec), testmovie::Write(spec, Bytes(4, 0))}) {
+  for (const Bytes& bytes : {testmovie::Write(movie_layout), testmovie::Write(movie_layout, Bytes(4, 0))}) {
     OpenedMovie bare(WriteTemp("bare.mov", bytes));
     ASSERT_TRUE(bare.get());
     EXPECT_NE(GetMovieUserData(bare.get()), nullptr);
@@ -207,8 +207,8 @@ TEST_F(UserDataMovies, WrittenTimeCodeTracks) {
   EXPECT_EQ(frame, 59);
 
   // Broken definitions fail; they do not crash or divide by zero.
-  for (auto spec : {TimeCodeSpec(0, 25, 0, 25), TimeCodeSpec(0, 25, 1, 0), TimeCodeSpec(0, 0, 1, 25)}) {
-    OpenedMovie broken(WriteTemp("tcbroken.mov", testmovie::Write(spec)));
+  for (auto movie_layout : {TimeCodeSpec(0, 25, 0, 25), TimeCodeSpec(0, 25, 1, 0), TimeCodeSpec(0, 0, 1, 25)}) {
+    OpenedMovie broken(WriteTemp("tcbroken.mov", testmovie::Write(movie_layout)));
     ASSERT_TRUE(broken.get());
     EXPECT_EQ(TimeCodeAt(broken.get(), 0), "<-208>");
   }

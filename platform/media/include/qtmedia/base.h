@@ -82,7 +82,7 @@ typedef struct TimeRecord {
   TimeBase base;
 } TimeRecord;
 
-// File specification. On Windows QuickTime the name is a Str255 holding the
+// File record. On Windows QuickTime the name is a Str255 holding the
 // full path (ANSI code page).
 typedef struct FSSpec {
   int16_t vRefNum;

@@ -128,8 +128,8 @@ typedef SoundDescriptionPtr* SoundDescriptionHandle;
   X(OSErr, EnterMovies, (void), (), qtmlUninitialized)                                                  \
   X(void, ExitMovies, (void), (), )                                                                     \
   X(OSErr, GetMoviesError, (void), (), qtmlUninitialized)                                               \
-  X(OSErr, FSMakeFSSpec, (int16_t vRefNum, int32_t dirID, ConstStr255Param fileName, FSSpec* spec),     \
-    (vRefNum, dirID, fileName, spec), qtmlUninitialized)                                                \
+  X(OSErr, FSMakeFSSpec, (int16_t vRefNum, int32_t dirID, ConstStr255Param fileName, FSSpec* out),      \
+    (vRefNum, dirID, fileName, out),  qtmlUninitialized)                                                \
   X(OSErr, OpenMovieFile, (const FSSpec* fileSpec, int16_t* resRefNum, int8_t permission),              \
     (fileSpec, resRefNum, permission), qtmlUninitialized)                                               \
   X(OSErr, NewMovieFromFile,                                                                            \

@@ -100,13 +100,13 @@ QTM_EXPORT OSErr GetMoviesError() { return qtm::t_movies_error; }
 // ---- Files.
 
 // The name is the whole path; the file need not exist (fnfErr then, with the
-// specification filled in all the same).
-QTM_EXPORT OSErr FSMakeFSSpec(int16_t vRefNum, int32_t dirID, ConstStr255Param fileName, FSSpec* spec) {
-  if (!spec || !fileName) return SetMoviesError(paramErr);
-  std::memset(spec, 0, sizeof *spec);
-  spec->vRefNum = vRefNum;
-  spec->parID = dirID;
-  std::memcpy(spec->name, fileName, size_t{fileName[0]} + 1);
+// record filled in all the same).
+QTM_EXPORT OSErr FSMakeFSSpec(int16_t vRefNum, int32_t dirID, ConstStr255Param fileName, FSSpec* out) {
+  if (!out || !fileName) return SetMoviesError(paramErr);
+  std::memset(out, 0, sizeof *out);
+  out->vRefNum = vRefNum;
+  out->parID = dirID;
+  std::memcpy(out->name, fileName, size_t{fileName[0]} + 1);
   std::string native = qtm::NativePath(qtm::PascalToString(fileName).c_str());
   struct stat st;
   if (native.empty() || stat(native.c_str(), &st) != 0) return SetMoviesError(fnfErr);
