@@ -1,5 +1,5 @@
-// Test entry: the media engine is started once for the process, as the
-// filter does for each instance.
+// Entry of the test programs that use the media engine: it is started once
+// for the process, as the filter does for each instance.
 #include <gtest/gtest.h>
 
 #include "qtmedia.h"
