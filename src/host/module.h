@@ -1,0 +1,14 @@
+// The filter module (kestrel.ax) as loaded into the host process.
+#ifndef KESTREL_HOST_MODULE_H
+#define KESTREL_HOST_MODULE_H
+
+#include <windows.h>
+
+namespace kestrel {
+
+// Handle kept at process attach; null outside the filter module.
+HINSTANCE GetModuleInstance();
+
+}  // namespace kestrel
+
+#endif
