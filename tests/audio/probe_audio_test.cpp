@@ -12,38 +12,7 @@ namespace {
 
 using test::FixturePath;
 using test::ReadFileBytes;
-
-// Runs kestrel-probe with args; its standard output, and its exit code.
-std::string RunProbe(const std::string& args, DWORD* exit_code) {
-  const char* bin = getenv("KESTREL_BIN");
-  std::string exe = test::WindowsPathOf(bin ? bin : ".") + "\\kestrel-probe.exe";
-  std::string command = "\"" + exe + "\" " + args;
-  SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-  HANDLE read = nullptr, write = nullptr;
-  if (!CreatePipe(&read, &write, &sa, 0)) return {};
-  SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOA si = {};
-  si.cb = sizeof(si);
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdOutput = write;
-  si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  PROCESS_INFORMATION pi = {};
-  BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
-  CloseHandle(write);
-  std::string out;
-  if (started) {
-    char buffer[4096];
-    DWORD n = 0;
-    while (ReadFile(read, buffer, sizeof(buffer), &n, nullptr) && n > 0) out.append(buffer, n);
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    GetExitCodeProcess(pi.hProcess, exit_code);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-  }
-  CloseHandle(read);
-  return out;
-}
+using test::RunProbe;
 
 TEST(ProbeAudio, JsonCarriesTheAudioFactsOrNull) {
   DWORD code = 1;

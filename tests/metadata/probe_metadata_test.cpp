@@ -10,36 +10,9 @@
 namespace kestrel {
 namespace {
 
-// Runs kestrel-probe.exe --json on a fixture and gives its standard output.
+// kestrel-probe --json on a fixture: its standard output.
 std::string ProbeJson(const std::string& fixture) {
-  const char* bin = getenv("KESTREL_BIN");
-  if (!bin) return "";
-  std::string command = "\"" + test::WindowsPathOf(std::string(bin) + "/kestrel-probe.exe") + "\" --json \"" +
-                        test::FixturePath(fixture) + "\"";
-  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-  HANDLE read = nullptr, write = nullptr;
-  if (!CreatePipe(&read, &write, &sa, 0)) return "";
-  SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOA si = {};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdOutput = write;
-  si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  PROCESS_INFORMATION pi = {};
-  BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
-  CloseHandle(write);
-  std::string out;
-  if (started) {
-    char buf[4096];
-    DWORD n = 0;
-    while (ReadFile(read, buf, sizeof buf, &n, nullptr) && n > 0) out.append(buf, n);
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-  }
-  CloseHandle(read);
-  return out;
+  return test::RunProbe("--json \"" + test::FixturePath(fixture) + "\"");
 }
 
 TEST(ProbeMetadata, UserDataAndTimeCodeSections) {

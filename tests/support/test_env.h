@@ -19,6 +19,10 @@ std::string WindowsPathOf(const std::string& unix_path);
 // Whole contents of a file given by its Windows path; empty when missing.
 std::string ReadFileBytes(const std::string& windows_path);
 
+// Runs kestrel-probe.exe (from KESTREL_BIN) with args; gives its standard
+// output and, when asked, its exit code.
+std::string RunProbe(const std::string& args, unsigned long* exit_code = nullptr);
+
 }  // namespace kestrel::test
 
 #endif
