@@ -134,13 +134,27 @@ IPin* FilterTest::PinNamed(const wchar_t* name) {
 }
 
 play::PinChain* FilterTest::Connect(const wchar_t* name, const GUID* subtype) {
+  return ConnectChain(name, subtype, nullptr);
+}
+
+play::PinChain* FilterTest::ConnectType(const wchar_t* name, const AM_MEDIA_TYPE& type) {
+  return ConnectChain(name, nullptr, &type);
+}
+
+CVideoPin* FilterTest::VideoPin() {
+  IPin* pin = PinNamed(L"Video");
+  return pin ? dynamic_cast<CVideoPin*>(static_cast<CBasePin*>(pin)) : nullptr;
+}
+
+play::PinChain* FilterTest::ConnectChain(const wchar_t* name, const GUID* subtype, const AM_MEDIA_TYPE* type) {
   if (!graph) NewGraph();
   IPin* pin = PinNamed(name);
   EXPECT_NE(pin, nullptr) << "no pin";
   if (!pin) return nullptr;
   auto recorder = std::make_unique<DeliveryRecorder>();
   play::PinChain* chain = nullptr;
-  HRESULT hr = graph->Connect(pin, subtype, recorder->Recorder(), &chain);
+  HRESULT hr = type ? graph->ConnectWithType(pin, type, recorder->Recorder(), &chain)
+                    : graph->Connect(pin, subtype, recorder->Recorder(), &chain);
   EXPECT_HR(S_OK, hr);
   if (FAILED(hr)) return nullptr;
   if (chain->type.majortype == MEDIATYPE_Video && chain->type.cbFormat >= sizeof(VIDEOINFOHEADER)) {

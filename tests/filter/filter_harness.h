@@ -60,10 +60,16 @@ class FilterTest : public testing::Test {
   // Connects the pin named "Video" or "Audio" to a grabber; for video with
   // the subtype (null: the first offered). The recorder keeps pictures.
   play::PinChain* Connect(const wchar_t* name, const GUID* subtype = nullptr);
+  // The same with a media type of the test's.
+  play::PinChain* ConnectType(const wchar_t* name, const AM_MEDIA_TYPE& type);
   IPin* PinNamed(const wchar_t* name);
   // Runs without a clock to the end (EC_COMPLETE expected unless told).
   play::EndResult RunToEnd(DWORD timeout_ms = 60000, HRESULT* abort_code = nullptr);
+  // The video pin object behind the "Video" pin.
+  CVideoPin* VideoPin();
   Delivery Delivered(const wchar_t* name);
+
+  play::PinChain* ConnectChain(const wchar_t* name, const GUID* subtype, const AM_MEDIA_TYPE* type);
 
   ComPtr<IBaseFilter> filter;
   std::unique_ptr<play::PlayGraph> graph;

@@ -231,19 +231,7 @@ std::vector<ComPtr<IPin>> PlayGraph::SourcePins() {
 }
 
 HRESULT PlayGraph::Connect(IPin* pin, const GUID* subtype, SampleRecorder* recorder, PinChain** ppChain) {
-  if (!pin || !recorder) return E_POINTER;
-  std::unique_ptr<PinChain> chain(new (std::nothrow) PinChain);
-  if (!chain) return E_OUTOFMEMORY;
-  chain->pin.Assign(pin);
-  recorder->AddRef();
-  chain->recorder = recorder;
-  PIN_INFO info = {};
-  if (SUCCEEDED(pin->QueryPinInfo(&info))) {
-    chain->name = info.achName;
-    if (info.pFilter) info.pFilter->Release();
-  }
-  pin->QueryInterface(IID_IMediaSeeking, chain->seeking.ReleaseAndGetVoidAddress());
-
+  if (!pin) return E_POINTER;
   // The pin's own type with the subtype asked for, else its first.
   AM_MEDIA_TYPE* wanted = nullptr;
   ComPtr<IEnumMediaTypes> types;
@@ -259,15 +247,34 @@ HRESULT PlayGraph::Connect(IPin* pin, const GUID* subtype, SampleRecorder* recor
     DeleteType(mt);
   }
   if (!wanted) return VFW_E_NO_ACCEPTABLE_TYPES;
+  hr = ConnectWithType(pin, wanted, recorder, ppChain);
+  DeleteType(wanted);
+  return hr;
+}
 
-  hr = CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                        chain->grabber.ReleaseAndGetVoidAddress());
+HRESULT PlayGraph::ConnectWithType(IPin* pin, const AM_MEDIA_TYPE* type, SampleRecorder* recorder,
+                                   PinChain** ppChain) {
+  if (!pin || !type || !recorder) return E_POINTER;
+  std::unique_ptr<PinChain> chain(new (std::nothrow) PinChain);
+  if (!chain) return E_OUTOFMEMORY;
+  chain->pin.Assign(pin);
+  recorder->AddRef();
+  chain->recorder = recorder;
+  PIN_INFO info = {};
+  if (SUCCEEDED(pin->QueryPinInfo(&info))) {
+    chain->name = info.achName;
+    if (info.pFilter) info.pFilter->Release();
+  }
+  pin->QueryInterface(IID_IMediaSeeking, chain->seeking.ReleaseAndGetVoidAddress());
+
+  HRESULT hr = CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                chain->grabber.ReleaseAndGetVoidAddress());
   if (SUCCEEDED(hr))
     hr = CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                           chain->renderer.ReleaseAndGetVoidAddress());
   ComPtr<ISampleGrabber> grab;
   if (SUCCEEDED(hr)) hr = chain->grabber->QueryInterface(IID_ISampleGrabber, grab.ReleaseAndGetVoidAddress());
-  if (SUCCEEDED(hr)) hr = grab->SetMediaType(wanted);
+  if (SUCCEEDED(hr)) hr = grab->SetMediaType(type);
   if (SUCCEEDED(hr)) hr = grab->SetBufferSamples(FALSE);
   if (SUCCEEDED(hr)) hr = grab->SetOneShot(FALSE);
   if (SUCCEEDED(hr)) hr = grab->SetCallback(recorder, 0);  // SampleCB: times and flags
@@ -281,9 +288,8 @@ HRESULT PlayGraph::Connect(IPin* pin, const GUID* subtype, SampleRecorder* recor
     render_in = PinOf(chain->renderer.Get(), PINDIR_INPUT);
     if (!grab_in || !grab_out || !render_in) hr = E_FAIL;
   }
-  if (SUCCEEDED(hr)) hr = m_graph->ConnectDirect(pin, grab_in.Get(), wanted);
+  if (SUCCEEDED(hr)) hr = m_graph->ConnectDirect(pin, grab_in.Get(), type);
   if (SUCCEEDED(hr)) hr = m_graph->ConnectDirect(grab_out.Get(), render_in.Get(), nullptr);
-  DeleteType(wanted);
   if (FAILED(hr)) return hr;
   pin->ConnectionMediaType(&chain->type);
   if (ppChain) *ppChain = chain.get();

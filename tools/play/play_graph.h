@@ -108,6 +108,9 @@ class PlayGraph {
   // Renderer. subtype: the pin's type with that subtype; null: its first.
   // The chain is kept by the graph; *ppChain points to it when asked.
   HRESULT Connect(IPin* pin, const GUID* subtype, SampleRecorder* recorder, PinChain** ppChain = nullptr);
+  // The same with a media type of the caller's (the grabber takes it too).
+  HRESULT ConnectWithType(IPin* pin, const AM_MEDIA_TYPE* type, SampleRecorder* recorder,
+                          PinChain** ppChain = nullptr);
   // The graph runs as fast as it can.
   HRESULT RemoveClock();
   HRESULT Run();
