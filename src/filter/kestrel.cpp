@@ -84,8 +84,8 @@ HRESULT STDMETHODCALLTYPE CKestrel::NonDelegatingQueryInterface(REFIID riid, voi
 }
 
 void CKestrel::RetirePins() {
-  for (CSourceStream* pin : {static_cast<CSourceStream*>(m_pVideoPin.get()),
-                             static_cast<CSourceStream*>(m_pAudioPin.get())}) {
+  for (CSourceStream* pin :
+       {static_cast<CSourceStream*>(m_pVideoPin.get()), static_cast<CSourceStream*>(m_pAudioPin.get())}) {
     if (pin) RemovePin(pin);
   }
   if (m_pVideoPin) m_pVideoPin->Retire();

@@ -7,8 +7,8 @@
 #ifndef KESTREL_FILTER_KESTREL_H
 #define KESTREL_FILTER_KESTREL_H
 
-#include <windows.h>
 #include <strmif.h>
+#include <windows.h>
 
 #include <memory>
 #include <vector>

@@ -1,9 +1,9 @@
 // CKestrel's IQTControl and IQTInfo: the decoding settings of the current
 // video decoder and the facts of the loaded movie. Every method runs under
 // the filter's state lock; text is allocated with SysAllocString.
-#include "filter/kestrel.h"
-
 #include <oleauto.h>
+
+#include "filter/kestrel.h"
 
 namespace kestrel {
 

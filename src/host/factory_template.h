@@ -3,8 +3,8 @@
 #ifndef KESTREL_HOST_FACTORY_TEMPLATE_H
 #define KESTREL_HOST_FACTORY_TEMPLATE_H
 
-#include <windows.h>
 #include <unknwn.h>
+#include <windows.h>
 
 #include "framework/unknown.h"
 
@@ -14,7 +14,7 @@ namespace kestrel {
 
 // Makes an object, aggregated when pUnkOuter is given; returns its
 // non-delegating unknown, or null with *phr set to the failure.
-using NewComObjectFn = CUnknown* (WINAPI*)(IUnknown* pUnkOuter, HRESULT* phr);
+using NewComObjectFn = CUnknown*(WINAPI*)(IUnknown* pUnkOuter, HRESULT* phr);
 // Called with (true, class) when the module loads and (false, class) when it
 // unloads.
 using InitRoutineFn = void (*)(BOOL bLoading, const CLSID* rclsid);

@@ -224,8 +224,6 @@ HRESULT STDMETHODCALLTYPE CVideoPin::Notify(IBaseFilter*, Quality q) {
   return S_OK;
 }
 
-HRESULT CVideoPin::MoveTo(REFERENCE_TIME rtStart) {
-  return m_pMovie ? m_timeline.Seek(m_pMovie, rtStart) : S_OK;
-}
+HRESULT CVideoPin::MoveTo(REFERENCE_TIME rtStart) { return m_pMovie ? m_timeline.Seek(m_pMovie, rtStart) : S_OK; }
 
 }  // namespace kestrel

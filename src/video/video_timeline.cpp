@@ -32,8 +32,7 @@ HRESULT VideoTimeline::Load(MovieSession* session, int64_t media_duration) {
   HRESULT hr = session->GetVideoEdits(&edits, &movie_scale);
   if (FAILED(hr)) return hr;
 
-  m_passThrough = edits.size() == 1 && edits[0].movie_start == 0 && edits[0].media_time == 0 &&
-                  edits[0].rate == fixed1;
+  m_passThrough = edits.size() == 1 && edits[0].movie_start == 0 && edits[0].media_time == 0 && edits[0].rate == fixed1;
   try {
     if (m_passThrough) {
       m_segments.push_back({0, 0, INT64_MAX, fixed1});
@@ -61,8 +60,8 @@ HRESULT VideoTimeline::Load(MovieSession* session, int64_t media_duration) {
 }
 
 int64_t VideoTimeline::ToMovieTime(const Segment& s, TimeValue64 media_time) const {
-  return s.movie_start + MulDiv64((media_time - s.media_start) * fixed1, kUnitsPerSecond,
-                                  static_cast<int64_t>(m_mediaScale) * s.rate);
+  return s.movie_start +
+         MulDiv64((media_time - s.media_start) * fixed1, kUnitsPerSecond, static_cast<int64_t>(m_mediaScale) * s.rate);
 }
 
 bool VideoTimeline::EnterSegment(MovieSession* session, size_t index, bool continuous) {
@@ -79,10 +78,10 @@ HRESULT VideoTimeline::Seek(MovieSession* session, int64_t position) {
   // empty edit) the position is its first picture.
   for (size_t i = 0; i < m_segments.size(); ++i) {
     const Segment& s = m_segments[i];
-    int64_t shown = position <= s.movie_start
-                        ? 0
-                        : MulDiv64(position - s.movie_start, static_cast<int64_t>(m_mediaScale) * s.rate,
-                                   kUnitsPerSecond * fixed1);
+    int64_t shown =
+        position <= s.movie_start
+            ? 0
+            : MulDiv64(position - s.movie_start, static_cast<int64_t>(m_mediaScale) * s.rate, kUnitsPerSecond * fixed1);
     if (shown >= s.media_end - s.media_start) continue;
     m_segment = i;
     return session->SeekToMediaTime(s.media_start + shown);

@@ -2,13 +2,12 @@
 // outcomes and GetCurFile, the misc flags and pages, IQTControl and IQTInfo
 // before a Load and with video only, sound only, both and neither, and pins
 // held across a new Load.
+#include <oleauto.h>
+
 #include <algorithm>
 #include <map>
 
 #include "filter/filter_harness.h"
-
-#include <oleauto.h>
-
 #include "host/log.h"
 #include "support/test_env.h"
 
@@ -84,9 +83,9 @@ class Interfaces : public FilterTest {
 };
 
 TEST_F(Interfaces, TheQueryTable) {
-  for (const IID* iid : {&IID_IFileSourceFilter, &IID_IAMFilterMiscFlags, &IID_ISpecifyPropertyPages, &IID_IQTControl,
-                         &IID_IQTInfo, &IID_IBaseFilter, &IID_IMediaFilter, &IID_IPersist, &IID_IAMovieSetup,
-                         &IID_IUnknown}) {
+  for (const IID* iid :
+       {&IID_IFileSourceFilter, &IID_IAMFilterMiscFlags, &IID_ISpecifyPropertyPages, &IID_IQTControl, &IID_IQTInfo,
+        &IID_IBaseFilter, &IID_IMediaFilter, &IID_IPersist, &IID_IAMovieSetup, &IID_IUnknown}) {
     ComPtr<IUnknown> p;
     EXPECT_HR(S_OK, filter->QueryInterface(*iid, p.ReleaseAndGetVoidAddress()));
     EXPECT_NE(p.Get(), nullptr);

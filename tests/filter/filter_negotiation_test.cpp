@@ -139,8 +139,9 @@ TEST_F(FilterTest, QueryAcceptFollowsTheStrideAndRefusesAnotherSubtype) {
   EXPECT_HR(S_FALSE, pin->QueryAccept(&other));
   std::vector<std::string> log = LogMessages();
   ASSERT_EQ(log.size(), 4u);
-  EXPECT_EQ(log[1],
-            "CVideoPin::QueryAccept() is called with stride 320 and Unknown. (Our pin MediaType is MEDIASUBTYPE_RGB32).");
+  EXPECT_EQ(
+      log[1],
+      "CVideoPin::QueryAccept() is called with stride 320 and Unknown. (Our pin MediaType is MEDIASUBTYPE_RGB32).");
   EXPECT_EQ(log[2], "The provided MediaType is not supported, rejecting it.");
   // Not video, or no VIDEOINFOHEADER: refused without a word.
   other.subtype = MEDIASUBTYPE_RGB32;

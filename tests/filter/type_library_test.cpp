@@ -1,6 +1,7 @@
 // The type library inside kestrel.ax: its entries in order, identifiers,
 // help strings, methods and enumeration values.
 #include <gtest/gtest.h>
+#include <oleauto.h>
 
 #include <string>
 #include <vector>
@@ -8,8 +9,6 @@
 #include "filter/kestrel.h"
 #include "framework/com_ptr.h"
 #include "support/test_env.h"
-
-#include <oleauto.h>
 
 namespace kestrel::test {
 namespace {
@@ -80,11 +79,10 @@ TEST(TypeLibrary, MethodsAndEnumerations) {
   struct Iface {
     const GUID* iid;
     std::vector<std::wstring> methods;
-  } ifaces[] = {
-      {&IID_IQTControl, {L"SetVideoQuality", L"GetVideoQuality", L"SetVideoFieldMode", L"GetVideoFieldMode"}},
-      {&IID_IQTInfo,
-       {L"GetVideoInfo", L"GetAudioInfo", L"GetUserDataCount", L"GetUserDataName", L"GetUserDataValue",
-        L"GetTimeCode"}}};
+  } ifaces[] = {{&IID_IQTControl, {L"SetVideoQuality", L"GetVideoQuality", L"SetVideoFieldMode", L"GetVideoFieldMode"}},
+                {&IID_IQTInfo,
+                 {L"GetVideoInfo", L"GetAudioInfo", L"GetUserDataCount", L"GetUserDataName", L"GetUserDataValue",
+                  L"GetTimeCode"}}};
   for (const Iface& iface : ifaces) {
     ComPtr<ITypeInfo> info;
     ASSERT_EQ(lib->GetTypeInfoOfGuid(*iface.iid, info.ReleaseAndGetAddressOf()), S_OK);

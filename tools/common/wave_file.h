@@ -3,8 +3,8 @@
 #ifndef KESTREL_TOOLS_COMMON_WAVE_FILE_H
 #define KESTREL_TOOLS_COMMON_WAVE_FILE_H
 
-#include <windows.h>
 #include <mmreg.h>
+#include <windows.h>
 
 #include <cstdint>
 #include <cstdio>

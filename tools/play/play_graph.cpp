@@ -252,8 +252,7 @@ HRESULT PlayGraph::Connect(IPin* pin, const GUID* subtype, SampleRecorder* recor
   return hr;
 }
 
-HRESULT PlayGraph::ConnectWithType(IPin* pin, const AM_MEDIA_TYPE* type, SampleRecorder* recorder,
-                                   PinChain** ppChain) {
+HRESULT PlayGraph::ConnectWithType(IPin* pin, const AM_MEDIA_TYPE* type, SampleRecorder* recorder, PinChain** ppChain) {
   if (!pin || !type || !recorder) return E_POINTER;
   std::unique_ptr<PinChain> chain(new (std::nothrow) PinChain);
   if (!chain) return E_OUTOFMEMORY;

@@ -4,9 +4,9 @@
 #ifndef KESTREL_TOOLS_PLAY_PLAY_GRAPH_H
 #define KESTREL_TOOLS_PLAY_PLAY_GRAPH_H
 
-#include <windows.h>
 #include <dshow.h>
 #include <qedit.h>
+#include <windows.h>
 
 #include <cstdint>
 #include <functional>
@@ -19,8 +19,10 @@
 namespace kestrel::play {
 
 // Wine's Sample Grabber and Null Renderer (qedit).
-inline constexpr CLSID CLSID_SampleGrabber = {0xc1f400a0, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
-inline constexpr CLSID CLSID_NullRenderer = {0xc1f400a4, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
+inline constexpr CLSID CLSID_SampleGrabber = {
+    0xc1f400a0, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
+inline constexpr CLSID CLSID_NullRenderer = {
+    0xc1f400a4, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
 
 // The filter through the registered server, or else straight from
 // kestrel.ax in the program's folder (kept loaded).
@@ -109,8 +111,7 @@ class PlayGraph {
   // The chain is kept by the graph; *ppChain points to it when asked.
   HRESULT Connect(IPin* pin, const GUID* subtype, SampleRecorder* recorder, PinChain** ppChain = nullptr);
   // The same with a media type of the caller's (the grabber takes it too).
-  HRESULT ConnectWithType(IPin* pin, const AM_MEDIA_TYPE* type, SampleRecorder* recorder,
-                          PinChain** ppChain = nullptr);
+  HRESULT ConnectWithType(IPin* pin, const AM_MEDIA_TYPE* type, SampleRecorder* recorder, PinChain** ppChain = nullptr);
   // The graph runs as fast as it can.
   HRESULT RemoveClock();
   HRESULT Run();

@@ -250,10 +250,9 @@ int Play(const Options& o, JsonObject& report) {
     for (PinChain* chain : {video_chain, audio_chain}) {
       if (!chain || !chain->seeking) continue;
       LONGLONG begin = MediaTime(start), end = MediaTime(stop);
-      chain->seeking->SetPositions(start >= 0 ? &begin : nullptr,
-                                   start >= 0 ? AM_SEEKING_AbsolutePositioning : AM_SEEKING_NoPositioning,
-                                   stop >= 0 ? &end : nullptr,
-                                   stop >= 0 ? AM_SEEKING_AbsolutePositioning : AM_SEEKING_NoPositioning);
+      chain->seeking->SetPositions(
+          start >= 0 ? &begin : nullptr, start >= 0 ? AM_SEEKING_AbsolutePositioning : AM_SEEKING_NoPositioning,
+          stop >= 0 ? &end : nullptr, stop >= 0 ? AM_SEEKING_AbsolutePositioning : AM_SEEKING_NoPositioning);
     }
   };
   if (o.seek >= 0 || o.stop >= 0) seek_pins(o.seek, o.stop);
@@ -300,8 +299,8 @@ int Play(const Options& o, JsonObject& report) {
   if (end == EndResult::kErrorAbort)
     fprintf(stderr, "kestrel-play: the stream was aborted (%s)\n", HResultName(abort_code).c_str());
   report.Add("result", JsonString(result));
-  report.Add("seconds",
-             JsonNumber(static_cast<double>(ended.QuadPart - started.QuadPart) / static_cast<double>(frequency.QuadPart)));
+  report.Add("seconds", JsonNumber(static_cast<double>(ended.QuadPart - started.QuadPart) /
+                                   static_cast<double>(frequency.QuadPart)));
   report.Add("video", video_chain ? PinJson(*video_chain, video.Get()) : "null");
   report.Add("audio", audio_chain ? PinJson(*audio_chain, audio.Get()) : "null");
 

@@ -88,8 +88,8 @@ QTM_EXPORT void GetTrackNextInterestingTime(Track theTrack, int16_t interestingT
   const std::vector<qtm::Segment> segments = qtm::SegmentsOf(*theTrack);
   const qtm::Segment* found = nullptr;
   for (const qtm::Segment& s : segments) {
-    bool ok = rate > 0 ? (s.start > time || (edge_ok && s.start == time))
-                       : (s.start < time || (edge_ok && s.start == time));
+    bool ok =
+        rate > 0 ? (s.start > time || (edge_ok && s.start == time)) : (s.start < time || (edge_ok && s.start == time));
     if (!ok) continue;
     if (rate > 0) {
       found = &s;
