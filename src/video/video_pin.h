@@ -8,9 +8,8 @@
 #ifndef KESTREL_VIDEO_VIDEO_PIN_H
 #define KESTREL_VIDEO_VIDEO_PIN_H
 
-#include <amvideo.h>
-#include <strmif.h>
 #include <windows.h>
+#include <dshow.h>
 
 #include "engine/movie_session.h"
 #include "framework/seekable_stream.h"
