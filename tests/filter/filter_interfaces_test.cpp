@@ -235,7 +235,9 @@ TEST_F(Interfaces, UserDataAndTimeCode) {
     ASSERT_HR(S_OK, info->GetUserDataName(i, &name));
     ASSERT_HR(S_OK, info->GetUserDataValue(i, &value));
     if (SysStringLen(value) > 0) tags[Narrow(name)] = Narrow(value);
-    if (i == 30) EXPECT_EQ(Narrow(name), "URL Link");
+    if (i == 30) {
+      EXPECT_EQ(Narrow(name), "URL Link");
+    }
     SysFreeString(name);
     SysFreeString(value);
   }

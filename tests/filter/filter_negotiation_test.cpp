@@ -13,7 +13,6 @@
 namespace kestrel::test {
 namespace {
 
-const VIDEOINFOHEADER* Vih(const AM_MEDIA_TYPE& mt) { return reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat); }
 VIDEOINFOHEADER* Vih(CMediaType& mt) { return reinterpret_cast<VIDEOINFOHEADER*>(mt.Format()); }
 
 // Messages of the log from the first one equal to `from`.
@@ -297,7 +296,9 @@ TEST_F(FilterTest, PinsFollowTheTracks) {
     }
     EXPECT_EQ(names, c.pins);
     std::vector<std::string> log = LogMessages();
-    if (c.absent) EXPECT_NE(std::find(log.begin(), log.end(), c.absent), log.end());
+    if (c.absent) {
+      EXPECT_NE(std::find(log.begin(), log.end(), c.absent), log.end());
+    }
     if (c.pins.empty()) {
       EXPECT_NE(std::find(log.begin(), log.end(), "File doesn't have audio."), log.end());
     }

@@ -86,10 +86,14 @@ TEST_P(SoundPlays, EveryByteAsFfmpegDecodesItInOneSecondSamples) {
   EXPECT_EQ(d.records[0].start, 0);
   for (size_t i = 0; i < d.records.size(); ++i) {
     SCOPED_TRACE(i);
-    if (i > 0) EXPECT_EQ(d.records[i].start, d.records[i - 1].stop);
+    if (i > 0) {
+      EXPECT_EQ(d.records[i].start, d.records[i - 1].stop);
+    }
     EXPECT_EQ(d.records[i].discontinuity, i == 0);
     EXPECT_EQ(d.records[i].sync_point, i == 0);
-    if (i + 1 < d.records.size()) EXPECT_EQ(static_cast<DWORD>(d.records[i].bytes), wf->nAvgBytesPerSec);
+    if (i + 1 < d.records.size()) {
+      EXPECT_EQ(static_cast<DWORD>(d.records[i].bytes), wf->nAvgBytesPerSec);
+    }
   }
 }
 

@@ -230,7 +230,8 @@ std::vector<ComPtr<IPin>> PlayGraph::SourcePins() {
   return out;
 }
 
-HRESULT PlayGraph::Connect(IPin* pin, const GUID* subtype, SampleRecorder* recorder, PinChain** ppChain) {
+HRESULT PlayGraph::Connect(IPin* pin, const GUID* subtype, SampleRecorder* recorder, PinChain** ppChain,
+                           const CLSID& renderer) {
   if (!pin) return E_POINTER;
   // The pin's own type with the subtype asked for, else its first.
   AM_MEDIA_TYPE* wanted = nullptr;
@@ -247,12 +248,13 @@ HRESULT PlayGraph::Connect(IPin* pin, const GUID* subtype, SampleRecorder* recor
     DeleteType(mt);
   }
   if (!wanted) return VFW_E_NO_ACCEPTABLE_TYPES;
-  hr = ConnectWithType(pin, wanted, recorder, ppChain);
+  hr = ConnectWithType(pin, wanted, recorder, ppChain, renderer);
   DeleteType(wanted);
   return hr;
 }
 
-HRESULT PlayGraph::ConnectWithType(IPin* pin, const AM_MEDIA_TYPE* type, SampleRecorder* recorder, PinChain** ppChain) {
+HRESULT PlayGraph::ConnectWithType(IPin* pin, const AM_MEDIA_TYPE* type, SampleRecorder* recorder, PinChain** ppChain,
+                                   const CLSID& renderer) {
   if (!pin || !type || !recorder) return E_POINTER;
   std::unique_ptr<PinChain> chain(new (std::nothrow) PinChain);
   if (!chain) return E_OUTOFMEMORY;
@@ -269,7 +271,7 @@ HRESULT PlayGraph::ConnectWithType(IPin* pin, const AM_MEDIA_TYPE* type, SampleR
   HRESULT hr = CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                 chain->grabber.ReleaseAndGetVoidAddress());
   if (SUCCEEDED(hr))
-    hr = CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+    hr = CoCreateInstance(renderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                           chain->renderer.ReleaseAndGetVoidAddress());
   ComPtr<ISampleGrabber> grab;
   if (SUCCEEDED(hr)) hr = chain->grabber->QueryInterface(IID_ISampleGrabber, grab.ReleaseAndGetVoidAddress());
@@ -279,7 +281,7 @@ HRESULT PlayGraph::ConnectWithType(IPin* pin, const AM_MEDIA_TYPE* type, SampleR
   if (SUCCEEDED(hr)) hr = grab->SetCallback(recorder, 0);  // SampleCB: times and flags
   std::wstring suffix = L" " + chain->name;
   if (SUCCEEDED(hr)) hr = m_graph->AddFilter(chain->grabber.Get(), (L"Grabber" + suffix).c_str());
-  if (SUCCEEDED(hr)) hr = m_graph->AddFilter(chain->renderer.Get(), (L"Null Renderer" + suffix).c_str());
+  if (SUCCEEDED(hr)) hr = m_graph->AddFilter(chain->renderer.Get(), (L"Renderer" + suffix).c_str());
   ComPtr<IPin> grab_in, grab_out, render_in;
   if (SUCCEEDED(hr)) {
     grab_in = PinOf(chain->grabber.Get(), PINDIR_INPUT);
@@ -289,7 +291,12 @@ HRESULT PlayGraph::ConnectWithType(IPin* pin, const AM_MEDIA_TYPE* type, SampleR
   }
   if (SUCCEEDED(hr)) hr = m_graph->ConnectDirect(pin, grab_in.Get(), type);
   if (SUCCEEDED(hr)) hr = m_graph->ConnectDirect(grab_out.Get(), render_in.Get(), nullptr);
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr)) {
+    // Nothing of a chain that does not connect stays in the graph.
+    if (chain->grabber) m_graph->RemoveFilter(chain->grabber.Get());
+    if (chain->renderer) m_graph->RemoveFilter(chain->renderer.Get());
+    return hr;
+  }
   pin->ConnectionMediaType(&chain->type);
   if (ppChain) *ppChain = chain.get();
   try {
@@ -310,7 +317,8 @@ HRESULT PlayGraph::Run() { return m_control->Run(); }
 HRESULT PlayGraph::Pause() { return m_control->Pause(); }
 HRESULT PlayGraph::Stop() { return m_control->Stop(); }
 
-EndResult PlayGraph::WaitForEnd(DWORD timeout_ms, HRESULT* abort_code, const std::vector<HANDLE>& extra, int* woken) {
+EndResult PlayGraph::WaitForEnd(DWORD timeout_ms, HRESULT* abort_code, const std::vector<HANDLE>& extra, int* woken,
+                                bool pump_messages) {
   OAEVENT handle = 0;
   if (FAILED(m_events->GetEventHandle(&handle))) return EndResult::kTimeout;
   std::vector<HANDLE> waits = {reinterpret_cast<HANDLE>(handle)};
@@ -328,10 +336,21 @@ EndResult PlayGraph::WaitForEnd(DWORD timeout_ms, HRESULT* abort_code, const std
         if (abort_code) *abort_code = static_cast<HRESULT>(p1);
         return EndResult::kErrorAbort;
       }
+      if (code == EC_USERABORT) return EndResult::kUserAbort;
     }
     DWORD now = GetTickCount();
     DWORD left = static_cast<LONG>(deadline - now) > 0 ? deadline - now : 0;
-    DWORD r = WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), FALSE, left);
+    const DWORD count = static_cast<DWORD>(waits.size());
+    DWORD r = pump_messages ? MsgWaitForMultipleObjects(count, waits.data(), FALSE, left, QS_ALLINPUT)
+                            : WaitForMultipleObjects(count, waits.data(), FALSE, left);
+    if (pump_messages && r == WAIT_OBJECT_0 + count) {
+      MSG msg;
+      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+      }
+      continue;
+    }
     if (r == WAIT_TIMEOUT || r == WAIT_FAILED) return EndResult::kTimeout;
     if (r > WAIT_OBJECT_0 && r < WAIT_OBJECT_0 + waits.size()) {
       if (woken) *woken = static_cast<int>(r - WAIT_OBJECT_0 - 1);

@@ -50,7 +50,7 @@ class SampleRecorder : public ISampleGrabberCB {
  public:
   using Handler = std::function<void(const SampleRecord& record, const BYTE* data, size_t index)>;
   SampleRecorder();
-  ~SampleRecorder();
+  virtual ~SampleRecorder();
 
   void SetHandler(Handler handler) { m_handler = std::move(handler); }
   // The event is set when the count reaches `count`.
@@ -92,8 +92,9 @@ struct PinChain {
   AM_MEDIA_TYPE type = {};             // the connection's
 };
 
-// kWoken: one of the caller's own handles was set first.
-enum class EndResult { kComplete, kErrorAbort, kTimeout, kWoken };
+// kWoken: one of the caller's own handles was set first; kUserAbort: the
+// user closed the video window.
+enum class EndResult { kComplete, kErrorAbort, kTimeout, kWoken, kUserAbort };
 
 class PlayGraph {
  public:
@@ -106,22 +107,28 @@ class PlayGraph {
   HRESULT Create(IBaseFilter* source);
   // The source's output pins, in order.
   std::vector<ComPtr<IPin>> SourcePins();
-  // Connects pin to a new Sample Grabber (callback mode, recorder) and Null
-  // Renderer. subtype: the pin's type with that subtype; null: its first.
-  // The chain is kept by the graph; *ppChain points to it when asked.
-  HRESULT Connect(IPin* pin, const GUID* subtype, SampleRecorder* recorder, PinChain** ppChain = nullptr);
+  // Connects pin to a new Sample Grabber (callback mode, recorder) and a
+  // renderer (the Null Renderer unless told). subtype: the pin's type with
+  // that subtype; null: its first. The chain is kept by the graph; *ppChain
+  // points to it when asked. A chain that does not connect leaves nothing in
+  // the graph.
+  HRESULT Connect(IPin* pin, const GUID* subtype, SampleRecorder* recorder, PinChain** ppChain = nullptr,
+                  const CLSID& renderer = CLSID_NullRenderer);
   // The same with a media type of the caller's (the grabber takes it too).
-  HRESULT ConnectWithType(IPin* pin, const AM_MEDIA_TYPE* type, SampleRecorder* recorder, PinChain** ppChain = nullptr);
+  HRESULT ConnectWithType(IPin* pin, const AM_MEDIA_TYPE* type, SampleRecorder* recorder, PinChain** ppChain = nullptr,
+                          const CLSID& renderer = CLSID_NullRenderer);
   // The graph runs as fast as it can.
   HRESULT RemoveClock();
   HRESULT Run();
   HRESULT Pause();
   HRESULT Stop();
-  // The graph's end: EC_COMPLETE, EC_ERRORABORT (with its code), or nothing
-  // within timeout_ms; other events are passed over. Extra handles end the
-  // wait too (kWoken, and *woken is the handle's index).
+  // The graph's end: EC_COMPLETE, EC_ERRORABORT (with its code),
+  // EC_USERABORT, or nothing within timeout_ms; other events are passed over.
+  // Extra handles end the wait too (kWoken, and *woken is the handle's
+  // index). With pump_messages the thread's window messages are dispatched
+  // meanwhile (a video window created on it needs them).
   EndResult WaitForEnd(DWORD timeout_ms, HRESULT* abort_code, const std::vector<HANDLE>& extra = {},
-                       int* woken = nullptr);
+                       int* woken = nullptr, bool pump_messages = false);
 
   IGraphBuilder* Graph() const { return m_graph.Get(); }
   IMediaControl* Control() const { return m_control.Get(); }
