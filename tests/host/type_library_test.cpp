@@ -1,0 +1,212 @@
+// The type library KESTRELLib registered from the module's resource: what
+// LoadRegTypeLib finds, entry by entry, and that removal takes it away.
+#include <gtest/gtest.h>
+#include <ole2.h>
+#include <windows.h>
+
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "framework/com_ptr.h"
+#include "host/host_test_util.h"
+#include "host/registry_tree.h"
+
+namespace kestrel::test {
+namespace {
+
+constexpr GUID kLibId = {0xbb105142, 0xb347, 0x438e, {0xb5, 0x40, 0x7c, 0x29, 0xcc, 0xbc, 0x7a, 0x52}};
+constexpr IID kIidQTControl = {0x5e5452c8, 0x2528, 0x428f, {0xbd, 0xd4, 0xc6, 0x3b, 0xe9, 0xec, 0x6c, 0xcb}};
+constexpr IID kIidQTInfo = {0x0499ad10, 0x195d, 0x4393, {0xbf, 0x3d, 0x25, 0x81, 0x92, 0xeb, 0x91, 0x8c}};
+const std::wstring kLibKey = L"TypeLib\\{BB105142-B347-438E-B540-7C29CCBC7A52}";
+
+struct Doc {
+  std::string name, help;
+};
+
+Doc Documentation(ITypeLib* lib, INT index) {
+  BSTR name = nullptr, help = nullptr;
+  Doc doc;
+  if (SUCCEEDED(lib->GetDocumentation(index, &name, &help, nullptr, nullptr))) {
+    doc.name = name ? Narrow(name) : "";
+    doc.help = help ? Narrow(help) : "";
+  }
+  SysFreeString(name);
+  SysFreeString(help);
+  return doc;
+}
+
+Doc MemberDocumentation(ITypeInfo* info, MEMBERID id) {
+  BSTR name = nullptr, help = nullptr;
+  Doc doc;
+  if (SUCCEEDED(info->GetDocumentation(id, &name, &help, nullptr, nullptr))) {
+    doc.name = name ? Narrow(name) : "";
+    doc.help = help ? Narrow(help) : "";
+  }
+  SysFreeString(name);
+  SysFreeString(help);
+  return doc;
+}
+
+// An interface's methods as (name, help string, parameter count).
+std::vector<std::tuple<std::string, std::string, int>> Methods(ITypeInfo* info) {
+  std::vector<std::tuple<std::string, std::string, int>> methods;
+  TYPEATTR* attr = nullptr;
+  if (FAILED(info->GetTypeAttr(&attr))) return methods;
+  for (UINT i = 0; i < attr->cFuncs; ++i) {
+    FUNCDESC* func = nullptr;
+    if (FAILED(info->GetFuncDesc(i, &func))) continue;
+    Doc doc = MemberDocumentation(info, func->memid);
+    EXPECT_EQ(func->callconv, CC_STDCALL) << doc.name;
+    EXPECT_EQ(func->elemdescFunc.tdesc.vt, VT_HRESULT) << doc.name;
+    methods.emplace_back(doc.name, doc.help, func->cParams);
+    info->ReleaseFuncDesc(func);
+  }
+  info->ReleaseTypeAttr(attr);
+  return methods;
+}
+
+// An enumeration's constants as (name, value).
+std::vector<std::pair<std::string, LONG>> Constants(ITypeInfo* info) {
+  std::vector<std::pair<std::string, LONG>> constants;
+  TYPEATTR* attr = nullptr;
+  if (FAILED(info->GetTypeAttr(&attr))) return constants;
+  for (UINT i = 0; i < attr->cVars; ++i) {
+    VARDESC* var = nullptr;
+    if (FAILED(info->GetVarDesc(i, &var))) continue;
+    constants.emplace_back(MemberDocumentation(info, var->memid).name, var->lpvarValue->lVal);
+    info->ReleaseVarDesc(var);
+  }
+  info->ReleaseTypeAttr(attr);
+  return constants;
+}
+
+// A class's interfaces as (name, flags).
+std::vector<std::pair<std::string, INT>> Implemented(ITypeInfo* info) {
+  std::vector<std::pair<std::string, INT>> interfaces;
+  TYPEATTR* attr = nullptr;
+  if (FAILED(info->GetTypeAttr(&attr))) return interfaces;
+  for (UINT i = 0; i < attr->cImplTypes; ++i) {
+    HREFTYPE ref = 0;
+    INT flags = 0;
+    ComPtr<ITypeInfo> implemented;
+    if (FAILED(info->GetRefTypeOfImplType(i, &ref)) || FAILED(info->GetImplTypeFlags(i, &flags)) ||
+        FAILED(info->GetRefTypeInfo(ref, implemented.ReleaseAndGetAddressOf())))
+      continue;
+    interfaces.emplace_back(MemberDocumentation(implemented.Get(), MEMBERID_NIL).name, flags);
+  }
+  info->ReleaseTypeAttr(attr);
+  return interfaces;
+}
+
+class TypeLibrary : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(Kestrel().RegisterServer, nullptr);
+    for (const auto& path : RegisteredPaths()) DeleteTree(path);
+  }
+  void TearDown() override {
+    Kestrel().UnregisterServer();
+    for (const auto& path : RegisteredPaths()) DeleteTree(path);
+  }
+};
+
+TEST_F(TypeLibrary, RegisteredFromTheModuleWithEveryEntryAndRemovedAgain) {
+  ComPtr<ITypeLib> lib;
+  EXPECT_HR(TYPE_E_LIBNOTREGISTERED, LoadRegTypeLib(kLibId, 1, 0, 0x409, lib.ReleaseAndGetAddressOf()));
+  ASSERT_HR(S_OK, Kestrel().RegisterServer());
+  ASSERT_HR(S_OK, LoadRegTypeLib(kLibId, 1, 0, 0x409, lib.ReleaseAndGetAddressOf()));
+
+  TLIBATTR* attr = nullptr;
+  ASSERT_HR(S_OK, lib->GetLibAttr(&attr));
+  EXPECT_EQ(attr->guid, kLibId);
+  EXPECT_EQ(attr->lcid, 0x409u);
+  EXPECT_EQ(attr->wMajorVerNum, 1);
+  EXPECT_EQ(attr->wMinorVerNum, 0);
+  lib->ReleaseTLibAttr(attr);
+  Doc library = Documentation(lib.Get(), -1);
+  EXPECT_EQ(library.name, "KESTRELLib");
+  EXPECT_EQ(library.help, "Corvane Kestrel 1.0 Type Library");
+
+  // The registration names the module itself as the library's file.
+  RegTree registered = ReadTree(kLibKey);
+  EXPECT_EQ((registered.values[{kLibKey + L"\\1.0", L""}]), StringValue(L"Corvane Kestrel 1.0 Type Library"));
+  EXPECT_EQ((registered.values[{kLibKey + L"\\1.0\\409\\win64", L""}]), StringValue(ModulePath()))
+      << registered.Describe();
+
+  // Entries in order: kind, name, help string.
+  using Entry = std::tuple<TYPEKIND, std::string, std::string>;
+  std::vector<Entry> entries;
+  for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
+    TYPEKIND kind = TKIND_MAX;
+    lib->GetTypeInfoType(i, &kind);
+    Doc doc = Documentation(lib.Get(), i);
+    entries.emplace_back(kind, doc.name, doc.help);
+  }
+  const std::vector<Entry> ours = {{TKIND_COCLASS, "CKestrel", "Corvane Kestrel"},
+                                   {TKIND_INTERFACE, "IQTControl", "IQTControl Interface"},
+                                   {TKIND_ENUM, "QT_VIDEO_QUALITY", ""},
+                                   {TKIND_ENUM, "QT_VIDEO_FIELDMODE", ""},
+                                   {TKIND_INTERFACE, "IQTInfo", "IQTInfo Interface"},
+                                   {TKIND_COCLASS, "KestrelProp", "Corvane Kestrel Page Class"}};
+  ASSERT_GE(entries.size(), ours.size());
+  EXPECT_EQ(std::vector<Entry>(entries.begin(), entries.begin() + ours.size()), ours);
+  // widl copies an interface that a coclass names into the library instead
+  // of referring to stdole2's, with the types its methods use: KestrelProp's
+  // IUnknown brings IUnknown, GUID and GUID's record after our entries.
+  for (size_t i = ours.size(); i < entries.size(); ++i) {
+    const std::string& name = std::get<1>(entries[i]);
+    EXPECT_TRUE(name == "IUnknown" || name == "GUID" || name.rfind("__WIDL_", 0) == 0) << name;
+  }
+
+  ComPtr<ITypeInfo> info;
+  ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(kIidQTControl, info.ReleaseAndGetAddressOf()));
+  TYPEATTR* type = nullptr;
+  ASSERT_HR(S_OK, info->GetTypeAttr(&type));
+  EXPECT_EQ(type->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE), 0);
+  info->ReleaseTypeAttr(type);
+  using Method = std::tuple<std::string, std::string, int>;
+  EXPECT_EQ(Methods(info.Get()), (std::vector<Method>{{"SetVideoQuality", "method SetVideoQuality", 1},
+                                                      {"GetVideoQuality", "method GetVideoQuality", 1},
+                                                      {"SetVideoFieldMode", "method SetVideoFieldMode", 1},
+                                                      {"GetVideoFieldMode", "method GetVideoFieldMode", 1}}));
+
+  ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(kIidQTInfo, info.ReleaseAndGetAddressOf()));
+  EXPECT_EQ(Methods(info.Get()), (std::vector<Method>{{"GetVideoInfo", "method GetVideoInfo", 7},
+                                                      {"GetAudioInfo", "method GetAudioInfo", 3},
+                                                      {"GetUserDataCount", "method GetUserDataCount", 1},
+                                                      {"GetUserDataName", "method GetUserDataName", 2},
+                                                      {"GetUserDataValue", "method GetUserDataValue", 2},
+                                                      {"GetTimeCode", "method GetTimeCode", 5}}));
+
+  using Constant = std::pair<std::string, LONG>;
+  ASSERT_HR(S_OK, lib->GetTypeInfo(2, info.ReleaseAndGetAddressOf()));
+  EXPECT_EQ(Constants(info.Get()), (std::vector<Constant>{{"Video_LosslessQuality", 0x400},
+                                                          {"Video_MaxQuality", 0x3FF},
+                                                          {"Video_HighQuality", 0x300},
+                                                          {"Video_NormalQuality", 0x200},
+                                                          {"Video_LowQuality", 0x100},
+                                                          {"Video_MinQuality", 0}}));
+  ASSERT_HR(S_OK, lib->GetTypeInfo(3, info.ReleaseAndGetAddressOf()));
+  EXPECT_EQ(Constants(info.Get()), (std::vector<Constant>{{"Video_FieldMode_BothFields", 0},
+                                                          {"Video_FieldMode_TopFieldOnly", 1},
+                                                          {"Video_FieldMode_BottomFieldOnly", 2},
+                                                          {"Video_FieldMode_DeinterlaceFields", 3}}));
+
+  using Implementation = std::pair<std::string, INT>;
+  ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(kClsidKestrel, info.ReleaseAndGetAddressOf()));
+  EXPECT_EQ(Implemented(info.Get()),
+            (std::vector<Implementation>{{"IQTControl", IMPLTYPEFLAG_FDEFAULT}, {"IQTInfo", 0}}));
+  ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(kClsidKestrelProp, info.ReleaseAndGetAddressOf()));
+  EXPECT_EQ(Implemented(info.Get()), (std::vector<Implementation>{{"IUnknown", IMPLTYPEFLAG_FDEFAULT}}));
+  info.Reset();
+  lib.Reset();
+
+  ASSERT_HR(S_OK, Kestrel().UnregisterServer());
+  EXPECT_HR(TYPE_E_LIBNOTREGISTERED, LoadRegTypeLib(kLibId, 1, 0, 0x409, lib.ReleaseAndGetAddressOf()));
+  EXPECT_TRUE(ReadTree(kLibKey).Empty()) << ReadTree(kLibKey).Describe();
+}
+
+}  // namespace
+}  // namespace kestrel::test
