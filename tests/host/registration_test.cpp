@@ -2,14 +2,18 @@
 // byte, through regsvr32 and through the module's exports; the filter
 // mapper's entry; the extensions' log lines; what removal leaves alone; the
 // filter created through the registered server playing a movie.
+#include "host/registration.h"
+
 #include <dshow.h>
 #include <gtest/gtest.h>
 #include <sddl.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "framework/com_ptr.h"
+#include "host/filter_setup.h"
 #include "host/host_test_util.h"
 #include "host/registry_tree.h"
 #include "play/play_graph.h"
@@ -104,18 +108,27 @@ TEST_F(Registration, LogsTheOutcomeOfRegistrationAndRemoval) {
 }
 
 // Extension keys that this process may read and delete but not write.
+// Gives everyone exactly the access an SDDL list grants on an existing key.
+void SetKeyAccess(const std::wstring& key, const wchar_t* sddl) {
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr));
+  HKEY handle = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, WRITE_DAC, &handle), ERROR_SUCCESS);
+  EXPECT_EQ(RegSetKeySecurity(handle, DACL_SECURITY_INFORMATION, sd), ERROR_SUCCESS);
+  RegCloseKey(handle);
+  LocalFree(sd);
+}
+
+// Read, delete and change permissions: no writing.
+constexpr wchar_t kReadOnly[] = L"D:P(A;;KRSDWD;;;WD)";
+// Query values and change permissions: its subkeys cannot be listed.
+constexpr wchar_t kUnlisted[] = L"D:P(A;;0x40001;;;WD)";
+constexpr wchar_t kFullAccess[] = L"D:P(A;;KA;;;WD)";
+
+// Extension keys that this process may read and delete but not write.
 class ReadOnlyExtensions : public Registration {
  protected:
-  void MakeReadOnly(const std::wstring& key) {
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    ASSERT_TRUE(
-        ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KRSDWD;;;WD)", SDDL_REVISION_1, &sd, nullptr));
-    HKEY handle = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, WRITE_DAC, &handle), ERROR_SUCCESS);
-    EXPECT_EQ(RegSetKeySecurity(handle, DACL_SECURITY_INFORMATION, sd), ERROR_SUCCESS);
-    RegCloseKey(handle);
-    LocalFree(sd);
-  }
+  void MakeReadOnly(const std::wstring& key) { SetKeyAccess(key, kReadOnly); }
   void TearDown() override {
     for (const auto& extension : Extensions()) DeleteTree(ExtensionKey(extension));
     Registration::TearDown();
@@ -202,6 +215,26 @@ TEST_F(Registration, RemovalTakesAwayOnlyKestrelsExtensions) {
   DeleteTree(ExtensionKey(L"mov"));
 }
 
+TEST_F(Registration, RemovalThatCannotDeleteAServerKeySaysSoAndStops) {
+  ASSERT_HR(S_OK, Kestrel().RegisterServer());
+  // A key whose subkeys cannot be listed cannot be emptied, so it cannot be
+  // deleted.
+  const std::wstring stuck = kKestrelKey + L"\\InprocServer32\\Stuck";
+  WriteTree(RegTree{{stuck, stuck + L"\\Inner"}, {}});
+  SetKeyAccess(stuck, kUnlisted);
+
+  // Removal ends with the failure (rather than finding that key again and
+  // again) and leaves the extensions and the type library alone.
+  EXPECT_HR(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), Kestrel().UnregisterServer());
+  EXPECT_FALSE(ReadTree(kKestrelKey).Empty());
+  EXPECT_TRUE(ReadTree(kPropKey).Empty());  // the other class's keys went
+  EXPECT_FALSE(ReadTree(ExtensionKey(L"mov")).Empty());
+
+  SetKeyAccess(stuck, kFullAccess);
+  EXPECT_HR(S_OK, Kestrel().UnregisterServer());
+  EXPECT_TRUE(ReadTrees(RegisteredPaths()).Empty()) << ReadTrees(RegisteredPaths()).Describe();
+}
+
 // Whether the mapper finds Kestrel among filters of at least `merit` with
 // an output pin of the given major type.
 bool MapperFinds(DWORD merit, const GUID& major) {
@@ -242,14 +275,92 @@ TEST_F(Registration, MapperFindsTheFilterWithItsMeritAndTwoOutputPins) {
   EXPECT_EQ((entry.values[{kMapperKey, L"CLSID"}]), StringValue(kKestrelText));
   const RegValue& data = entry.values[{kMapperKey, L"FilterData"}];
   ASSERT_EQ(data.type, static_cast<DWORD>(REG_BINARY));
-  ASSERT_GE(data.data.size(), 16u);
-  const DWORD* header = reinterpret_cast<const DWORD*>(data.data.data());
-  EXPECT_EQ(header[1], 0x200000u);
-  EXPECT_EQ(header[2], 2u);
+  // The mapper's binary form: version, merit, pin count, reserved; then per
+  // pin its tag, flags, instances, type count, medium count, category, and
+  // per type its tag, reserved and the offsets of major type and subtype.
+  auto dword = [&](size_t offset) {
+    DWORD v = 0xFFFFFFFF;
+    if (offset + 4 <= data.data.size()) memcpy(&v, data.data.data() + offset, 4);
+    return v;
+  };
+  auto guid = [&](size_t offset) {
+    GUID g = {};
+    if (offset + sizeof(GUID) <= data.data.size()) memcpy(&g, data.data.data() + offset, sizeof(GUID));
+    return g;
+  };
+  EXPECT_EQ(dword(4), 0x200000u);
+  EXPECT_EQ(dword(8), 2u);
+  size_t at = 16;
+  for (const GUID* major : {&MEDIATYPE_Video, &MEDIATYPE_Audio}) {
+    EXPECT_EQ(dword(at + 4), static_cast<DWORD>(REG_PINFLAG_B_OUTPUT));  // output, not rendered, not zero or many
+    EXPECT_EQ(dword(at + 12), 1u);                                       // one media type
+    EXPECT_EQ(dword(at + 16), 0u);                                       // no medium
+    at += 24;
+    EXPECT_EQ(guid(dword(at + 8)), *major);
+    EXPECT_EQ(guid(dword(at + 12)), GUID_NULL);
+    at += 16;
+  }
 
   ASSERT_HR(S_OK, Kestrel().UnregisterServer());
   EXPECT_FALSE(MapperFinds(MERIT_DO_NOT_USE, MEDIATYPE_Video));
   EXPECT_TRUE(ReadTree(kMapperKey).Empty());
+}
+
+// Where the older mapper keeps a filter, and whether its enumeration finds
+// Kestrel with an output pin of the given major type.
+bool OlderMapperFinds(IFilterMapper* mapper, const GUID& major) {
+  ComPtr<IEnumRegFilters> filters;
+  if (mapper->EnumMatchingFilters(filters.ReleaseAndGetAddressOf(), MERIT_DO_NOT_USE, FALSE, GUID_NULL, GUID_NULL,
+                                  FALSE, TRUE, major, GUID_NULL) != S_OK)
+    return false;
+  bool found = false;
+  REGFILTER* filter = nullptr;
+  ULONG fetched = 0;
+  while (filters->Next(1, &filter, &fetched) == S_OK && fetched == 1) {
+    found = found || filter->Clsid == kClsidKestrel;
+    CoTaskMemFree(filter);
+  }
+  return found;
+}
+
+TEST_F(Registration, OlderMapperTakesTheFilterPinByPinAndGivesItBack) {
+  ComPtr<IFilterMapper> mapper;
+  ASSERT_HR(S_OK, CoCreateInstance(CLSID_FilterMapper, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper,
+                                   mapper.ReleaseAndGetVoidAddress()));
+  EXPECT_HR(S_OK, RegisterFilterSetup(mapper.Get(), sudKestrel, false));  // nothing there yet
+  ASSERT_HR(S_OK, RegisterFilterSetup(mapper.Get(), sudKestrel, true));
+  EXPECT_TRUE(OlderMapperFinds(mapper.Get(), MEDIATYPE_Video));
+  EXPECT_TRUE(OlderMapperFinds(mapper.Get(), MEDIATYPE_Audio));
+  EXPECT_FALSE(OlderMapperFinds(mapper.Get(), MEDIATYPE_Text));
+
+  // Both pins are named "Output": the older mapper keeps one pin with both
+  // media types.
+  const std::wstring filterKey = std::wstring(L"Filter\\") + kKestrelText;
+  const std::wstring pin = kKestrelKey + L"\\Pins\\Output";
+  const std::wstring video = pin + L"\\Types\\{73646976-0000-0010-8000-00AA00389B71}";
+  const std::wstring audio = pin + L"\\Types\\{73647561-0000-0010-8000-00AA00389B71}";
+  const std::wstring null = L"\\{00000000-0000-0000-0000-000000000000}";
+  RegTree expected;
+  expected.keys = {filterKey, kKestrelKey, kKestrelKey + L"\\Pins", pin, pin + L"\\Types", video, video + null,
+                   audio,     audio + null};
+  expected.values[{filterKey, L""}] = StringValue(L"Corvane Kestrel");
+  auto dword = [](DWORD v) {
+    RegValue value;
+    value.type = REG_DWORD;
+    value.data.assign(reinterpret_cast<BYTE*>(&v), reinterpret_cast<BYTE*>(&v) + 4);
+    return value;
+  };
+  expected.values[{kKestrelKey, L"Merit"}] = dword(MERIT_DO_NOT_USE);
+  expected.values[{pin, L"AllowedMany"}] = dword(0);
+  expected.values[{pin, L"AllowedZero"}] = dword(0);
+  expected.values[{pin, L"Direction"}] = dword(1);
+  expected.values[{pin, L"IsRendered"}] = dword(0);
+  EXPECT_EQ(ReadTrees({filterKey, kKestrelKey}), expected);
+
+  ASSERT_HR(S_OK, RegisterFilterSetup(mapper.Get(), sudKestrel, false));
+  EXPECT_FALSE(OlderMapperFinds(mapper.Get(), MEDIATYPE_Video));
+  // The class key itself is the server keys' to remove.
+  EXPECT_EQ(ReadTrees({filterKey, kKestrelKey}), (RegTree{{kKestrelKey}, {}}));
 }
 
 TEST_F(Registration, RegisteredServerCreatesAFilterThatPlaysToTheEnd) {
