@@ -5,23 +5,27 @@
 
 #include "host/module.h"
 
+namespace {
+
 // Server keys and the filter mapper decide the answer; the extensions and
 // the type library follow only when they succeeded, and their own results
 // are logged or dropped.
-extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
+HRESULT RegisterModule(bool bRegister) {
   HMODULE module = kestrel::GetModuleInstance();
-  HRESULT hr = kestrel::RegisterServer(module, true);
+  HRESULT hr = kestrel::RegisterServer(module, bRegister);
   if (FAILED(hr)) return hr;
-  kestrel::RegisterExtensions();
-  kestrel::RegisterTypeLibrary(module);
+  if (bRegister) {
+    kestrel::RegisterExtensions();
+    kestrel::RegisterTypeLibrary(module);
+  } else {
+    kestrel::UnregisterExtensions();
+    kestrel::UnregisterTypeLibrary(module);
+  }
   return hr;
 }
 
-extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
-  HMODULE module = kestrel::GetModuleInstance();
-  HRESULT hr = kestrel::RegisterServer(module, false);
-  if (FAILED(hr)) return hr;
-  kestrel::UnregisterExtensions();
-  kestrel::UnregisterTypeLibrary(module);
-  return hr;
-}
+}  // namespace
+
+extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return RegisterModule(true); }
+
+extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() { return RegisterModule(false); }

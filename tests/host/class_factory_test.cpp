@@ -11,20 +11,6 @@ namespace {
 
 constexpr CLSID kUnknownClass = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
 
-// An outer object that counts the calls reaching it.
-class Outer : public IUnknown {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
-    ++queries;
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-  ULONG refs = 1;
-  int queries = 0;
-};
-
 class ClassFactory : public testing::Test {
  protected:
   void SetUp() override {
@@ -112,7 +98,7 @@ TEST_F(ClassFactory, CreateInstanceGivesTheFilterOrDestroysWhatItCannotHandOut) 
 TEST_F(ClassFactory, AggregatedFilterPassesItsUnknownCallsToTheOuterObject) {
   ComPtr<IClassFactory> factory = Factory(kClsidKestrel);
   ASSERT_TRUE(factory);
-  Outer outer;
+  CountingOuter outer;
   void* out = reinterpret_cast<void*>(1);
   EXPECT_HR(E_NOINTERFACE, factory->CreateInstance(&outer, IID_IBaseFilter, &out));
   EXPECT_EQ(out, nullptr);

@@ -25,10 +25,13 @@ struct Doc {
   std::string name, help;
 };
 
-Doc Documentation(ITypeLib* lib, INT index) {
+// Name and help string of a library's entry (ITypeLib, by index) or of a
+// type's member (ITypeInfo, by member id).
+template <class Owner>
+Doc Documentation(Owner* owner, LONG which) {
   BSTR name = nullptr, help = nullptr;
   Doc doc;
-  if (SUCCEEDED(lib->GetDocumentation(index, &name, &help, nullptr, nullptr))) {
+  if (SUCCEEDED(owner->GetDocumentation(which, &name, &help, nullptr, nullptr))) {
     doc.name = name ? Narrow(name) : "";
     doc.help = help ? Narrow(help) : "";
   }
@@ -37,66 +40,56 @@ Doc Documentation(ITypeLib* lib, INT index) {
   return doc;
 }
 
-Doc MemberDocumentation(ITypeInfo* info, MEMBERID id) {
-  BSTR name = nullptr, help = nullptr;
-  Doc doc;
-  if (SUCCEEDED(info->GetDocumentation(id, &name, &help, nullptr, nullptr))) {
-    doc.name = name ? Narrow(name) : "";
-    doc.help = help ? Narrow(help) : "";
+// A copy of a type's attributes; zeroed when they cannot be read.
+TYPEATTR Attributes(ITypeInfo* info) {
+  TYPEATTR copy = {};
+  TYPEATTR* attr = nullptr;
+  if (SUCCEEDED(info->GetTypeAttr(&attr))) {
+    copy = *attr;
+    info->ReleaseTypeAttr(attr);
   }
-  SysFreeString(name);
-  SysFreeString(help);
-  return doc;
+  return copy;
 }
 
 // An interface's methods as (name, help string, parameter count).
 std::vector<std::tuple<std::string, std::string, int>> Methods(ITypeInfo* info) {
   std::vector<std::tuple<std::string, std::string, int>> methods;
-  TYPEATTR* attr = nullptr;
-  if (FAILED(info->GetTypeAttr(&attr))) return methods;
-  for (UINT i = 0; i < attr->cFuncs; ++i) {
+  for (UINT i = 0, n = Attributes(info).cFuncs; i < n; ++i) {
     FUNCDESC* func = nullptr;
     if (FAILED(info->GetFuncDesc(i, &func))) continue;
-    Doc doc = MemberDocumentation(info, func->memid);
+    Doc doc = Documentation(info, func->memid);
     EXPECT_EQ(func->callconv, CC_STDCALL) << doc.name;
     EXPECT_EQ(func->elemdescFunc.tdesc.vt, VT_HRESULT) << doc.name;
     methods.emplace_back(doc.name, doc.help, func->cParams);
     info->ReleaseFuncDesc(func);
   }
-  info->ReleaseTypeAttr(attr);
   return methods;
 }
 
 // An enumeration's constants as (name, value).
 std::vector<std::pair<std::string, LONG>> Constants(ITypeInfo* info) {
   std::vector<std::pair<std::string, LONG>> constants;
-  TYPEATTR* attr = nullptr;
-  if (FAILED(info->GetTypeAttr(&attr))) return constants;
-  for (UINT i = 0; i < attr->cVars; ++i) {
+  for (UINT i = 0, n = Attributes(info).cVars; i < n; ++i) {
     VARDESC* var = nullptr;
     if (FAILED(info->GetVarDesc(i, &var))) continue;
-    constants.emplace_back(MemberDocumentation(info, var->memid).name, var->lpvarValue->lVal);
+    constants.emplace_back(Documentation(info, var->memid).name, var->lpvarValue->lVal);
     info->ReleaseVarDesc(var);
   }
-  info->ReleaseTypeAttr(attr);
   return constants;
 }
 
 // A class's interfaces as (name, flags).
 std::vector<std::pair<std::string, INT>> Implemented(ITypeInfo* info) {
   std::vector<std::pair<std::string, INT>> interfaces;
-  TYPEATTR* attr = nullptr;
-  if (FAILED(info->GetTypeAttr(&attr))) return interfaces;
-  for (UINT i = 0; i < attr->cImplTypes; ++i) {
+  for (UINT i = 0, n = Attributes(info).cImplTypes; i < n; ++i) {
     HREFTYPE ref = 0;
     INT flags = 0;
     ComPtr<ITypeInfo> implemented;
     if (FAILED(info->GetRefTypeOfImplType(i, &ref)) || FAILED(info->GetImplTypeFlags(i, &flags)) ||
         FAILED(info->GetRefTypeInfo(ref, implemented.ReleaseAndGetAddressOf())))
       continue;
-    interfaces.emplace_back(MemberDocumentation(implemented.Get(), MEMBERID_NIL).name, flags);
+    interfaces.emplace_back(Documentation(implemented.Get(), MEMBERID_NIL).name, flags);
   }
-  info->ReleaseTypeAttr(attr);
   return interfaces;
 }
 
@@ -162,10 +155,7 @@ TEST_F(TypeLibrary, RegisteredFromTheModuleWithEveryEntryAndRemovedAgain) {
 
   ComPtr<ITypeInfo> info;
   ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(kIidQTControl, info.ReleaseAndGetAddressOf()));
-  TYPEATTR* type = nullptr;
-  ASSERT_HR(S_OK, info->GetTypeAttr(&type));
-  EXPECT_EQ(type->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE), 0);
-  info->ReleaseTypeAttr(type);
+  EXPECT_EQ(Attributes(info.Get()).wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE), 0);
   using Method = std::tuple<std::string, std::string, int>;
   EXPECT_EQ(Methods(info.Get()), (std::vector<Method>{{"SetVideoQuality", "method SetVideoQuality", 1},
                                                       {"GetVideoQuality", "method GetVideoQuality", 1},
