@@ -1,5 +1,6 @@
-// The type library KESTRELLib registered from the module's resource: what
-// LoadRegTypeLib finds, entry by entry, and that removal takes it away.
+// The type library KESTRELLib registered from the module's resource: the
+// registry's record of it, what LoadRegTypeLib then finds, and that removal
+// takes it away. (The library's own contents are the filter tests'.)
 #include <gtest/gtest.h>
 #include <ole2.h>
 #include <windows.h>
@@ -51,33 +52,6 @@ TYPEATTR Attributes(ITypeInfo* info) {
   return copy;
 }
 
-// An interface's methods as (name, help string, parameter count).
-std::vector<std::tuple<std::string, std::string, int>> Methods(ITypeInfo* info) {
-  std::vector<std::tuple<std::string, std::string, int>> methods;
-  for (UINT i = 0, n = Attributes(info).cFuncs; i < n; ++i) {
-    FUNCDESC* func = nullptr;
-    if (FAILED(info->GetFuncDesc(i, &func))) continue;
-    Doc doc = Documentation(info, func->memid);
-    EXPECT_EQ(func->callconv, CC_STDCALL) << doc.name;
-    EXPECT_EQ(func->elemdescFunc.tdesc.vt, VT_HRESULT) << doc.name;
-    methods.emplace_back(doc.name, doc.help, func->cParams);
-    info->ReleaseFuncDesc(func);
-  }
-  return methods;
-}
-
-// An enumeration's constants as (name, value).
-std::vector<std::pair<std::string, LONG>> Constants(ITypeInfo* info) {
-  std::vector<std::pair<std::string, LONG>> constants;
-  for (UINT i = 0, n = Attributes(info).cVars; i < n; ++i) {
-    VARDESC* var = nullptr;
-    if (FAILED(info->GetVarDesc(i, &var))) continue;
-    constants.emplace_back(Documentation(info, var->memid).name, var->lpvarValue->lVal);
-    info->ReleaseVarDesc(var);
-  }
-  return constants;
-}
-
 // A class's interfaces as (name, flags).
 std::vector<std::pair<std::string, INT>> Implemented(ITypeInfo* info) {
   std::vector<std::pair<std::string, INT>> interfaces;
@@ -125,8 +99,10 @@ TEST_F(TypeLibrary, RegisteredFromTheModuleWithEveryEntryAndRemovedAgain) {
   // The registration names the module itself as the library's file.
   RegTree registered = ReadTree(kLibKey);
   EXPECT_EQ((registered.values[{kLibKey + L"\\1.0", L""}]), StringValue(L"Corvane Kestrel 1.0 Type Library"));
-  EXPECT_EQ((registered.values[{kLibKey + L"\\1.0\\409\\win64", L""}]), StringValue(ModulePath()))
-      << registered.Describe();
+  EXPECT_EQ((registered.values[{kLibKey + L"\\1.0\\409\\win64", L""}]), StringValue(ModulePath()));
+  std::wstring folder = ModulePath();
+  folder.erase(folder.rfind(L'\\') + 1);
+  EXPECT_EQ((registered.values[{kLibKey + L"\\1.0\\HELPDIR", L""}]), StringValue(folder));
 
   // Entries in order: kind, name, help string.
   using Entry = std::tuple<TYPEKIND, std::string, std::string>;
@@ -153,37 +129,12 @@ TEST_F(TypeLibrary, RegisteredFromTheModuleWithEveryEntryAndRemovedAgain) {
     EXPECT_TRUE(name == "IUnknown" || name == "GUID" || name.rfind("__WIDL_", 0) == 0) << name;
   }
 
+  // Identifiers lead to their entries; the classes name their interfaces.
   ComPtr<ITypeInfo> info;
-  ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(kIidQTControl, info.ReleaseAndGetAddressOf()));
-  EXPECT_EQ(Attributes(info.Get()).wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE), 0);
-  using Method = std::tuple<std::string, std::string, int>;
-  EXPECT_EQ(Methods(info.Get()), (std::vector<Method>{{"SetVideoQuality", "method SetVideoQuality", 1},
-                                                      {"GetVideoQuality", "method GetVideoQuality", 1},
-                                                      {"SetVideoFieldMode", "method SetVideoFieldMode", 1},
-                                                      {"GetVideoFieldMode", "method GetVideoFieldMode", 1}}));
-
-  ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(kIidQTInfo, info.ReleaseAndGetAddressOf()));
-  EXPECT_EQ(Methods(info.Get()), (std::vector<Method>{{"GetVideoInfo", "method GetVideoInfo", 7},
-                                                      {"GetAudioInfo", "method GetAudioInfo", 3},
-                                                      {"GetUserDataCount", "method GetUserDataCount", 1},
-                                                      {"GetUserDataName", "method GetUserDataName", 2},
-                                                      {"GetUserDataValue", "method GetUserDataValue", 2},
-                                                      {"GetTimeCode", "method GetTimeCode", 5}}));
-
-  using Constant = std::pair<std::string, LONG>;
-  ASSERT_HR(S_OK, lib->GetTypeInfo(2, info.ReleaseAndGetAddressOf()));
-  EXPECT_EQ(Constants(info.Get()), (std::vector<Constant>{{"Video_LosslessQuality", 0x400},
-                                                          {"Video_MaxQuality", 0x3FF},
-                                                          {"Video_HighQuality", 0x300},
-                                                          {"Video_NormalQuality", 0x200},
-                                                          {"Video_LowQuality", 0x100},
-                                                          {"Video_MinQuality", 0}}));
-  ASSERT_HR(S_OK, lib->GetTypeInfo(3, info.ReleaseAndGetAddressOf()));
-  EXPECT_EQ(Constants(info.Get()), (std::vector<Constant>{{"Video_FieldMode_BothFields", 0},
-                                                          {"Video_FieldMode_TopFieldOnly", 1},
-                                                          {"Video_FieldMode_BottomFieldOnly", 2},
-                                                          {"Video_FieldMode_DeinterlaceFields", 3}}));
-
+  for (const auto& [iid, name] : {std::pair{&kIidQTControl, "IQTControl"}, {&kIidQTInfo, "IQTInfo"}}) {
+    ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(*iid, info.ReleaseAndGetAddressOf()));
+    EXPECT_EQ(Documentation(info.Get(), MEMBERID_NIL).name, name);
+  }
   using Implementation = std::pair<std::string, INT>;
   ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(kClsidKestrel, info.ReleaseAndGetAddressOf()));
   EXPECT_EQ(Implemented(info.Get()),
