@@ -1,6 +1,7 @@
 // The module's classes: the filter and its property page.
 #include "filter/kestrel.h"
 #include "host/factory_template.h"
+#include "host/filter_setup.h"
 
 namespace kestrel {
 namespace {
@@ -14,7 +15,7 @@ CUnknown* WINAPI CreatePropertyPage(IUnknown*, HRESULT* phr) {
 }  // namespace
 
 const CFactoryTemplate g_Templates[] = {
-    {L"Corvane Kestrel", &CLSID_Kestrel, CKestrel::CreateInstance, nullptr, nullptr},
+    {L"Corvane Kestrel", &CLSID_Kestrel, CKestrel::CreateInstance, nullptr, &sudKestrel},
     {L"Kestrel Property Page", &CLSID_KestrelProp, CreatePropertyPage, nullptr, nullptr},
 };
 const int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);

@@ -32,6 +32,20 @@ inline ULONG RefCount(IUnknown* p) {
   return p->Release();
 }
 
+// An outer unknown for aggregation tests: counts the calls that reach it.
+class CountingOuter : public IUnknown {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
+    ++queries;
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+  ULONG refs = 1;
+  int queries = 0;
+};
+
 // A fully specified 16x16 video type of the given subtype.
 CMediaType VideoType(const GUID& subtype, LONG width = 16);
 // A fully specified 44.1 kHz 16-bit PCM type with the given channel count.

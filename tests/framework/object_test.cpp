@@ -27,20 +27,6 @@ class Persisted : public CUnknown, public IPersist {
   static inline int destroyed = 0;
 };
 
-// An outer object that counts the calls reaching it.
-class Outer : public IUnknown {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
-    ++queries;
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-  ULONG refs = 1;
-  int queries = 0;
-};
-
 TEST(ObjectBase, CountsReferencesAndLiveObjects) {
   ASSERT_EQ(CBaseObject::ObjectsActive(), 0);
   Persisted::destroyed = 0;
@@ -72,7 +58,7 @@ TEST(ObjectBase, CountsReferencesAndLiveObjects) {
 }
 
 TEST(ObjectBase, AggregatedObjectPassesItsInterfacesCallsToTheOuter) {
-  Outer outer;
+  CountingOuter outer;
   auto* inner = new Persisted(&outer);
   EXPECT_EQ(inner->GetOwner(), &outer);
   inner->NonDelegatingAddRef();

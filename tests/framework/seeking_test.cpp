@@ -43,17 +43,6 @@ class PlainSeeking : public CSourceSeeking {
   HRESULT ChangeRate() override { return S_OK; }
 };
 
-class CountingOuter : public IUnknown {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-  ULONG refs = 1;
-};
-
 TEST(SeekingBase, DefaultsAndItsOwnQuery) {
   CCritSec lock;
   CountingOuter outer;

@@ -1,0 +1,60 @@
+// A registry subtree read into memory: every key and every value, with type
+// and bytes exactly as stored. Used to compare the registry before and
+// after, and to put back what a test found.
+#ifndef KESTREL_TESTS_HOST_REGISTRY_TREE_H
+#define KESTREL_TESTS_HOST_REGISTRY_TREE_H
+
+#include <windows.h>
+
+#include <iosfwd>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kestrel::test {
+
+struct RegValue {
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+  bool operator==(const RegValue&) const = default;
+};
+
+// Keys and values by path under HKEY_CLASSES_ROOT; a value is named by its
+// key's path and its name ("" for the default value).
+struct RegTree {
+  std::set<std::wstring> keys;
+  std::map<std::pair<std::wstring, std::wstring>, RegValue> values;
+  bool operator==(const RegTree&) const = default;
+  bool Empty() const { return keys.empty(); }
+  // "key" and "key\name = type:hex" lines, for failure messages.
+  std::string Describe() const;
+};
+
+// gtest's printers: the Describe lines.
+void PrintTo(const RegValue& value, std::ostream* out);
+void PrintTo(const RegTree& tree, std::ostream* out);
+
+// The subtree at path under HKEY_CLASSES_ROOT; empty when the key is missing.
+RegTree ReadTree(const std::wstring& path);
+// Several subtrees in one.
+RegTree ReadTrees(const std::vector<std::wstring>& paths);
+// Deletes the subtree at path (nothing when missing).
+void DeleteTree(const std::wstring& path);
+// Writes every key and value of tree.
+void WriteTree(const RegTree& tree);
+
+// A string value as written with its terminating null (or without it).
+RegValue StringValue(const std::wstring& text, bool terminated = true);
+
+// Paths of everything registration writes: the classes' keys, the filter
+// mapper's entries, the 25 extension keys and the type library.
+std::vector<std::wstring> RegisteredPaths();
+// The 25 extensions, in registration order.
+const std::vector<std::wstring>& Extensions();
+std::wstring ExtensionKey(const std::wstring& extension);
+
+}  // namespace kestrel::test
+
+#endif
