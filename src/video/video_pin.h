@@ -8,8 +8,10 @@
 #ifndef KESTREL_VIDEO_VIDEO_PIN_H
 #define KESTREL_VIDEO_VIDEO_PIN_H
 
+#include <strmif.h>
 #include <windows.h>
-#include <dshow.h>
+// VIDEOINFOHEADER, after the DirectShow types.
+#include <amvideo.h>
 
 #include "engine/movie_session.h"
 #include "framework/seekable_stream.h"
