@@ -65,7 +65,8 @@ const LayoutNameEntry kLayoutNames[] = {
     {0x6C0004, L"Quadraphonic (front left, front right, back left, back right)"},
     {0x6D0005, L"Pentagonal (left, right, rear left, rear right, center)"},
     {0x6E0006, L"Hexagonal (left, right, rear left, rear right, center, rear)"},
-    {0x6F0008, L"Octagonal (front left, front right, rear left, rear right, front center, rear center, side left, side right)"},
+    {0x6F0008,
+     L"Octagonal (front left, front right, rear left, rear right, front center, rear center, side left, side right)"},
     {0x700008, L"Cube (left, right, rear left, rear right, top left, top right, top rear left, top rear right)"},
     {0x710003, L"3.0 (L R C)"},
     {0x720003, L"3.0 (C L R)"},
@@ -96,8 +97,11 @@ void CopyName(wchar_t* dst, const wchar_t* src) {
   dst[AudioExtractor::kNameChars - 1] = L'\0';
 }
 
-// The PCM depth delivered for a source depth: whole bytes, 8 to 32 bits
-// (compressed sources that state no depth come out as 16 bits).
+// The PCM depth delivered: whole bytes of the source's real depth, 8 to 32
+// bits. Linear PCM states its depth in its stream format; a compressed
+// source gives its description's sample size, which the engine sets to the
+// real depth for lossless coding (24-bit ALAC comes out as 24 bits) and to
+// 16 for every other compressed kind; one that states none comes out as 16.
 uint32_t OutputBits(int32_t source_bits) {
   if (source_bits <= 0) return 16;
   if (source_bits > 32) return 32;
@@ -108,15 +112,24 @@ uint32_t OutputBits(int32_t source_bits) {
 
 AudioChannelLayoutTag WaveOrderLayoutTag(uint32_t channels) {
   switch (channels) {
-    case 1: return 0x640001;  // Mono
-    case 2: return 0x650002;  // L R
-    case 3: return 0x710003;  // L R C
-    case 4: return 0x6C0004;  // L R Ls Rs (front left, front right, back left, back right)
-    case 5: return 0x750005;  // L R C Ls Rs
-    case 6: return 0x790006;  // L R C LFE Ls Rs
-    case 7: return 0x7D0007;  // L R C LFE Ls Rs Cs
-    case 8: return 0x800008;  // L R C LFE Ls Rs Rls Rrs
-    default: return 0;
+    case 1:
+      return 0x640001;  // Mono
+    case 2:
+      return 0x650002;  // L R
+    case 3:
+      return 0x710003;  // L R C
+    case 4:
+      return 0x6C0004;  // L R Ls Rs (front left, front right, back left, back right)
+    case 5:
+      return 0x750005;  // L R C Ls Rs
+    case 6:
+      return 0x790006;  // L R C LFE Ls Rs
+    case 7:
+      return 0x7D0007;  // L R C LFE Ls Rs Cs
+    case 8:
+      return 0x800008;  // L R C LFE Ls Rs Rls Rrs
+    default:
+      return 0;
   }
 }
 
@@ -137,9 +150,7 @@ AudioExtractor::AudioExtractor() {
   ChannelLayoutName[0] = L'\0';
 }
 
-AudioExtractor::~AudioExtractor() {
-  Close();
-}
+AudioExtractor::~AudioExtractor() { Close(); }
 
 HRESULT AudioExtractor::Open(const char* path) {
   Close();

@@ -75,9 +75,8 @@ TEST_P(FixtureFacts, MatchFfprobe) {
     // ffprobe gives the duration after a single edit that skips the start
     // (AAC priming); the media keeps those units. For raw ADTS it only
     // estimates from the bit rate: there every packet is 1024 frames.
-    int64_t skipped = t.media_type == SoundMediaType && t.edits.size() == 1 && t.edits[0].media_time > 0
-                          ? t.edits[0].media_time
-                          : 0;
+    int64_t skipped =
+        t.media_type == SoundMediaType && t.edits.size() == 1 && t.edits[0].media_time > 0 ? t.edits[0].media_time : 0;
     if (movie->format_name == "aac") {
       EXPECT_EQ(t.media_duration, int64_t{p.packets} * 1024 * (p.tb_den / 44100));
     } else if (p.duration_ts != "N/A") {
@@ -109,9 +108,9 @@ TEST_P(FixtureFacts, MatchFfprobe) {
 
 INSTANTIATE_TEST_SUITE_P(Movies, FixtureFacts,
                          ::testing::Values("h264_bframes.mov", "h264_bframes.mp4", "mpeg4.mp4", "mjpeg.mov",
-                                           "prores.mov", "dv.dv", "dv.mov", "raw2vuy.mov", "h263.3gp",
-                                           "frames250.mov", "audio.m4a", "audio16.aif", "audio.caf",
-                                           "audio.aac", "fragmented.mp4", "delayed.mov", "audio24.aif"),
+                                           "prores.mov", "dv.dv", "dv.mov", "raw2vuy.mov", "h263.3gp", "frames250.mov",
+                                           "audio.m4a", "audio16.aif", "audio.caf", "audio.aac", "fragmented.mp4",
+                                           "delayed.mov", "audio24.aif", "aud_alac24.caf"),
                          [](const auto& info) {
                            std::string n = info.param;
                            for (char& c : n)
@@ -138,6 +137,25 @@ TEST(FixtureFacts, CompressorNamesAndImportedCodecs) {
   ASSERT_EQ(qtm::OpenMovieModel(FixturePath("audio.caf"), &movie), noErr);
   const auto* caf = reinterpret_cast<const SoundDescription*>(movie->tracks[0]->descriptions[0].data());
   EXPECT_EQ(caf->dataFormat, 0x736F7774u);  // 'sowt'
+
+  // Imported sound carries the depth it is delivered at: a lossless
+  // source's real depth, 16 for other compressed ones.
+  struct {
+    const char* file;
+    uint32_t format;
+    int16_t bits;
+  } depths[] = {{"aud_alac24.caf", 0x616C6163u, 24},  // 'alac'
+                {"aud_s24.caf", 0x696E3234u, 24},     // 'in24'
+                {"aud_ulaw.caf", 0x756C6177u, 16},    // 'ulaw', 8 bits coded
+                {"aud_ima4.aifc", 0x696D6134u, 16},   // 'ima4', 4 bits coded
+                {"aud_gsm.gsm", 0x6167736Du, 16}};    // 'agsm'
+  for (const auto& d : depths) {
+    SCOPED_TRACE(d.file);
+    ASSERT_EQ(qtm::OpenMovieModel(FixturePath(d.file), &movie), noErr);
+    const auto* sound = reinterpret_cast<const SoundDescription*>(movie->tracks[0]->descriptions[0].data());
+    EXPECT_EQ(sound->dataFormat, d.format);
+    EXPECT_EQ(sound->sampleSize, d.bits);
+  }
 
   // The H.264 movie keeps its avcC after the 86-byte record, big-endian as in the file.
   ASSERT_EQ(qtm::OpenMovieModel(FixturePath("h264_bframes.mov"), &movie), noErr);

@@ -35,32 +35,54 @@ struct Packet {
 
 OSType SoundFormat(const AVCodecParameters& p) {
   switch (p.codec_id) {
-    case AV_CODEC_ID_PCM_S16BE: return FourCC("twos");
-    case AV_CODEC_ID_PCM_S8: return FourCC("twos");
-    case AV_CODEC_ID_PCM_S16LE: return FourCC("sowt");
-    case AV_CODEC_ID_PCM_U8: return FourCC("raw ");
+    case AV_CODEC_ID_PCM_S16BE:
+      return FourCC("twos");
+    case AV_CODEC_ID_PCM_S8:
+      return FourCC("twos");
+    case AV_CODEC_ID_PCM_S16LE:
+      return FourCC("sowt");
+    case AV_CODEC_ID_PCM_U8:
+      return FourCC("raw ");
     case AV_CODEC_ID_PCM_S24BE:
-    case AV_CODEC_ID_PCM_S24LE: return FourCC("in24");
+    case AV_CODEC_ID_PCM_S24LE:
+      return FourCC("in24");
     case AV_CODEC_ID_PCM_S32BE:
-    case AV_CODEC_ID_PCM_S32LE: return FourCC("in32");
+    case AV_CODEC_ID_PCM_S32LE:
+      return FourCC("in32");
     case AV_CODEC_ID_PCM_F32BE:
-    case AV_CODEC_ID_PCM_F32LE: return FourCC("fl32");
+    case AV_CODEC_ID_PCM_F32LE:
+      return FourCC("fl32");
     case AV_CODEC_ID_PCM_F64BE:
-    case AV_CODEC_ID_PCM_F64LE: return FourCC("fl64");
-    case AV_CODEC_ID_PCM_ALAW: return FourCC("alaw");
-    case AV_CODEC_ID_PCM_MULAW: return FourCC("ulaw");
-    case AV_CODEC_ID_ADPCM_IMA_QT: return FourCC("ima4");
-    case AV_CODEC_ID_MACE3: return FourCC("MAC3");
-    case AV_CODEC_ID_MACE6: return FourCC("MAC6");
-    case AV_CODEC_ID_AAC: return FourCC("mp4a");
-    case AV_CODEC_ID_GSM: return FourCC("agsm");
-    case AV_CODEC_ID_AMR_NB: return FourCC("samr");
-    case AV_CODEC_ID_AMR_WB: return FourCC("sawb");
-    case AV_CODEC_ID_ALAC: return FourCC("alac");
-    case AV_CODEC_ID_MP3: return FourCC(".mp3");
-    case AV_CODEC_ID_QDM2: return FourCC("QDM2");
-    case AV_CODEC_ID_AC3: return FourCC("ac-3");
-    default: break;
+    case AV_CODEC_ID_PCM_F64LE:
+      return FourCC("fl64");
+    case AV_CODEC_ID_PCM_ALAW:
+      return FourCC("alaw");
+    case AV_CODEC_ID_PCM_MULAW:
+      return FourCC("ulaw");
+    case AV_CODEC_ID_ADPCM_IMA_QT:
+      return FourCC("ima4");
+    case AV_CODEC_ID_MACE3:
+      return FourCC("MAC3");
+    case AV_CODEC_ID_MACE6:
+      return FourCC("MAC6");
+    case AV_CODEC_ID_AAC:
+      return FourCC("mp4a");
+    case AV_CODEC_ID_GSM:
+      return FourCC("agsm");
+    case AV_CODEC_ID_AMR_NB:
+      return FourCC("samr");
+    case AV_CODEC_ID_AMR_WB:
+      return FourCC("sawb");
+    case AV_CODEC_ID_ALAC:
+      return FourCC("alac");
+    case AV_CODEC_ID_MP3:
+      return FourCC(".mp3");
+    case AV_CODEC_ID_QDM2:
+      return FourCC("QDM2");
+    case AV_CODEC_ID_AC3:
+      return FourCC("ac-3");
+    default:
+      break;
   }
   if (p.codec_tag) return p.codec_tag;
   return FourCC("NONE");
@@ -103,12 +125,33 @@ std::vector<uint8_t> VideoDescription(const AVCodecParameters& p) {
   return MakeImageDescription(codec, p.width, p.height, 24, name, {});
 }
 
+bool IsLinearPcm(OSType format) {
+  for (OSType f :
+       {FourCC("twos"), FourCC("sowt"), FourCC("raw "), FourCC("in24"), FourCC("in32"), FourCC("fl32"), FourCC("fl64")})
+    if (format == f) return true;
+  return false;
+}
+
+// The depth the sound is delivered at, carried as the description's sample
+// size (the extractor delivers it in whole bytes): linear PCM at its own
+// depth; lossless coding (ALAC, FLAC) at the source's real depth, the
+// stream's raw bits per sample; every other compressed source (companded,
+// ADPCM, GSM, AMR, perceptual) at 16 bits, what its decoder gives.
+int SourceDepth(const AVCodecParameters& p, OSType format) {
+  if (IsLinearPcm(format)) {
+    int bits = p.bits_per_coded_sample ? p.bits_per_coded_sample : av_get_bits_per_sample(p.codec_id);
+    return bits > 0 ? bits : 16;
+  }
+  const AVCodecDescriptor* d = avcodec_descriptor_get(p.codec_id);
+  if (d && (d->props & AV_CODEC_PROP_LOSSLESS) && p.bits_per_raw_sample > 0) return p.bits_per_raw_sample;
+  return 16;
+}
+
 std::vector<uint8_t> SoundDescriptionOf(const AVCodecParameters& p) {
   OSType format = SoundFormat(p);
-  int bits = p.bits_per_coded_sample ? p.bits_per_coded_sample : 16;
   std::vector<uint8_t> ext;
   if (p.codec_id == AV_CODEC_ID_AAC) ext = MakeEsds(p);
-  return MakeSoundDescription(format, p.ch_layout.nb_channels, bits, p.sample_rate, ext);
+  return MakeSoundDescription(format, p.ch_layout.nb_channels, SourceDepth(p, format), p.sample_rate, ext);
 }
 
 }  // namespace
@@ -197,11 +240,23 @@ OSErr ImportMovie(const std::string& path, std::unique_ptr<MovieModel>* out, std
     if (!all_key) table->MarkSyncList();
     int64_t first = list.empty() || list[0].dts < 0 ? 0 : list[0].dts;
     int64_t next_time = first;
+    // Where the stream says it ends, from the first packet, or -1.
+    const AVStream* st = fmt->streams[track.source_stream];
+    int64_t end = -1;
+    if (st->duration != AV_NOPTS_VALUE && st->duration > 0) {
+      int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time * st->time_base.num : first;
+      end = start + st->duration * st->time_base.num - first;
+    }
+    int64_t previous_duration = 0;
     for (size_t i = 0; i < list.size(); ++i) {
       Packet& p = list[i];
       int64_t dts = p.dts >= 0 ? p.dts - first : next_time;
       int64_t duration = p.duration;
       if (duration <= 0 && i + 1 < list.size() && list[i + 1].dts >= 0) duration = list[i + 1].dts - first - dts;
+      // A last packet without a duration (CAF) lasts to the stream's end,
+      // or as long as the one before.
+      if (duration <= 0 && i + 1 == list.size()) duration = end > dts ? end - dts : previous_duration;
+      previous_duration = duration;
       if (duration < 0) duration = 0;
       if (duration > 0x7FFFFFFF) duration = 0x7FFFFFFF;
       table->AddTimes(1, static_cast<uint32_t>(duration), dts);
@@ -231,7 +286,7 @@ OSErr ImportMovie(const std::string& path, std::unique_ptr<MovieModel>* out, std
 namespace {
 
 bool HasReaderExtension(const std::string& path) {
-  static const char* const kExtensions[] = {".mov", ".qt",  ".mqv",  ".mp4", ".m4v",  ".m4a",
+  static const char* const kExtensions[] = {".mov", ".qt",  ".mqv", ".mp4",  ".m4v", ".m4a",
                                             ".m4b", ".m4p", ".3gp", ".3gpp", ".3g2", ".3gp2"};
   size_t dot = path.find_last_of('.');
   size_t slash = path.find_last_of("/\\");
