@@ -30,7 +30,7 @@ struct Atom {
   uint32_t parent = 0;  // type of the enclosing atom, 0 at the top
   uint64_t start = 0;   // offset of the header
   uint64_t payload = 0;
-  uint64_t end = 0;  // one past the last byte
+  uint64_t end = 0;      // one past the last byte
   bool clamped = false;  // its size said more than its parent holds
   uint64_t PayloadSize() const { return end - payload; }
 };
@@ -131,6 +131,9 @@ class Reader {
   std::map<uint32_t, TrackDefaults> defaults_;
   FragmentState* fragment_ = nullptr;
   uint64_t moof_start_ = 0;
+  // Where the data of the 'moof' being read ended so far: the base of a
+  // track fragment that gives none (ISO/IEC 14496-12, 8.8.7).
+  uint64_t implicit_base_ = 0;
   bool seen_mvhd_ = false;
   int depth_ = 0;
 };
@@ -225,12 +228,12 @@ OSErr Reader::Load(const Atom& atom, std::vector<uint8_t>* bytes) {
 
 // Every handler: noErr, or a failure with its reason kept; a handler that
 // finds its atom shorter than its fields and counts say fails.
-#define STREAM(atom)                                                        \
+#define STREAM(atom)                                                                                         \
   auto stream_ = std::make_unique<StreamReader<DataSource>>(*source_, (atom).payload, (atom).PayloadSize()); \
   StreamReader<DataSource>& r = *stream_
 
-#define LOAD_OR_FAIL(atom, bytes)          \
-  std::vector<uint8_t> bytes;              \
+#define LOAD_OR_FAIL(atom, bytes)               \
+  std::vector<uint8_t> bytes;                   \
   if (OSErr e_ = Load(atom, &bytes)) return e_; \
   ByteReader r(bytes.data(), bytes.size())
 
@@ -555,6 +558,7 @@ OSErr Reader::ReadTrex(const Atom& a) {
 OSErr Reader::ReadMoof(const Atom& a) {
   if (a.parent != 0) return noErr;
   moof_start_ = a.start;
+  implicit_base_ = a.start;
   return Walk(a);
 }
 
@@ -565,6 +569,7 @@ OSErr Reader::ReadTraf(const Atom& a) {
   fragment_ = &f;
   OSErr err = Walk(a);
   fragment_ = nullptr;
+  if (f.track) implicit_base_ = f.next_offset;
   return err;
 }
 
@@ -578,7 +583,10 @@ OSErr Reader::ReadTfhd(const Atom& a) {
   TrackDefaults d;
   auto it = defaults_.find(id);
   if (it != defaults_.end()) d = it->second;
-  f.base_offset = f.moof_start;
+  // The base: given; the 'moof' (default-base-is-moof); or, given neither,
+  // the 'moof' for its first track fragment and the end of the data of the
+  // one before for every later one.
+  f.base_offset = (flags & 0x020000) ? f.moof_start : implicit_base_;
   if (flags & 0x000001) f.base_offset = r.U64();
   f.description_index = (flags & 0x000002) ? r.U32() : d.description_index;
   f.duration = (flags & 0x000008) ? r.U32() : d.duration;
