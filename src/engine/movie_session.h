@@ -54,6 +54,8 @@ class MovieSession {
   HRESULT ProduceFrame(uint8_t* destination, size_t size, int64_t* start, int64_t* stop);
   // Always S_OK; a failure shows at the next ProduceFrame.
   HRESULT SeekTo(int64_t position);
+  // Passes over the pictures shown before the position plus late (at the
+  // end of the media: the last picture delivered plus late).
   HRESULT SkipAhead(int64_t late);
   void SetStride(int32_t stride);  // 0: the picture's row bytes
   void SetFlip(int32_t flip);
@@ -84,11 +86,15 @@ class MovieSession {
   struct HeldPicture {
     CVPixelBufferRef buffer;
     int64_t time, duration;
+    bool timed;  // time is a valid display time
   };
   void ReleaseDecoder();
   void CloseFrameSource();
   void DropHeldPictures();
   void DiscardDecoderPictures();
+  // Pictures shown before time are not delivered from now on.
+  void RaiseFloor(int64_t time);
+  void NoteDelivered(const HeldPicture& picture);
   TimeValue64 Step(TimeValue64 from, int16_t flags, Fixed rate);
   HRESULT DecodeCurrentSample();
   TimeValue64 DisplayTimeOf(TimeValue64 decode_time);
@@ -115,15 +121,20 @@ class MovieSession {
   uint32_t m_frameCount = 0;
   int64_t m_duration = 0;
   int32_t m_prerolling = 0;
-  int32_t m_includeCurrentSample = 1;
+  int32_t m_includeCurrentSample = 1;  // the sample at the position has not gone to the decoder
   Movie m_movie = nullptr;
-  // Pictures with a display time below this are not delivered: before a
-  // seek or skip target, or delivered already.
+  // Pictures with a display time below this are not delivered: a seek or
+  // skip target, or the time of the last picture delivered, of which
+  // m_deliveredAtFloor were delivered at exactly this time. After a new
+  // decoder is primed, m_repeatsToPass of the pictures at this time come
+  // again and are passed over.
   int64_t m_displayFloor = INT64_MIN;
+  int32_t m_deliveredAtFloor = 0;
+  int32_t m_repeatsToPass = 0;
   bool m_frameCopied = false;  // in the ProduceFrame under way
   int64_t m_copiedTime = 0, m_copiedDuration = 0;
-  bool m_discarding = false;  // pictures emitted now are thrown away
-  bool m_flushed = false;     // the end was reached and the decoder drained
+  bool m_discarding = false;                // pictures emitted now are thrown away
+  bool m_flushed = false;                   // the end was reached and the decoder drained
   std::vector<HeldPicture> m_heldPictures;  // emitted, not yet delivered, display order
   std::vector<std::unique_ptr<SampleBuffer>> m_sampleBuffers;
   CCritSec m_lock;
