@@ -1,6 +1,4 @@
 // AudioExtractor over real movies, against the ffmpeg tool's decodes.
-#include "audio/audio_extractor.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "audio/audio_extractor.h"
 #include "host/log.h"
 #include "support/test_env.h"
 

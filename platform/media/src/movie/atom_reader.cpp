@@ -30,7 +30,7 @@ struct Atom {
   uint32_t parent = 0;  // type of the enclosing atom, 0 at the top
   uint64_t start = 0;   // offset of the header
   uint64_t payload = 0;
-  uint64_t end = 0;      // one past the last byte
+  uint64_t end = 0;  // one past the last byte
   bool clamped = false;  // its size said more than its parent holds
   uint64_t PayloadSize() const { return end - payload; }
 };
@@ -228,12 +228,12 @@ OSErr Reader::Load(const Atom& atom, std::vector<uint8_t>* bytes) {
 
 // Every handler: noErr, or a failure with its reason kept; a handler that
 // finds its atom shorter than its fields and counts say fails.
-#define STREAM(atom)                                                                                         \
+#define STREAM(atom)                                                        \
   auto stream_ = std::make_unique<StreamReader<DataSource>>(*source_, (atom).payload, (atom).PayloadSize()); \
   StreamReader<DataSource>& r = *stream_
 
-#define LOAD_OR_FAIL(atom, bytes)               \
-  std::vector<uint8_t> bytes;                   \
+#define LOAD_OR_FAIL(atom, bytes)          \
+  std::vector<uint8_t> bytes;              \
   if (OSErr e_ = Load(atom, &bytes)) return e_; \
   ByteReader r(bytes.data(), bytes.size())
 
@@ -559,7 +559,16 @@ OSErr Reader::ReadMoof(const Atom& a) {
   if (a.parent != 0) return noErr;
   moof_start_ = a.start;
   implicit_base_ = a.start;
-  return Walk(a);
+  // A fragment is many small atoms: it is read at once and walked in memory.
+  std::shared_ptr<DataSource> file = source_;
+  uint64_t size = a.end - a.start;
+  if (size <= kMaxLeafBytes) {
+    std::vector<uint8_t> bytes(size);
+    if (file->ReadAt(a.start, bytes.data(), size)) source_ = MakeWindowSource(file, a.start, std::move(bytes));
+  }
+  OSErr err = Walk(a);
+  source_ = file;
+  return err;
 }
 
 OSErr Reader::ReadTraf(const Atom& a) {
