@@ -1,6 +1,8 @@
 #include "engine/movie_session.h"
 
+#include <climits>
 #include <cstring>
+#include <new>
 
 #include "engine/media_time.h"
 #include "engine/movie_file.h"
@@ -16,6 +18,7 @@ MovieSession::~MovieSession() {
 void MovieSession::ClearFacts() {
   m_frameRate = 0.0;
   m_videoTimeScale = 0;
+  m_videoTrack = nullptr;
   m_videoMedia = nullptr;
   m_timeCodeHandler = nullptr;
   m_timeCodeTimeScale = 0;
@@ -54,6 +57,7 @@ HRESULT MovieSession::Open(const char* path) {
   if (!video) return S_FALSE;
 
   hr = [&]() -> HRESULT {
+    m_videoTrack = video;
     m_videoMedia = GetTrackMedia(video);
     if (!m_videoMedia) return E_FAIL;
     OSType media_type = 0;
@@ -165,6 +169,42 @@ HRESULT MovieSession::GetDimensions(int32_t* width, int32_t* height) {
   *width = (*m_sampleDescription)->width;
   *height = (*m_sampleDescription)->height;
   return S_OK;
+}
+
+HRESULT MovieSession::GetVideoEdits(std::vector<VideoEdit>* edits, int32_t* movie_time_scale) {
+  if (!edits || !movie_time_scale) return E_POINTER;
+  CAutoLock lock(&m_lock);
+  edits->clear();
+  if (!m_videoTrack) return E_FAIL;
+  *movie_time_scale = GetMovieTimeScale(m_movie);
+  if (*movie_time_scale <= 0) return E_FAIL;
+  // Each step gives the segment starting at the end of the previous one.
+  constexpr size_t kMaxEdits = 1 << 20;
+  TimeValue time = 0;
+  while (edits->size() < kMaxEdits) {
+    TimeValue start = -1, duration = 0;
+    GetTrackNextInterestingTime(m_videoTrack, nextTimeTrackEdit | nextTimeEdgeOK, time, fixed1, &start, &duration);
+    if (start < 0 || duration <= 0) break;
+    VideoEdit edit;
+    edit.movie_start = start;
+    edit.movie_duration = duration;
+    edit.media_time = TrackTimeToMediaDisplayTime(start, m_videoTrack);
+    Fixed rate = GetTrackEditRate64(m_videoTrack, start);
+    edit.rate = rate > 0 ? rate : fixed1;
+    try {
+      edits->push_back(edit);
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+    if (static_cast<int64_t>(start) + duration > INT32_MAX) break;
+    time = start + duration;
+  }
+  return edits->empty() ? E_FAIL : S_OK;
+}
+
+int32_t MovieSession::GetVideoTimeScale() {
+  CAutoLock lock(&m_lock);
+  return m_videoTimeScale;
 }
 
 }  // namespace kestrel

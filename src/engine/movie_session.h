@@ -16,6 +16,14 @@
 
 namespace kestrel {
 
+// One segment of the video track's edit list, in the movie's time scale.
+struct VideoEdit {
+  int64_t movie_start = 0;
+  int64_t movie_duration = 0;
+  int64_t media_time = -1;  // media display time shown at movie_start; -1: empty
+  Fixed rate = fixed1;
+};
+
 class MovieSession {
  public:
   MovieSession();
@@ -37,8 +45,15 @@ class MovieSession {
   // E_FAIL when no sample description is held.
   HRESULT GetDimensions(int32_t* width, int32_t* height);
   HRESULT GetTimeCode(int32_t* drop_frame, uint8_t* hours, uint8_t* minutes, uint8_t* seconds, uint8_t* frames);
+  // The video track's segments in order, and the movie's time scale. A track
+  // without an edit list has one segment showing the whole media. E_FAIL
+  // without a video track.
+  HRESULT GetVideoEdits(std::vector<VideoEdit>* edits, int32_t* movie_time_scale);
+  // The video media's time scale; 0 without video.
+  int32_t GetVideoTimeScale();
 
   static constexpr size_t kCodecNameChars = 260;
+  static constexpr int kMaxSamplesPerPicture = 512;
 
   // Frame source (src/video/frame_source.cpp).
   //
@@ -51,9 +66,15 @@ class MovieSession {
   // its display time and end in media time. S_OK once a picture has been
   // copied; S_FALSE at the end of the media, after every held picture;
   // E_FAIL; E_OUTOFMEMORY.
+  // A stream whose decoder gives no picture for kMaxSamplesPerPicture
+  // samples in a row answers E_FAIL rather than reading on.
   HRESULT ProduceFrame(uint8_t* destination, size_t size, int64_t* start, int64_t* stop);
+  // The same with the display time and duration in the media's time scale.
+  HRESULT ProducePicture(uint8_t* destination, size_t size, TimeValue64* display_time, TimeValue64* display_duration);
   // Always S_OK; a failure shows at the next ProduceFrame.
   HRESULT SeekTo(int64_t position);
+  // The same with the target in the media's time scale.
+  HRESULT SeekToMediaTime(TimeValue64 target);
   // Passes over the pictures shown before the position plus late (at the
   // end of the media: the last picture delivered plus late).
   HRESULT SkipAhead(int64_t late);
@@ -106,6 +127,7 @@ class MovieSession {
   ICMDecompressionSessionOptionsRef m_sessionOptions = nullptr;
   int32_t m_videoTimeScale = 0;
   ImageDescriptionHandle m_sampleDescription = nullptr;
+  Track m_videoTrack = nullptr;
   Media m_videoMedia = nullptr;
   MediaHandler m_timeCodeHandler = nullptr;
   int32_t m_timeCodeTimeScale = 0;

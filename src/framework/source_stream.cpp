@@ -14,14 +14,18 @@ CSourceStream::CSourceStream(const wchar_t* pObjectName, HRESULT* phr, CSource* 
 }
 
 CSourceStream::~CSourceStream() {
-  // A pin deleted while its worker still runs ends the worker first.
-  if (ThreadExists()) {
-    if (m_pAllocator) m_pAllocator->Decommit();
-    Stop();
-    Exit();
-    Close();
-  }
+  // Too late to end a worker that calls into the derived pin: the derived
+  // destructor ends it (EndWorker). What is left here can only be idle.
+  EndWorker();
   m_pSourceFilter->RemovePin(this);
+}
+
+void CSourceStream::EndWorker() {
+  if (!ThreadExists()) return;
+  if (m_pAllocator) m_pAllocator->Decommit();
+  Stop();
+  Exit();
+  Close();
 }
 
 HRESULT CSourceStream::OnThreadCreate() { return S_OK; }
@@ -121,7 +125,8 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
   for (;;) {
     DWORD command;
     if (CheckRequest(&command)) {
-      if (command == CMD_STOP) return S_FALSE;  // ThreadProc answers it
+      // Stop and exit are answered by ThreadProc, which finds them pending.
+      if (command == CMD_STOP || command == CMD_EXIT) return S_FALSE;
       Reply(command == CMD_PAUSE || command == CMD_RUN ? S_OK : static_cast<DWORD>(E_UNEXPECTED));
     }
 

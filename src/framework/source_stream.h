@@ -5,7 +5,8 @@
 // stops it. Streaming starts when the filter pauses; Run sends nothing.
 //
 // How to derive: construct with the owning CSource (the pin adds itself to
-// it; check *phr) and implement
+// it; check *phr), call EndWorker first in the destructor (a running worker
+// calls the pin's FillBuffer), and implement
 //  - FillBuffer(pSample): fill one sample and set its times. S_OK delivers
 //    it; S_FALSE ends the stream (end of stream downstream); any other
 //    value ends it too and raises EC_ERRORABORT with that value. Runs on
@@ -72,6 +73,10 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   HRESULT Exit() { return static_cast<HRESULT>(CallWorker(CMD_EXIT)); }
 
  protected:
+  // Decommits, stops and ends the worker, if one exists. The destructor of
+  // the most derived pin calls it while FillBuffer is still whole.
+  void EndWorker();
+
   CSource* const m_pSourceFilter;
 };
 

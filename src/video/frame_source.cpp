@@ -314,6 +314,18 @@ HRESULT MovieSession::CreateDecoder(OSType pixel_format) {
 }
 
 HRESULT MovieSession::ProduceFrame(uint8_t* destination, size_t size, int64_t* start, int64_t* stop) {
+  CAutoLock lock(&m_lock);
+  TimeValue64 time = 0, duration = 0;
+  HRESULT hr = ProducePicture(destination, size, &time, &duration);
+  if (hr == S_OK) {
+    if (start) *start = Scale(time, kUnitsPerSecond, m_videoTimeScale);
+    if (stop) *stop = Scale(time + duration, kUnitsPerSecond, m_videoTimeScale);
+  }
+  return hr;
+}
+
+HRESULT MovieSession::ProducePicture(uint8_t* destination, size_t size, TimeValue64* display_time,
+                                     TimeValue64* display_duration) {
   if (!destination) return E_POINTER;
   CAutoLock lock(&m_lock);
   if (!m_decompressionSession || !m_videoMedia || m_videoTimeScale <= 0) return E_FAIL;
@@ -322,7 +334,7 @@ HRESULT MovieSession::ProduceFrame(uint8_t* destination, size_t size, int64_t* s
   m_frameCopied = false;
 
   HRESULT hr = S_OK;
-  for (;;) {
+  for (int decoded = 0;;) {
     if (!m_heldPictures.empty()) {
       HeldPicture held = m_heldPictures.front();
       m_heldPictures.erase(m_heldPictures.begin());
@@ -350,6 +362,12 @@ HRESULT MovieSession::ProduceFrame(uint8_t* destination, size_t size, int64_t* s
       if (m_frameCopied) break;
       continue;
     }
+    // A decoder that gives nothing back (every packet broken) must not take
+    // the rest of the file into one request.
+    if (++decoded > kMaxSamplesPerPicture) {
+      hr = E_FAIL;
+      break;
+    }
     hr = DecodeCurrentSample();
     if (FAILED(hr)) break;
     hr = S_OK;
@@ -358,8 +376,8 @@ HRESULT MovieSession::ProduceFrame(uint8_t* destination, size_t size, int64_t* s
   m_destinationBuffer = nullptr;
   m_destinationSize = 0;
   if (hr == S_OK) {
-    if (start) *start = Scale(m_copiedTime, kUnitsPerSecond, m_videoTimeScale);
-    if (stop) *stop = Scale(m_copiedTime + m_copiedDuration, kUnitsPerSecond, m_videoTimeScale);
+    if (display_time) *display_time = m_copiedTime;
+    if (display_duration) *display_duration = m_copiedDuration;
   }
   return hr;
 }
@@ -367,7 +385,13 @@ HRESULT MovieSession::ProduceFrame(uint8_t* destination, size_t size, int64_t* s
 HRESULT MovieSession::SeekTo(int64_t position) {
   CAutoLock lock(&m_lock);
   if (!m_videoMedia || m_videoTimeScale <= 0) return S_OK;
-  m_targetTime = Scale(position, m_videoTimeScale, kUnitsPerSecond);
+  return SeekToMediaTime(Scale(position, m_videoTimeScale, kUnitsPerSecond));
+}
+
+HRESULT MovieSession::SeekToMediaTime(TimeValue64 target) {
+  CAutoLock lock(&m_lock);
+  if (!m_videoMedia || m_videoTimeScale <= 0) return S_OK;
+  m_targetTime = target;
   DiscardDecoderPictures();
   m_displayFloor = m_targetTime;
   m_deliveredAtFloor = 0;

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/movie_session.h"
-#include "probe/json_writer.h"
+#include "common/json_writer.h"
 #include "support/test_env.h"
 
 namespace kestrel {
@@ -60,7 +60,7 @@ TEST_P(MovieSessionFacts, MatchFfprobe) {
   EXPECT_EQ(duration, want_duration);
   EXPECT_EQ(frames, want_frames);
   EXPECT_DOUBLE_EQ(rate, frames * 10000000.0 / duration);
-  if (c.codec_name) EXPECT_EQ(probe::Utf8(codec), c.codec_name);
+  if (c.codec_name) EXPECT_EQ(tools::Utf8(codec), c.codec_name);
   if (c.depth) EXPECT_EQ(depth, c.depth);
 }
 

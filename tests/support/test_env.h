@@ -22,6 +22,8 @@ std::string ReadFileBytes(const std::string& windows_path);
 // Runs kestrel-probe.exe (from KESTREL_BIN) with args; gives its standard
 // output and, when asked, its exit code.
 std::string RunProbe(const std::string& args, unsigned long* exit_code = nullptr);
+// The same for any tool: kestrel-TOOL.exe.
+std::string RunTool(const std::string& tool, const std::string& args, unsigned long* exit_code = nullptr);
 
 }  // namespace kestrel::test
 

@@ -5,9 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "common/json_writer.h"
 #include "engine/movie_session.h"
 
 namespace kestrel::probe {
+
+using namespace kestrel::tools;
 
 struct Section {
   std::string json = "null";

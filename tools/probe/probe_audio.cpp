@@ -4,7 +4,8 @@
 #include <vector>
 
 #include "audio/audio_extractor.h"
-#include "probe/json_writer.h"
+#include "common/json_writer.h"
+#include "common/wave_file.h"
 #include "probe/probe.h"
 
 namespace kestrel::probe {
@@ -45,36 +46,6 @@ Section ProbeAudio(const Options& options) {
   return out;
 }
 
-namespace {
-
-void Put16(std::vector<uint8_t>* b, uint32_t v) {
-  b->push_back(static_cast<uint8_t>(v));
-  b->push_back(static_cast<uint8_t>(v >> 8));
-}
-void Put32(std::vector<uint8_t>* b, uint32_t v) {
-  Put16(b, v & 0xFFFF);
-  Put16(b, v >> 16);
-}
-
-// The 44-byte RIFF header of a PCM wave file holding data_bytes.
-std::vector<uint8_t> WaveHeader(const WAVEFORMATEX& wf, uint32_t data_bytes) {
-  std::vector<uint8_t> h;
-  h.insert(h.end(), {'R', 'I', 'F', 'F'});
-  Put32(&h, 36 + data_bytes);
-  h.insert(h.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-  Put32(&h, 16);
-  Put16(&h, wf.wFormatTag);
-  Put16(&h, wf.nChannels);
-  Put32(&h, wf.nSamplesPerSec);
-  Put32(&h, wf.nAvgBytesPerSec);
-  Put16(&h, wf.nBlockAlign);
-  Put16(&h, wf.wBitsPerSample);
-  h.insert(h.end(), {'d', 'a', 't', 'a'});
-  Put32(&h, data_bytes);
-  return h;
-}
-
-}  // namespace
 
 // 0 written; 1 the movie has no sound or extraction failed; 3 the output
 // file could not be written.
@@ -95,28 +66,17 @@ int WriteWav(const Options& options) {
     fprintf(stderr, "kestrel-probe: seek refused\n");
     return 1;
   }
-  FILE* file = fopen(options.wav_out.c_str(), "wb");
-  if (!file) {
-    fprintf(stderr, "kestrel-probe: cannot write %s\n", options.wav_out.c_str());
-    return 3;
-  }
-  std::vector<uint8_t> header = WaveHeader(wf, 0);
-  bool ok = fwrite(header.data(), 1, header.size(), file) == header.size();
+  tools::WaveFileWriter wave;
+  bool ok = wave.Open(options.wav_out, wf);
   std::vector<BYTE> buffer(wf.nAvgBytesPerSec);
-  uint64_t total = 0;
   HRESULT hr = S_OK;
   while (ok) {
     uint32_t bytes = 0;
     hr = extractor.Fill(buffer.data(), static_cast<uint32_t>(buffer.size()), &bytes, nullptr, nullptr);
     if (hr != S_OK) break;
-    ok = fwrite(buffer.data(), 1, bytes, file) == bytes;
-    total += bytes;
+    ok = wave.Write(buffer.data(), bytes);
   }
-  // A wave file counts its data in 32 bits.
-  uint32_t data_bytes = total > 0xFFFFFFD3u ? 0xFFFFFFD3u : static_cast<uint32_t>(total);
-  header = WaveHeader(wf, data_bytes);
-  ok = ok && fseek(file, 0, SEEK_SET) == 0 && fwrite(header.data(), 1, header.size(), file) == header.size();
-  ok = (fclose(file) == 0) && ok;
+  ok = wave.Close() && ok;
   if (!ok) {
     fprintf(stderr, "kestrel-probe: cannot write %s\n", options.wav_out.c_str());
     return 3;

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "engine/movie_session.h"
-#include "probe/json_writer.h"
+#include "common/json_writer.h"
 #include "probe/probe.h"
 
 namespace {

@@ -2,7 +2,7 @@
 #include <cstdio>
 
 #include "engine/user_data_catalog.h"
-#include "probe/json_writer.h"
+#include "common/json_writer.h"
 #include "probe/probe.h"
 
 namespace kestrel::probe {

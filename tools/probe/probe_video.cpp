@@ -1,4 +1,4 @@
-#include "probe/json_writer.h"
+#include "common/json_writer.h"
 #include "probe/probe.h"
 
 namespace kestrel::probe {

@@ -150,6 +150,12 @@ typedef SoundDescriptionPtr* SoundDescriptionHandle;
   X(void, SetMovieActive, (Movie theMovie, Boolean active), (theMovie, active), )                       \
   X(Media, GetTrackMedia, (Track theTrack), (theTrack), 0)                                              \
   X(Boolean, GetTrackEnabled, (Track theTrack), (theTrack), 0)                                          \
+  X(void, GetTrackNextInterestingTime,                                                                  \
+    (Track theTrack, int16_t interestingTimeFlags, TimeValue time, Fixed rate,                          \
+     TimeValue * interestingTime, TimeValue * interestingDuration),                                     \
+    (theTrack, interestingTimeFlags, time, rate, interestingTime, interestingDuration), )               \
+  X(TimeValue64, TrackTimeToMediaDisplayTime, (TimeValue64 value, Track theTrack), (value, theTrack), -1) \
+  X(Fixed, GetTrackEditRate64, (Track theTrack, TimeValue64 atTime), (theTrack, atTime), 0)             \
   X(void, GetMediaHandlerDescription,                                                                   \
     (Media theMedia, OSType * mediaType, StringPtr creatorName, OSType * creatorManufacturer),          \
     (theMedia, mediaType, creatorName, creatorManufacturer), )                                          \

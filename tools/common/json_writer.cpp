@@ -1,11 +1,11 @@
-#include "probe/json_writer.h"
+#include "common/json_writer.h"
 
 #include <windows.h>
 
 #include <cmath>
 #include <cstdio>
 
-namespace kestrel::probe {
+namespace kestrel::tools {
 
 std::string Utf8(const wchar_t* wide) {
   if (!wide || !*wide) return {};
@@ -59,4 +59,4 @@ std::string JsonObject::Text() const {
   return out + "}";
 }
 
-}  // namespace kestrel::probe
+}  // namespace kestrel::tools

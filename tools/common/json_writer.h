@@ -1,13 +1,13 @@
-// Minimal JSON text building for the probe's output.
-#ifndef KESTREL_TOOLS_JSON_WRITER_H
-#define KESTREL_TOOLS_JSON_WRITER_H
+// Minimal JSON text building for the tools' output.
+#ifndef KESTREL_TOOLS_COMMON_JSON_WRITER_H
+#define KESTREL_TOOLS_COMMON_JSON_WRITER_H
 
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
-namespace kestrel::probe {
+namespace kestrel::tools {
 
 std::string JsonString(const std::string& utf8);
 std::string JsonString(const wchar_t* wide);  // converted to UTF-8
@@ -27,6 +27,6 @@ class JsonObject {
 
 std::string Utf8(const wchar_t* wide);
 
-}  // namespace kestrel::probe
+}  // namespace kestrel::tools
 
 #endif

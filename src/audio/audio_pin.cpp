@@ -1,0 +1,83 @@
+#include "audio/audio_pin.h"
+
+#include <mmreg.h>
+#include <uuids.h>
+
+namespace kestrel {
+
+CAudioPin::CAudioPin(HRESULT* phr, CSource* pFilter, AudioExtractor* pAudio, REFERENCE_TIME rtDuration)
+    : CSeekableStream(L"Audio pin", phr, pFilter, L"Audio", rtDuration), m_pAudio(pAudio) {}
+
+CAudioPin::~CAudioPin() { EndWorker(); }
+
+void CAudioPin::Retire() {
+  CAutoLock lock(&m_cPinLock);
+  m_pAudio = nullptr;
+}
+
+HRESULT CAudioPin::GetMediaType(CMediaType* pmt) {
+  CAutoLock lock(m_pLock);
+  if (!pmt) return E_POINTER;
+  WAVEFORMATEX wfx = {};
+  if (!m_pAudio || FAILED(m_pAudio->GetWaveFormat(&wfx))) return E_FAIL;
+  wfx.cbSize = 0;
+  HRESULT hr = pmt->SetFormat(reinterpret_cast<const BYTE*>(&wfx), sizeof(WAVEFORMATEX));
+  if (FAILED(hr)) return hr;
+  // The subtype from the format tag, in the base-GUID pattern.
+  GUID subtype = MEDIASUBTYPE_PCM;
+  subtype.Data1 = wfx.wFormatTag;
+  pmt->SetType(MEDIATYPE_Audio);
+  pmt->SetSubtype(subtype);
+  pmt->SetFormatType(FORMAT_WaveFormatEx);
+  pmt->SetTemporalCompression(FALSE);
+  pmt->SetSampleSize(wfx.nBlockAlign);
+  return S_OK;
+}
+
+HRESULT CAudioPin::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pRequest) {
+  CAutoLock lock(m_pLock);
+  if (!pAlloc || !pRequest) return E_POINTER;
+  if (!m_mt.Format() || m_mt.FormatLength() < sizeof(WAVEFORMATEX)) return E_FAIL;
+  const auto* wfx = reinterpret_cast<const WAVEFORMATEX*>(m_mt.Format());
+  pRequest->cBuffers = 1;
+  pRequest->cbBuffer = static_cast<long>(wfx->nAvgBytesPerSec);  // one second
+  ALLOCATOR_PROPERTIES actual = {};
+  HRESULT hr = pAlloc->SetProperties(pRequest, &actual);
+  if (FAILED(hr)) return hr;
+  return actual.cbBuffer < pRequest->cbBuffer ? E_FAIL : S_OK;
+}
+
+HRESULT CAudioPin::FillBuffer(IMediaSample* pSample) {
+  if (!pSample) return E_POINTER;
+  CAutoLock lock(&m_cPinLock);
+  if (!m_pAudio) return E_FAIL;
+  BYTE* data = nullptr;
+  if (FAILED(pSample->GetPointer(&data)) || !data) return E_FAIL;
+  const long size = pSample->GetSize();
+
+  uint32_t bytes = 0;
+  REFERENCE_TIME start = 0, stop = 0;
+  HRESULT hr = m_pAudio->Fill(data, size > 0 ? static_cast<uint32_t>(size) : 0, &bytes, &start, &stop);
+  if (hr == S_FALSE) return S_FALSE;
+  if (hr != S_OK) return E_FAIL;
+  if (!ToSegmentTimes(&start, &stop)) return S_FALSE;
+
+  pSample->SetTime(&start, &stop);
+  pSample->SetSyncPoint(TRUE);
+  // Only the first sample after a (re)start is a sync point.
+  const BOOL discontinuity = m_bDiscontinuity;
+  hr = pSample->SetActualDataLength(static_cast<long>(bytes));
+  if (SUCCEEDED(hr)) hr = pSample->SetPreroll(FALSE);
+  if (SUCCEEDED(hr)) hr = pSample->SetMediaType(nullptr);
+  if (SUCCEEDED(hr)) hr = pSample->SetDiscontinuity(discontinuity);
+  if (SUCCEEDED(hr)) hr = pSample->SetSyncPoint(discontinuity);
+  if (FAILED(hr)) return hr;
+  TakeDiscontinuity();
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CAudioPin::Notify(IBaseFilter*, Quality) { return E_FAIL; }
+
+HRESULT CAudioPin::MoveTo(REFERENCE_TIME rtStart) { return m_pAudio ? m_pAudio->Seek(rtStart) : S_OK; }
+
+}  // namespace kestrel

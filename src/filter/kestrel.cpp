@@ -1,0 +1,227 @@
+#include "filter/kestrel.h"
+
+#include <uuids.h>
+#include <vfwmsgs.h>
+
+#include <cwchar>
+#include <new>
+#include <string>
+
+#include "host/log.h"
+
+namespace kestrel {
+namespace {
+
+// The path in the calling thread's ANSI code page, the way every movie of
+// the filter is opened; false when it does not convert.
+bool NarrowPath(LPCOLESTR path, std::string* out) {
+  int bytes = WideCharToMultiByte(CP_THREAD_ACP, 0, path, -1, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return false;
+  try {
+    out->assign(static_cast<size_t>(bytes), '\0');
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (WideCharToMultiByte(CP_THREAD_ACP, 0, path, -1, out->data(), bytes, nullptr, nullptr) != bytes) return false;
+  out->resize(static_cast<size_t>(bytes) - 1);
+  return true;
+}
+
+int Milliseconds(int64_t media_time) { return static_cast<int>(media_time / 10000); }
+
+}  // namespace
+
+CUnknown* WINAPI CKestrel::CreateInstance(IUnknown* pUnkOuter, HRESULT* phr) {
+  ResetLog();
+  HRESULT hr = S_OK;
+  auto* filter = new (std::nothrow) CKestrel(pUnkOuter, &hr);
+  if (!filter) hr = E_OUTOFMEMORY;
+  if (filter && FAILED(hr)) {
+    delete filter;
+    filter = nullptr;
+  }
+  if (phr) *phr = hr;
+  return filter;
+}
+
+CKestrel::CKestrel(IUnknown* pUnkOuter, HRESULT* phr) : CSource(nullptr, pUnkOuter, CLSID_Kestrel) {
+  WriteLog(L"-[Initialization]-----");
+  WriteLog(L"");
+  WriteLog(L"Quicktime Filter Initialization started.");
+  HRESULT hr = E_FAIL;
+  if (InitializeQTML(0) == noErr && EnterMovies() == noErr) {
+    m_bMoviesEntered = true;
+    hr = S_OK;
+  }
+  if (phr) *phr = hr;
+}
+
+CKestrel::~CKestrel() {
+  // Workers call into the pins: they end while the pins are whole.
+  CBaseFilter::Stop();
+  m_pVideoPin.reset();
+  m_pAudioPin.reset();
+  m_retiredPins.clear();
+  m_pUserData.reset();
+  if (m_pAudio) m_pAudio->Close();
+  m_pAudio.reset();
+  if (m_pMovie) m_pMovie->Close();
+  m_pMovie.reset();
+  m_pFileName.reset();
+  if (m_bMoviesEntered) ExitMovies();
+  m_mt.Clear();
+}
+
+HRESULT STDMETHODCALLTYPE CKestrel::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  *ppv = nullptr;
+  if (riid == IID_IFileSourceFilter) return GetInterface(static_cast<IFileSourceFilter*>(this), ppv);
+  if (riid == IID_IAMFilterMiscFlags) return GetInterface(static_cast<IAMFilterMiscFlags*>(this), ppv);
+  if (riid == IID_ISpecifyPropertyPages) return GetInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
+  if (riid == IID_IQTControl) return GetInterface(static_cast<IQTControl*>(this), ppv);
+  if (riid == IID_IQTInfo) return GetInterface(static_cast<IQTInfo*>(this), ppv);
+  return CSource::NonDelegatingQueryInterface(riid, ppv);
+}
+
+void CKestrel::RetirePins() {
+  for (CSourceStream* pin :
+       {static_cast<CSourceStream*>(m_pVideoPin.get()), static_cast<CSourceStream*>(m_pAudioPin.get())}) {
+    if (pin) RemovePin(pin);
+  }
+  if (m_pVideoPin) m_pVideoPin->Retire();
+  if (m_pAudioPin) m_pAudioPin->Retire();
+  // A failed allocation here only means the pin dies now instead of later.
+  try {
+    if (m_pVideoPin) m_retiredPins.push_back(std::move(m_pVideoPin));
+    if (m_pAudioPin) m_retiredPins.push_back(std::move(m_pAudioPin));
+  } catch (const std::bad_alloc&) {
+  }
+  m_pVideoPin.reset();
+  m_pAudioPin.reset();
+}
+
+void CKestrel::DropFile() {
+  m_pFileName.reset();
+  RetirePins();
+  m_pUserData.reset();
+  if (m_pAudio) m_pAudio->Close();
+  m_pAudio.reset();
+  if (m_pMovie) m_pMovie->Close();
+  m_pMovie.reset();
+}
+
+HRESULT CKestrel::LoadVideo(LPCOLESTR pszFileName) {
+  WriteLog(L"");
+  WriteLog(L"-[VIDEO INFO]-----");
+  WriteLog(L"");
+  m_pMovie.reset(new (std::nothrow) MovieSession());
+  if (!m_pMovie) return E_OUTOFMEMORY;
+  std::string path;
+  if (!NarrowPath(pszFileName, &path) || FAILED(m_pMovie->Open(path.c_str()))) return E_FAIL;
+  int32_t has_video = 0;
+  if (FAILED(m_pMovie->HasVideo(&has_video))) return E_FAIL;
+  if (!has_video) {
+    WriteLog(L"File doesn't have video.");
+    return S_OK;
+  }
+  int64_t duration = 0;
+  if (FAILED(m_pMovie->GetDuration(&duration))) return E_FAIL;
+  WriteLog(L"Video duration: %I64d (%d ms)", duration, Milliseconds(duration));
+  HRESULT hr = S_OK;
+  m_pVideoPin.reset(new (std::nothrow) CVideoPin(&hr, this, m_pMovie.get(), duration));
+  if (!m_pVideoPin) return E_OUTOFMEMORY;
+  return FAILED(hr) ? E_FAIL : S_OK;
+}
+
+HRESULT CKestrel::LoadAudio(LPCOLESTR pszFileName) {
+  WriteLog(L"");
+  WriteLog(L"-[AUDIO INFO]-----");
+  WriteLog(L"");
+  m_pAudio.reset(new (std::nothrow) AudioExtractor());
+  if (!m_pAudio) return E_OUTOFMEMORY;
+  std::string path;
+  if (!NarrowPath(pszFileName, &path) || FAILED(m_pAudio->Open(path.c_str()))) return E_FAIL;
+  int32_t has_audio = 0;
+  if (FAILED(m_pAudio->HasAudio(&has_audio))) return E_FAIL;
+  if (!has_audio) {
+    WriteLog(L"File doesn't have audio.");
+    return S_OK;
+  }
+  int64_t duration = 0;
+  if (FAILED(m_pAudio->GetDuration(&duration))) return E_FAIL;
+  WriteLog(L"Audio duration: %I64d (%d ms)", duration, Milliseconds(duration));
+  HRESULT hr = S_OK;
+  m_pAudioPin.reset(new (std::nothrow) CAudioPin(&hr, this, m_pAudio.get(), duration));
+  if (!m_pAudioPin) return E_OUTOFMEMORY;
+  return FAILED(hr) ? E_FAIL : S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CKestrel::Load(LPCOLESTR pszFileName, const AM_MEDIA_TYPE* pmt) {
+  CAutoLock lock(&m_cStateLock);
+  CMediaType keep;
+  if (pmt) {
+    if (FAILED(keep.Set(*pmt))) return E_OUTOFMEMORY;
+  } else {
+    keep.SetType(MEDIATYPE_Stream);
+    keep.SetSubtype(GUID_NULL);
+  }
+  if (!pszFileName) return E_POINTER;
+  // A file is changed only while nothing streams or is connected.
+  if (m_State != State_Stopped) return VFW_E_NOT_STOPPED;
+  for (int i = 0; i < m_iPins; ++i) {
+    if (m_paStreams[i]->IsConnected()) return VFW_E_ALREADY_CONNECTED;
+  }
+
+  WriteLog(L"Loading file: %s", pszFileName);
+  DropFile();
+  HRESULT hr = LoadVideo(pszFileName);
+  if (SUCCEEDED(hr)) hr = LoadAudio(pszFileName);
+  if (FAILED(hr)) return hr;
+
+  m_pUserData.reset(new (std::nothrow) UserDataCatalog());
+  if (!m_pUserData) return E_OUTOFMEMORY;
+  std::string path;
+  if (!NarrowPath(pszFileName, &path) || FAILED(m_pUserData->ReadUserData(path.c_str()))) return E_FAIL;
+
+  size_t chars = wcslen(pszFileName) + 1;
+  m_pFileName.reset(new (std::nothrow) wchar_t[chars]);
+  if (!m_pFileName) return E_OUTOFMEMORY;
+  wmemcpy(m_pFileName.get(), pszFileName, chars);
+  if (FAILED(m_mt.Set(keep))) {
+    m_pFileName.reset();
+    return E_OUTOFMEMORY;
+  }
+  WriteLog(L"");
+  WriteLog(L"-[PINS NEGOCIATION]-----");
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CKestrel::GetCurFile(LPOLESTR* ppszFileName, AM_MEDIA_TYPE* pmt) {
+  if (!ppszFileName) return E_POINTER;
+  CAutoLock lock(&m_cStateLock);
+  *ppszFileName = nullptr;
+  if (m_pFileName) {
+    size_t chars = wcslen(m_pFileName.get()) + 1;
+    // Out of memory leaves the name empty; the call still succeeds.
+    auto* copy = static_cast<LPOLESTR>(CoTaskMemAlloc(chars * sizeof(wchar_t)));
+    if (copy) {
+      wmemcpy(copy, m_pFileName.get(), chars);
+      *ppszFileName = copy;
+    }
+  }
+  if (pmt) CopyMediaType(pmt, &m_mt);
+  return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE CKestrel::GetMiscFlags() { return AM_FILTER_MISC_FLAGS_IS_SOURCE; }
+
+HRESULT STDMETHODCALLTYPE CKestrel::GetPages(CAUUID* pPages) {
+  if (!pPages) return E_POINTER;
+  pPages->cElems = 1;
+  pPages->pElems = static_cast<GUID*>(CoTaskMemAlloc(sizeof(GUID)));
+  if (!pPages->pElems) return E_OUTOFMEMORY;
+  pPages->pElems[0] = CLSID_KestrelProp;
+  return S_OK;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,96 @@
+// CKestrel: the source filter. Initialises the media engine for the
+// instance, opens the file given to Load three times (the movie session for
+// the video side and the facts, the audio extractor, the user-data
+// catalogue), creates a "Video" pin when the movie has video and then an
+// "Audio" pin when it has sound, and answers IFileSourceFilter,
+// IAMFilterMiscFlags, ISpecifyPropertyPages, IQTInfo and IQTControl.
+#ifndef KESTREL_FILTER_KESTREL_H
+#define KESTREL_FILTER_KESTREL_H
+
+#include <strmif.h>
+#include <windows.h>
+
+#include <memory>
+#include <vector>
+
+#include "audio/audio_extractor.h"
+#include "audio/audio_pin.h"
+#include "engine/movie_session.h"
+#include "engine/user_data_catalog.h"
+#include "framework/media_type.h"
+#include "framework/source.h"
+#include "kestrel_idl.h"
+#include "video/video_pin.h"
+
+namespace kestrel {
+
+// The filter's class: the type library's CKestrel.
+inline constexpr CLSID CLSID_Kestrel = {0xe6e6e32e, 0xbb36, 0x4aaa, {0xbb, 0xc3, 0xd7, 0x16, 0xe7, 0x75, 0x57, 0xcc}};
+
+class CKestrel : public CSource,
+                 public IFileSourceFilter,
+                 public IAMFilterMiscFlags,
+                 public ISpecifyPropertyPages,
+                 public IQTInfo,
+                 public IQTControl {
+ public:
+  // The factory's creator: a fresh log, then the filter. Null with *phr set
+  // when it cannot be allocated (E_OUTOFMEMORY) or the media engine cannot
+  // be started (E_FAIL).
+  static CUnknown* WINAPI CreateInstance(IUnknown* pUnkOuter, HRESULT* phr);
+
+  CKestrel(IUnknown* pUnkOuter, HRESULT* phr);
+  ~CKestrel() override;
+
+  KESTREL_DECLARE_IUNKNOWN
+  HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+  // IFileSourceFilter. Load refuses with VFW_E_NOT_STOPPED while the filter
+  // runs or is paused and with VFW_E_ALREADY_CONNECTED while a pin is
+  // connected; nothing loaded changes then.
+  HRESULT STDMETHODCALLTYPE Load(LPCOLESTR pszFileName, const AM_MEDIA_TYPE* pmt) override;
+  HRESULT STDMETHODCALLTYPE GetCurFile(LPOLESTR* ppszFileName, AM_MEDIA_TYPE* pmt) override;
+  // IAMFilterMiscFlags
+  ULONG STDMETHODCALLTYPE GetMiscFlags() override;
+  // ISpecifyPropertyPages
+  HRESULT STDMETHODCALLTYPE GetPages(CAUUID* pPages) override;
+
+  // IQTControl (qt_interfaces.cpp)
+  HRESULT STDMETHODCALLTYPE SetVideoQuality(QT_VIDEO_QUALITY eQuality) override;
+  HRESULT STDMETHODCALLTYPE GetVideoQuality(QT_VIDEO_QUALITY* peQuality) override;
+  HRESULT STDMETHODCALLTYPE SetVideoFieldMode(QT_VIDEO_FIELDMODE eFieldMode) override;
+  HRESULT STDMETHODCALLTYPE GetVideoFieldMode(QT_VIDEO_FIELDMODE* peFieldMode) override;
+  // IQTInfo (qt_interfaces.cpp)
+  HRESULT STDMETHODCALLTYPE GetVideoInfo(BSTR* pbstrCodec, ULONG* pnWidth, ULONG* pnHeight, ULONG* pnDepth,
+                                         double* pdFrameRate, ULONG* pdwFrameCount, double* pdDuration) override;
+  HRESULT STDMETHODCALLTYPE GetAudioInfo(BSTR* pbstrCodec, BSTR* pbstrLayout, ULONG* pnSampleRate) override;
+  HRESULT STDMETHODCALLTYPE GetUserDataCount(ULONG* pdwCount) override;
+  HRESULT STDMETHODCALLTYPE GetUserDataName(ULONG dwIndex, BSTR* bstrName) override;
+  HRESULT STDMETHODCALLTYPE GetUserDataValue(ULONG dwIndex, BSTR* bstrValue) override;
+  HRESULT STDMETHODCALLTYPE GetTimeCode(LONG* pbDropFrame, BYTE* pHours, BYTE* pMinutes, BYTE* pSeconds,
+                                        BYTE* pFrames) override;
+
+ private:
+  // Steps of Load after the previous file is dropped.
+  HRESULT LoadVideo(LPCOLESTR pszFileName);
+  HRESULT LoadAudio(LPCOLESTR pszFileName);
+  // Takes the pins out of the filter; they stay alive (detached from the
+  // movie objects) until the filter is destroyed, for callers that still
+  // hold their interfaces.
+  void RetirePins();
+  void DropFile();
+
+  std::unique_ptr<wchar_t[]> m_pFileName;
+  std::unique_ptr<CVideoPin> m_pVideoPin;
+  std::unique_ptr<CAudioPin> m_pAudioPin;
+  CMediaType m_mt;
+  std::unique_ptr<MovieSession> m_pMovie;
+  std::unique_ptr<AudioExtractor> m_pAudio;
+  std::unique_ptr<UserDataCatalog> m_pUserData;
+  std::vector<std::unique_ptr<CSourceStream>> m_retiredPins;
+  bool m_bMoviesEntered = false;
+};
+
+}  // namespace kestrel
+
+#endif

@@ -1,0 +1,134 @@
+// kestrel-play as a user runs it: the JSON report, frames and their times on
+// disk, the sound as a wave file, seeks, and its exit codes.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/test_env.h"
+#include "video/md5.h"
+#include "video/video_oracle.h"
+
+namespace kestrel::test {
+namespace {
+
+std::string Play(const std::string& args, unsigned long* code) { return RunTool("play", args, code); }
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<std::string> out;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) out.push_back(line);
+  }
+  return out;
+}
+
+// A scratch folder under the fixtures, emptied first.
+std::string ScratchDir(const std::string& name) {
+  std::string dir = FixturePath(name);
+  std::string pattern = dir + "\\*";
+  WIN32_FIND_DATAA found;
+  HANDLE h = FindFirstFileA(pattern.c_str(), &found);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileA((dir + "\\" + found.cFileName).c_str());
+    } while (FindNextFileA(h, &found));
+    FindClose(h);
+  }
+  CreateDirectoryA(dir.c_str(), nullptr);
+  return dir;
+}
+
+TEST(PlayTool, ReportsWhatEachPinDelivered) {
+  unsigned long code = 9;
+  std::string json = Play("--json " + FixturePath("h264_bframes.mov"), &code);
+  EXPECT_EQ(code, 0u) << json;
+  for (const char* part : {"\"status\": \"S_OK\"", "\"result\": \"EC_COMPLETE\"", "\"seconds\": ",
+                           "\"video\": {\"subtype\": \"UYVY\", \"width\": 320, \"height\": 240, \"stride\": 640, "
+                           "\"samples\": 50, \"first_start\": 0, \"last_stop\": 20000000}",
+                           "\"audio\": {\"rate\": 44100, \"channels\": 1, \"bits\": 16, \"samples\": 3, "
+                           "\"bytes\": 178176, \"first_start\": 0",
+                           "\"released\": true"})
+    EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
+}
+
+// Frames as delivered (RGB bottom-up), one file each, with their times.
+TEST(PlayTool, WritesFramesAndTheirTimes) {
+  std::string dir = ScratchDir("play_tool_frames");
+  Expected e = LoadExpected("mjpeg.mov.play", "bgra");
+  unsigned long code = 9;
+  std::string json = Play("--format RGB32 --frames 5 --out " + dir + " --json " + FixturePath("mjpeg.mov"), &code);
+  EXPECT_EQ(code, 0u) << json;
+  EXPECT_NE(json.find("\"subtype\": \"RGB32\""), std::string::npos) << json;
+  EXPECT_NE(json.find("\"samples\": 5"), std::string::npos) << json;
+  for (int i = 0; i < 5; ++i) {
+    char name[32];
+    snprintf(name, sizeof(name), "\\frame_%04d.raw", i);
+    std::string bytes = ReadFileBytes(dir + name);
+    ASSERT_EQ(bytes.size(), 320u * 240u * 4u) << name;
+    EXPECT_EQ(PictureMd5(reinterpret_cast<const uint8_t*>(bytes.data()), 320, 240, 4, 1280, true), e.md5[i]) << name;
+  }
+  EXPECT_TRUE(ReadFileBytes(dir + "\\frame_0005.raw").empty());
+  std::vector<std::string> times = Lines(ReadFileBytes(dir + "\\times.txt"));
+  ASSERT_EQ(times.size(), 5u);
+  EXPECT_EQ(times[0], std::to_string(e.start[0]) + " " + std::to_string(e.stop[0]) + " D S");
+  EXPECT_EQ(times[4], std::to_string(e.start[4]) + " " + std::to_string(e.stop[4]) + " S");
+}
+
+TEST(PlayTool, WritesTheSoundAsAWaveFileFromTheSeekPosition) {
+  std::string wav = FixturePath("play_tool.wav");
+  DeleteFileA(wav.c_str());
+  unsigned long code = 9;
+  Play("--seek 10 --wav " + wav + " " + FixturePath("long_av.mov"), &code);
+  EXPECT_EQ(code, 0u);
+  std::string bytes = ReadFileBytes(wav);
+  std::string pcm = ReadFileBytes(FixturePath("long_av.mov.s16le"));
+  ASSERT_GT(bytes.size(), 44u);
+  EXPECT_EQ(bytes.substr(0, 4), "RIFF");
+  EXPECT_TRUE(bytes.substr(44) == pcm.substr(10 * 88200)) << bytes.size();
+  std::vector<std::string> times = Lines(ReadFileBytes(wav + ".times.txt"));
+  ASSERT_EQ(times.size(), 11u);
+  EXPECT_EQ(times[0], "0 10000000 D S");
+  EXPECT_EQ(times[1], "10000000 20000000");
+}
+
+// After the first picture the tool seeks both pins: the stream restarts at
+// the target with a discontinuity.
+TEST(PlayTool, SeeksWhileRunning) {
+  std::string dir = ScratchDir("play_tool_seek");
+  unsigned long code = 9;
+  std::string json = Play("--seek-while-running 15 --out " + dir + " --json " + FixturePath("long_av.mov"), &code);
+  EXPECT_EQ(code, 0u) << json;
+  std::vector<std::string> times = Lines(ReadFileBytes(dir + "\\times.txt"));
+  ASSERT_FALSE(times.empty());
+  size_t restart = times.size();
+  for (size_t i = 1; i < times.size(); ++i)
+    if (times[i].find(" D") != std::string::npos) restart = i;
+  ASSERT_LT(restart, times.size()) << "no restart";
+  EXPECT_EQ(times[restart], "0 400000 D S");
+  EXPECT_EQ(times.size() - restart, 125u);  // 15 s to 20 s at 25 a second
+  EXPECT_NE(json.find("\"last_stop\": 50000000"), std::string::npos) << json;
+}
+
+TEST(PlayTool, ExitCodes) {
+  unsigned long code = 9;
+  std::string json = Play("--json " + FixturePath("not_a_movie.mov"), &code);
+  EXPECT_EQ(code, 1u);
+  EXPECT_NE(json.find("\"status\": \"E_FAIL\""), std::string::npos) << json;
+  Play("--format BGR24 " + FixturePath("mjpeg.mov"), &code);
+  EXPECT_EQ(code, 2u);
+  Play("--frames", &code);
+  EXPECT_EQ(code, 2u);
+  Play("", &code);
+  EXPECT_EQ(code, 2u);
+  json = Play("--json " + FixturePath("unknown_codec.mov"), &code);
+  EXPECT_EQ(code, 1u);  // the video pin does not connect
+  EXPECT_NE(json.find("\"connect\": "), std::string::npos) << json;
+  EXPECT_NE(json.find("\"released\": true"), std::string::npos) << json;
+}
+
+}  // namespace
+}  // namespace kestrel::test
