@@ -1,7 +1,7 @@
 // CKestrel's IQTControl and IQTInfo: the decoding settings of the current
 // video decoder and the facts of the loaded movie. Every method runs under
 // the filter's state lock; text is allocated with SysAllocString.
-#include <oleauto.h>
+#include <ole2.h>
 
 #include "filter/kestrel.h"
 

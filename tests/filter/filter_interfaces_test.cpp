@@ -2,7 +2,7 @@
 // outcomes and GetCurFile, the misc flags and pages, IQTControl and IQTInfo
 // before a Load and with video only, sound only, both and neither, and pins
 // held across a new Load.
-#include <oleauto.h>
+#include <ole2.h>
 
 #include <algorithm>
 #include <map>

@@ -1,7 +1,7 @@
 // The type library inside kestrel.ax: its entries in order, identifiers,
 // help strings, methods and enumeration values.
 #include <gtest/gtest.h>
-#include <oleauto.h>
+#include <ole2.h>
 
 #include <string>
 #include <vector>

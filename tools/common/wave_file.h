@@ -3,8 +3,9 @@
 #ifndef KESTREL_TOOLS_COMMON_WAVE_FILE_H
 #define KESTREL_TOOLS_COMMON_WAVE_FILE_H
 
-#include <mmreg.h>
 #include <windows.h>
+// WAVEFORMATEX, after the base types.
+#include <mmreg.h>
 
 #include <cstdint>
 #include <cstdio>
