@@ -24,6 +24,8 @@ constexpr int kMaxDepth = 16;
 // A leaf atom's payload is read into memory; sample tables of a few million
 // entries fit, anything larger than this is refused.
 constexpr uint64_t kMaxLeafBytes = 256u << 20;
+// A fragment ('moof') up to this size is read at once and walked in memory.
+constexpr uint64_t kMaxFragmentWindow = 16u << 20;
 
 struct Atom {
   uint32_t type = 0;
@@ -562,7 +564,7 @@ OSErr Reader::ReadMoof(const Atom& a) {
   // A fragment is many small atoms: it is read at once and walked in memory.
   std::shared_ptr<DataSource> file = source_;
   uint64_t size = a.end - a.start;
-  if (size <= kMaxLeafBytes) {
+  if (size <= kMaxFragmentWindow) {
     std::vector<uint8_t> bytes(size);
     if (file->ReadAt(a.start, bytes.data(), size)) source_ = MakeWindowSource(file, a.start, std::move(bytes));
   }
