@@ -96,8 +96,11 @@ void CopyName(wchar_t* dst, const wchar_t* src) {
   dst[AudioExtractor::kNameChars - 1] = L'\0';
 }
 
-// The PCM depth delivered for a source depth: whole bytes, 8 to 32 bits
-// (compressed sources that state no depth come out as 16 bits).
+// The PCM depth delivered: whole bytes of the source's real depth, 8 to 32
+// bits. Linear PCM states its depth in its stream format; a compressed
+// source gives its description's sample size, which the engine sets to the
+// real depth for lossless coding (24-bit ALAC comes out as 24 bits) and to
+// 16 for every other compressed kind; one that states none comes out as 16.
 uint32_t OutputBits(int32_t source_bits) {
   if (source_bits <= 0) return 16;
   if (source_bits > 32) return 32;

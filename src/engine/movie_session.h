@@ -75,6 +75,8 @@ class MovieSession {
   HRESULT SeekTo(int64_t position);
   // The same with the target in the media's time scale.
   HRESULT SeekToMediaTime(TimeValue64 target);
+  // Passes over the pictures shown before the position plus late (at the
+  // end of the media: the last picture delivered plus late).
   HRESULT SkipAhead(int64_t late);
   void SetStride(int32_t stride);  // 0: the picture's row bytes
   void SetFlip(int32_t flip);
@@ -105,11 +107,15 @@ class MovieSession {
   struct HeldPicture {
     CVPixelBufferRef buffer;
     int64_t time, duration;
+    bool timed;  // time is a valid display time
   };
   void ReleaseDecoder();
   void CloseFrameSource();
   void DropHeldPictures();
   void DiscardDecoderPictures();
+  // Pictures shown before time are not delivered from now on.
+  void RaiseFloor(int64_t time);
+  void NoteDelivered(const HeldPicture& picture);
   TimeValue64 Step(TimeValue64 from, int16_t flags, Fixed rate);
   HRESULT DecodeCurrentSample();
   TimeValue64 DisplayTimeOf(TimeValue64 decode_time);
@@ -137,11 +143,16 @@ class MovieSession {
   uint32_t m_frameCount = 0;
   int64_t m_duration = 0;
   int32_t m_prerolling = 0;
-  int32_t m_includeCurrentSample = 1;
+  int32_t m_includeCurrentSample = 1;  // the sample at the position has not gone to the decoder
   Movie m_movie = nullptr;
-  // Pictures with a display time below this are not delivered: before a
-  // seek or skip target, or delivered already.
+  // Pictures with a display time below this are not delivered: a seek or
+  // skip target, or the time of the last picture delivered, of which
+  // m_deliveredAtFloor were delivered at exactly this time. After a new
+  // decoder is primed, m_repeatsToPass of the pictures at this time come
+  // again and are passed over.
   int64_t m_displayFloor = INT64_MIN;
+  int32_t m_deliveredAtFloor = 0;
+  int32_t m_repeatsToPass = 0;
   bool m_frameCopied = false;  // in the ProduceFrame under way
   int64_t m_copiedTime = 0, m_copiedDuration = 0;
   bool m_discarding = false;  // pictures emitted now are thrown away

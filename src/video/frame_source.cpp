@@ -5,9 +5,20 @@
 // Pictures come out of the decoder later than their samples go in (delay,
 // reordering, threads), possibly several in one call: a request decodes
 // until one picture has been copied, and keeps the others, in order, for
-// the next requests. A picture is delivered once: display times below
-// m_displayFloor (before a seek or skip target, or delivered already) are
-// not delivered.
+// the next requests.
+//
+// Every picture is delivered once, in the order the decoder gives them:
+// - pictures shown before m_displayFloor are not delivered: the floor is a
+//   seek or skip target, or the display time of the last picture delivered;
+// - several pictures may share a display time: each is delivered, with
+//   that same time;
+// - a skip drops the pictures already held that it passes;
+// - each sample goes to the decoder once (m_includeCurrentSample: the sample
+//   at the position has not gone yet), so a picture comes out once;
+// - a new decoder is primed from the sync sample before the position (at
+//   the end: before the last sample), and the pictures that come out again
+//   are passed over up to the last delivered, m_deliveredAtFloor of them at
+//   its very time.
 #include <windows.h>
 
 #include <algorithm>
@@ -85,6 +96,8 @@ void MovieSession::CloseFrameSource() {
   m_destinationStride = 0;
   m_flip = 0;
   m_displayFloor = INT64_MIN;
+  m_deliveredAtFloor = 0;
+  m_repeatsToPass = 0;
   m_frameCopied = false;
   m_flushed = false;
 }
@@ -97,6 +110,21 @@ void MovieSession::DiscardDecoderPictures() {
     m_discarding = false;
   }
   DropHeldPictures();
+}
+
+void MovieSession::RaiseFloor(int64_t time) {
+  if (time <= m_displayFloor) return;
+  m_displayFloor = time;
+  m_deliveredAtFloor = 0;
+  m_repeatsToPass = 0;
+}
+
+void MovieSession::NoteDelivered(const HeldPicture& picture) {
+  m_copiedTime = picture.time;
+  m_copiedDuration = picture.duration;
+  if (!picture.timed) return;
+  RaiseFloor(picture.time);
+  ++m_deliveredAtFloor;
 }
 
 TimeValue64 MovieSession::Step(TimeValue64 from, int16_t flags, Fixed rate) {
@@ -183,15 +211,19 @@ HRESULT MovieSession::DecodeCurrentSample() {
 
 // Decodes from the sync sample at or before target up to the first sample
 // at or after it, delivering nothing (pictures at or after m_displayFloor
-// are kept for the requests to come). Leaves the position on that sample
-// with the include-current-sample flag set.
+// are kept for the requests to come). Leaves the position on that sample,
+// with the include-current-sample flag set when it did not go to the
+// decoder (a sync sample at the target, or a failure).
 HRESULT MovieSession::DecodeUpTo(int64_t target) {
   m_prerolling = 1;
+  bool handed = false;  // the sample at the position went to the decoder
   HRESULT hr = [&]() -> HRESULT {
     TimeValue64 sync = Step(std::max<int64_t>(target, 0), kSyncHereOrBefore, kBackward);
-    // A sync sample shown after the floor would hide the pictures before
-    // it (reordered streams): start from an earlier one.
-    while (sync > 0 && DisplayTimeOf(sync) > m_displayFloor) {
+    // Start from an earlier sync sample when this one is shown after the
+    // floor (reordered streams), or the sample just before it is shown at
+    // the floor or later (display offsets): their pictures would be missed.
+    while (sync > 0 && (DisplayTimeOf(sync) > m_displayFloor ||
+                        DisplayTimeOf(Step(sync, kNextSample, kBackward)) >= m_displayFloor)) {
       TimeValue64 earlier = Step(sync - 1, kSyncHereOrBefore, kBackward);
       if (earlier < 0 || earlier >= sync) break;
       sync = earlier;
@@ -203,19 +235,23 @@ HRESULT MovieSession::DecodeUpTo(int64_t target) {
     while (m_currentDecodeTime < target) {
       m_currentDecodeTime = Step(m_currentDecodeTime, flags, kForward);
       flags = kNextSample;
+      handed = false;
       if (m_currentDecodeTime < 0) return S_FALSE;
       HRESULT step = DecodeCurrentSample();
       if (FAILED(step)) return step;
+      handed = true;
     }
     return S_OK;
   }();
   m_prerolling = 0;
-  m_includeCurrentSample = 1;
+  m_includeCurrentSample = handed ? 0 : 1;
   return hr;
 }
 
 HRESULT MovieSession::CreateDecoder(OSType pixel_format) {
   CAutoLock lock(&m_lock);
+  // At the end, pictures may be left to deliver: held, or in the decoder.
+  bool end_pending = m_currentDecodeTime < 0 && (!m_heldPictures.empty() || !m_flushed);
   ReleaseDecoder();
 
   int32_t width = 0, height = 0;
@@ -260,10 +296,18 @@ HRESULT MovieSession::CreateDecoder(OSType pixel_format) {
   if (FAILED(hr)) return hr;
 
   m_heldPictures.reserve(kHeldPictureReserve);
+  if (end_pending) {
+    TimeValue64 last = Step(INT64_MAX, kNextSample, kBackward);
+    if (last >= 0) {
+      m_currentDecodeTime = last;
+      m_includeCurrentSample = 0;
+    }
+  }
   // Past the first sample a fresh decoder has no references: prime it from
   // the preceding sync sample. Pictures not delivered yet come again.
   if (m_currentDecodeTime > 0 || (m_currentDecodeTime == 0 && !m_includeCurrentSample)) {
     m_flushed = false;
+    m_repeatsToPass = m_deliveredAtFloor;
     DecodeUpTo(m_currentDecodeTime);
   }
   return S_OK;
@@ -294,11 +338,14 @@ HRESULT MovieSession::ProducePicture(uint8_t* destination, size_t size, TimeValu
     if (!m_heldPictures.empty()) {
       HeldPicture held = m_heldPictures.front();
       m_heldPictures.erase(m_heldPictures.begin());
+      if (held.timed && held.time < m_displayFloor) {  // passed by a skip
+        CVPixelBufferRelease(held.buffer);
+        continue;
+      }
       CopyPicture(held.buffer);
       CVPixelBufferRelease(held.buffer);
       m_frameCopied = true;
-      m_copiedTime = held.time;
-      m_copiedDuration = held.duration;
+      NoteDelivered(held);
       break;
     }
     int16_t flags = m_includeCurrentSample ? kSampleHereOrNext : kNextSample;
@@ -347,6 +394,8 @@ HRESULT MovieSession::SeekToMediaTime(TimeValue64 target) {
   m_targetTime = target;
   DiscardDecoderPictures();
   m_displayFloor = m_targetTime;
+  m_deliveredAtFloor = 0;
+  m_repeatsToPass = 0;
   m_flushed = false;
   DecodeUpTo(m_targetTime);
   return S_OK;
@@ -355,20 +404,28 @@ HRESULT MovieSession::SeekToMediaTime(TimeValue64 target) {
 HRESULT MovieSession::SkipAhead(int64_t late) {
   CAutoLock lock(&m_lock);
   if (!m_videoMedia || m_videoTimeScale <= 0) return S_OK;
-  m_targetTime = m_currentDecodeTime + Scale(late, m_videoTimeScale, kUnitsPerSecond);
+  int64_t late_units = Scale(late, m_videoTimeScale, kUnitsPerSecond);
+  if (m_currentDecodeTime < 0) {
+    // At the end only pictures held or still in the decoder are left: the
+    // lateness counts from the last one delivered.
+    if (late_units > 0 && m_displayFloor != INT64_MIN) RaiseFloor(m_displayFloor + late_units);
+    return S_OK;
+  }
+  m_targetTime = m_currentDecodeTime + late_units;
   m_prerolling = 1;
   if (m_currentDecodeTime < m_targetTime) {
-    m_displayFloor = std::max(m_displayFloor, m_targetTime);
-    // A sample not decoded yet (just after opening) is decoded first.
+    RaiseFloor(m_targetTime);
+    // A sample not handed over yet (just after opening) is decoded first.
     int16_t flags = m_includeCurrentSample ? kSampleHereOrNext : kNextSample;
     while (m_currentDecodeTime >= 0 && m_currentDecodeTime < m_targetTime) {
       m_currentDecodeTime = Step(m_currentDecodeTime, flags, kForward);
       flags = kNextSample;
+      m_includeCurrentSample = 1;
       if (m_currentDecodeTime < 0 || FAILED(DecodeCurrentSample())) break;
+      m_includeCurrentSample = 0;
     }
   }
   m_prerolling = 0;
-  m_includeCurrentSample = 1;
   return S_OK;
 }
 
@@ -434,22 +491,27 @@ void QTM_CALLBACK MovieSession::OnFrameDecoded(void* reference, OSStatus, ICMDec
   auto* self = static_cast<MovieSession*>(reference);
   if (!self || !(flags & kICMDecompressionTracking_EmittingFrame) || !pixel_buffer || self->m_discarding) return;
 
-  if (valid_time_flags & kICMValidTime_DisplayTimeStampIsValid) {
+  bool timed = (valid_time_flags & kICMValidTime_DisplayTimeStampIsValid) != 0;
+  if (timed) {
     if (display_time < self->m_displayFloor) return;
-    self->m_displayFloor = display_time + 1;
+    if (display_time == self->m_displayFloor && self->m_repeatsToPass > 0) {
+      --self->m_repeatsToPass;  // delivered before the decoder was made anew
+      return;
+    }
+    self->m_repeatsToPass = 0;
   }
   int64_t duration = (valid_time_flags & kICMValidTime_DisplayDurationIsValid) ? display_duration : 0;
+  HeldPicture picture = {pixel_buffer, display_time, duration, timed};
   if (self->m_prerolling || self->m_frameCopied || !self->m_destinationBuffer) {
     if (self->m_heldPictures.size() < kMaxHeldPictures) {
       CVPixelBufferRetain(pixel_buffer);
-      self->m_heldPictures.push_back({pixel_buffer, display_time, duration});
+      self->m_heldPictures.push_back(picture);
     }
     return;
   }
   self->CopyPicture(pixel_buffer);
   self->m_frameCopied = true;
-  self->m_copiedTime = display_time;
-  self->m_copiedDuration = duration;
+  self->NoteDelivered(picture);
 }
 
 void MovieSession::CopyPicture(CVPixelBufferRef buffer) {

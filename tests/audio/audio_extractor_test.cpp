@@ -70,6 +70,17 @@ TEST(AudioExtractor, PcmIsTheFfmpegDecodeAtTheSourceDepth) {
       {"aud_aac.m4a", "s16le", 16, L"MPEG-4 Low Complexity AAC"},
       {"aud_aac.mp4", "s16le", 16, L"MPEG-4 Low Complexity AAC"},
       {"aud_aac.aac", "s16le", 16, L"MPEG-4 Low Complexity AAC"},
+      // Lossless at its real depth, whether imported or read.
+      {"aud_alac24.caf", "s24le", 24, L"Apple Lossless"},
+      {"aud_alac24.m4a", "s24le", 24, L"Apple Lossless"},
+      {"aud_s24.caf", "s24le", 24, L"Linear PCM"},
+      // Compressed sources of every imported kind: 16 bits, whatever the
+      // coded size (8 for u-law, 4 for IMA).
+      {"aud_ulaw.caf", "s16le", 16, L"\u00B5Law 2:1"},
+      {"aud_ima4.aifc", "s16le", 16, L"IMA 4:1 ADPCM"},
+      {"aud_gsm.gsm", "s16le", 16, L"Unknown"},
+      {"aud_amr.amr", "s16le", 16, L"AMR Narrow Band"},
+      {"aud_dv.dv", "s16le", 16, L"Linear PCM"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);

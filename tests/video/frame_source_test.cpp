@@ -59,7 +59,9 @@ TEST_P(EveryMovie, EveryFrameInDisplayOrderMatchesFfmpeg) {
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, EveryMovie,
                          testing::Values("h264_bframes.mov", "h264_bframes.mp4", "mpeg4.mp4", "mjpeg.mov", "prores.mov",
-                                         "dv.mov", "raw2vuy.mov", "h263.3gp"),
+                                         "dv.mov", "raw2vuy.mov", "h263.3gp", "png_alpha.mov", "qtrle_argb.mov",
+                                         "raw32.mov", "raw24.mov", "cinepak.mov", "svq1.mov", "v210.mov",
+                                         "fragmented.mp4", "frag_base.mp4", "frag_implicit.mp4", "same_time.mov"),
                          [](const auto& info) {
                            std::string n = info.param;
                            for (char& c : n)

@@ -9,6 +9,10 @@
 #include "movie/movie_model.h"
 #include "qtmedia.h"
 
+extern "C" {
+#include <libavutil/md5.h>
+}
+
 namespace {
 
 struct ProbeStream {
@@ -109,9 +113,60 @@ TEST_P(FixtureFacts, MatchFfprobe) {
 
 INSTANTIATE_TEST_SUITE_P(Movies, FixtureFacts,
                          ::testing::Values("h264_bframes.mov", "h264_bframes.mp4", "mpeg4.mp4", "mjpeg.mov",
-                                           "prores.mov", "dv.dv", "dv.mov", "raw2vuy.mov", "h263.3gp",
-                                           "frames250.mov", "audio.m4a", "audio16.aif", "audio.caf",
-                                           "audio.aac", "fragmented.mp4", "delayed.mov", "audio24.aif"),
+                                           "prores.mov", "dv.dv", "dv.mov", "raw2vuy.mov", "h263.3gp", "frames250.mov",
+                                           "audio.m4a", "audio16.aif", "audio.caf", "audio.aac", "fragmented.mp4",
+                                           "delayed.mov", "audio24.aif", "aud_alac24.caf", "frag_base.mp4",
+                                           "frag_implicit.mp4"),
+                         [](const auto& info) {
+                           std::string n = info.param;
+                           for (char& c : n)
+                             if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return n;
+                         });
+
+// Every sample of every track against ffmpeg's packets: decode and display
+// times, size and the md5 of the bytes read at the sample's offset.
+class FixturePackets : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(FixturePackets, MatchFfmpegsDemuxer) {
+  std::string name = GetParam();
+  std::ifstream in(FixturePath(name + ".packets.txt"));
+  std::vector<std::vector<std::string>> expected;  // per stream: "dts pts size md5"
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream ss(line);
+    size_t stream = 0;
+    std::string dts, pts, size, md5;
+    ss >> stream >> dts >> pts >> size >> md5;
+    if (expected.size() <= stream) expected.resize(stream + 1);
+    expected[stream].push_back(dts + " " + pts + " " + size + " " + md5);
+  }
+  ASSERT_FALSE(expected.empty()) << "no oracle for " << name;
+  std::unique_ptr<qtm::MovieModel> movie;
+  ASSERT_EQ(qtm::OpenMovieModel(FixturePath(name), &movie), noErr);
+  ASSERT_EQ(movie->tracks.size(), expected.size());
+  std::vector<uint8_t> bytes;
+  for (size_t t = 0; t < expected.size(); ++t) {
+    SCOPED_TRACE(name + " stream " + std::to_string(t));
+    const qtm::SampleTable& table = *movie->tracks[t]->samples;
+    ASSERT_EQ(table.Count(), expected[t].size());
+    qtm::SampleInfo s;
+    for (uint32_t k = 0; k < table.Count(); ++k) {
+      ASSERT_TRUE(table.Get(k, &s));
+      bytes.resize(s.size);
+      ASSERT_TRUE(movie->source->ReadAt(s.offset, bytes.data(), s.size)) << k;
+      uint8_t digest[16];
+      av_md5_sum(digest, bytes.data(), static_cast<int>(s.size));
+      char hex[33];
+      for (int i = 0; i < 16; ++i) snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+      std::string got = std::to_string(s.decode_time) + " " + std::to_string(s.decode_time + s.display_offset) + " " +
+                        std::to_string(s.size) + " " + hex;
+      ASSERT_EQ(got, expected[t][k]) << "sample " << k;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Movies, FixturePackets,
+                         ::testing::Values("h264_bframes.mp4", "fragmented.mp4", "frag_base.mp4", "frag_implicit.mp4"),
                          [](const auto& info) {
                            std::string n = info.param;
                            for (char& c : n)
@@ -138,6 +193,25 @@ TEST(FixtureFacts, CompressorNamesAndImportedCodecs) {
   ASSERT_EQ(qtm::OpenMovieModel(FixturePath("audio.caf"), &movie), noErr);
   const auto* caf = reinterpret_cast<const SoundDescription*>(movie->tracks[0]->descriptions[0].data());
   EXPECT_EQ(caf->dataFormat, 0x736F7774u);  // 'sowt'
+
+  // Imported sound carries the depth it is delivered at: a lossless
+  // source's real depth, 16 for other compressed ones.
+  struct {
+    const char* file;
+    uint32_t format;
+    int16_t bits;
+  } depths[] = {{"aud_alac24.caf", 0x616C6163u, 24},  // 'alac'
+                {"aud_s24.caf", 0x696E3234u, 24},     // 'in24'
+                {"aud_ulaw.caf", 0x756C6177u, 16},    // 'ulaw', 8 bits coded
+                {"aud_ima4.aifc", 0x696D6134u, 16},   // 'ima4', 4 bits coded
+                {"aud_gsm.gsm", 0x6167736Du, 16}};    // 'agsm'
+  for (const auto& d : depths) {
+    SCOPED_TRACE(d.file);
+    ASSERT_EQ(qtm::OpenMovieModel(FixturePath(d.file), &movie), noErr);
+    const auto* sound = reinterpret_cast<const SoundDescription*>(movie->tracks[0]->descriptions[0].data());
+    EXPECT_EQ(sound->dataFormat, d.format);
+    EXPECT_EQ(sound->sampleSize, d.bits);
+  }
 
   // The H.264 movie keeps its avcC after the 86-byte record, big-endian as in the file.
   ASSERT_EQ(qtm::OpenMovieModel(FixturePath("h264_bframes.mov"), &movie), noErr);

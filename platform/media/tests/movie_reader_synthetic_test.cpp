@@ -198,6 +198,45 @@ TEST(SyntheticMovie, FragmentsGiveTheSameTableAsAMovieAtom) {
   }
 }
 
+// Every byte of every sample of track t is the one the writer put there.
+void ExpectSampleBytes(const qtm::SampleTable& table, const Bytes& file, size_t t) {
+  qtm::SampleInfo s;
+  for (uint32_t k = 0; k < table.Count(); ++k) {
+    ASSERT_TRUE(table.Get(k, &s));
+    ASSERT_LE(s.offset + s.size, file.size()) << k;
+    for (uint32_t i = 0; i < s.size; ++i) ASSERT_EQ(file[s.offset + i], testmovie::SampleByte(t, k)) << k << " " << i;
+  }
+}
+
+TEST(SyntheticMovie, TrackFragmentsWithoutABaseStartWhereTheOneBeforeEnded) {
+  MovieSpec m;
+  m.fragmented = true;
+  m.shared_fragments = true;
+  m.with_sdtp = true;
+  m.tracks.push_back(GopTrack(30));
+  TrackSpec sound;
+  sound.media_type = "soun";
+  sound.codec = "sowt";
+  sound.timescale = 22050;
+  for (uint32_t i = 0; i < 13; ++i) sound.samples.push_back(Sample{1024, 100 + 7 * i, true, 0, 0});
+  m.tracks.push_back(sound);
+  Bytes file = testmovie::Write(m);
+  auto movie = Read(file);
+  ASSERT_TRUE(movie);
+  ASSERT_EQ(movie->tracks.size(), 2u);
+  ExpectGop(*movie->tracks[0]->samples, 30);
+  ExpectSampleBytes(*movie->tracks[0]->samples, file, 0);
+  const qtm::SampleTable& audio = *movie->tracks[1]->samples;
+  ASSERT_EQ(audio.Count(), 13u);
+  qtm::SampleInfo s;
+  for (uint32_t k = 0; k < 13; ++k) {
+    ASSERT_TRUE(audio.Get(k, &s));
+    EXPECT_EQ(s.size, 100 + 7 * k);
+    EXPECT_EQ(s.decode_time, 1024 * int64_t(k));
+  }
+  ExpectSampleBytes(audio, file, 1);
+}
+
 TEST(SyntheticMovie, UserDataChildrenAreKeptRaw) {
   MovieSpec m;
   m.tracks.push_back(GopTrack(2));

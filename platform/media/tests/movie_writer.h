@@ -85,6 +85,9 @@ struct MovieSpec {
   bool with_sdtp = false;
   bool big_mdat = false;    // mdat with a 64-bit size
   bool fragmented = false;  // samples in moof/traf/trun, one fragment per 4 samples
+  // With fragmented: one moof holds the next 4 samples of every track, each
+  // traf without a base offset (its base is where the one before ended).
+  bool shared_fragments = false;
 };
 
 // Sample k of track t holds bytes (t * 16 + k) & 0xFF.
@@ -267,6 +270,55 @@ inline Bytes Mvhd(const MovieSpec& m) {
   return FullAtom("mvhd", 0, 0, mvhd);
 }
 
+// Fragments whose moof holds a traf for every track, in track order, then
+// one mdat with their data in the same order. No tfhd gives a base: the
+// first traf's trun points into the mdat from the start of the moof, every
+// later trun gives no data offset (its data follows the traf before).
+inline Bytes SharedFragments(const MovieSpec& m) {
+  Bytes out;
+  size_t longest = 0;
+  for (const TrackSpec& t : m.tracks) longest = std::max(longest, t.samples.size());
+  std::vector<uint64_t> decode(m.tracks.size(), 0);
+  for (size_t first = 0, number = 1; first < longest; first += 4, ++number) {
+    Bytes mfhd;
+    Put32(mfhd, uint32_t(number));
+    Bytes moof_payload = FullAtom("mfhd", 0, 0, mfhd);
+    size_t offset_at = 0;  // of the first trun's data offset, in moof_payload
+    Bytes data;
+    for (size_t t = 0; t < m.tracks.size(); ++t) {
+      const TrackSpec& tr = m.tracks[t];
+      if (first >= tr.samples.size()) continue;
+      size_t n = std::min<size_t>(4, tr.samples.size() - first);
+      bool first_traf = data.empty();
+      Bytes tfhd, tfdt, trun;
+      Put32(tfhd, uint32_t(t + 1));
+      Put64(tfdt, decode[t]);
+      Put32(trun, uint32_t(n));
+      if (first_traf) Put32(trun, 0);
+      for (size_t k = first; k < first + n; ++k) {
+        const Sample& s = tr.samples[k];
+        Put32(trun, s.duration);
+        Put32(trun, s.size);
+        Put32(trun, (s.sync ? 0 : 0x10000) | (uint32_t(s.sdtp) << 20));
+        Put32(trun, uint32_t(s.display_offset));
+        data.insert(data.end(), s.size, SampleByte(t, k));
+        decode[t] += s.duration;
+      }
+      Bytes traf = FullAtom("tfhd", 0, 0, tfhd);
+      Append(traf, FullAtom("tfdt", 1, 0, tfdt));
+      if (first_traf) offset_at = moof_payload.size() + 8 + traf.size() + 8 + 4 + 4;
+      Append(traf, FullAtom("trun", 0, first_traf ? 0x000F01 : 0x000F00, trun));
+      Append(moof_payload, Atom("traf", traf));
+    }
+    Bytes moof = Atom("moof", moof_payload);
+    uint32_t offset = uint32_t(moof.size() + 8);
+    for (int i = 0; i < 4; ++i) moof[8 + offset_at + i] = uint8_t(offset >> (24 - 8 * i));
+    Append(out, moof);
+    Append(out, Atom("mdat", data));
+  }
+  return out;
+}
+
 // ftyp, mdat with every sample, then moov (and the fragments).
 inline Bytes Write(const MovieSpec& m, const Bytes& udta = {}) {
   Bytes out = Atom("ftyp", Bytes{'q', 't', ' ', ' ', 0, 0, 2, 0, 'q', 't', ' ', ' '});
@@ -301,7 +353,9 @@ inline Bytes Write(const MovieSpec& m, const Bytes& udta = {}) {
   }
   if (!udta.empty()) Append(moov, Atom("udta", udta));
   Append(out, Atom("moov", moov));
-  if (m.fragmented) {
+  if (m.fragmented && m.shared_fragments) {
+    Append(out, SharedFragments(m));
+  } else if (m.fragmented) {
     for (size_t t = 0; t < m.tracks.size(); ++t) {
       const TrackSpec& tr = m.tracks[t];
       uint64_t decode = 0;

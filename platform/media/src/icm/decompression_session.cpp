@@ -166,6 +166,11 @@ OSStatus DecompressionSession::Open(const CodecSetup& setup) {
   ctx_->thread_count = 0;
   ctx_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   ctx_->pkt_timebase = AVRational{1, 1};
+  // A PNG sample is a whole picture. libavcodec's PNG decoder adds a frame
+  // that is not marked as a key frame to the picture before it (an old
+  // inter-frame use of PNG), which would let the previous picture show
+  // through transparent pixels.
+  whole_pictures_ = setup.codec_id == AV_CODEC_ID_PNG;
 
   int32_t accuracy = options_ ? options_->accuracy.load() : codecNormalQuality;
   if (accuracy >= codecMaxQuality) ctx_->flags |= AV_CODEC_FLAG_BITEXACT;
@@ -275,7 +280,7 @@ OSStatus DecompressionSession::Decode(const uint8_t* data, ByteCount size, const
   packet_->dts = decode_time;
   packet_->duration = info.display_duration;
   packet_->pos = seq;
-  packet_->flags = 0;
+  packet_->flags = whole_pictures_ ? AV_PKT_FLAG_KEY : 0;
 
   av_buffer_unref(&last_data_);
   last_data_ = av_buffer_ref(packet_->buf);

@@ -92,6 +92,7 @@ class DecompressionSession {
   CodecSetup setup_;
   ICMDecompressionSessionOptionsRef options_ = nullptr;
   int32_t applied_accuracy_ = -1;
+  bool whole_pictures_ = false;  // every frame is fed as a key frame
   ICMDecompressionTrackingCallbackRecord tracking_ = {};
   PixelBufferPool pixels_;
 

@@ -24,6 +24,8 @@ constexpr int kMaxDepth = 16;
 // A leaf atom's payload is read into memory; sample tables of a few million
 // entries fit, anything larger than this is refused.
 constexpr uint64_t kMaxLeafBytes = 256u << 20;
+// A fragment ('moof') up to this size is read at once and walked in memory.
+constexpr uint64_t kMaxFragmentWindow = 16u << 20;
 
 struct Atom {
   uint32_t type = 0;
@@ -131,6 +133,9 @@ class Reader {
   std::map<uint32_t, TrackDefaults> defaults_;
   FragmentState* fragment_ = nullptr;
   uint64_t moof_start_ = 0;
+  // Where the data of the 'moof' being read ended so far: the base of a
+  // track fragment that gives none (ISO/IEC 14496-12, 8.8.7).
+  uint64_t implicit_base_ = 0;
   bool seen_mvhd_ = false;
   int depth_ = 0;
 };
@@ -555,7 +560,17 @@ OSErr Reader::ReadTrex(const Atom& a) {
 OSErr Reader::ReadMoof(const Atom& a) {
   if (a.parent != 0) return noErr;
   moof_start_ = a.start;
-  return Walk(a);
+  implicit_base_ = a.start;
+  // A fragment is many small atoms: it is read at once and walked in memory.
+  std::shared_ptr<DataSource> file = source_;
+  uint64_t size = a.end - a.start;
+  if (size <= kMaxFragmentWindow) {
+    std::vector<uint8_t> bytes(size);
+    if (file->ReadAt(a.start, bytes.data(), size)) source_ = MakeWindowSource(file, a.start, std::move(bytes));
+  }
+  OSErr err = Walk(a);
+  source_ = file;
+  return err;
 }
 
 OSErr Reader::ReadTraf(const Atom& a) {
@@ -565,6 +580,7 @@ OSErr Reader::ReadTraf(const Atom& a) {
   fragment_ = &f;
   OSErr err = Walk(a);
   fragment_ = nullptr;
+  if (f.track) implicit_base_ = f.next_offset;
   return err;
 }
 
@@ -578,7 +594,10 @@ OSErr Reader::ReadTfhd(const Atom& a) {
   TrackDefaults d;
   auto it = defaults_.find(id);
   if (it != defaults_.end()) d = it->second;
-  f.base_offset = f.moof_start;
+  // The base: given; the 'moof' (default-base-is-moof); or, given neither,
+  // the 'moof' for its first track fragment and the end of the data of the
+  // one before for every later one.
+  f.base_offset = (flags & 0x020000) ? f.moof_start : implicit_base_;
   if (flags & 0x000001) f.base_offset = r.U64();
   f.description_index = (flags & 0x000002) ? r.U32() : d.description_index;
   f.duration = (flags & 0x000008) ? r.U32() : d.duration;

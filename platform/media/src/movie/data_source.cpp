@@ -1,4 +1,4 @@
-// File and memory data sources.
+// File and memory data sources, and a window of a source held in memory.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,6 +48,25 @@ class MemorySource final : public DataSource {
   std::vector<uint8_t> bytes_;
 };
 
+class WindowSource final : public DataSource {
+ public:
+  WindowSource(std::shared_ptr<DataSource> source, uint64_t offset, std::vector<uint8_t> bytes)
+      : source_(std::move(source)), offset_(offset), bytes_(std::move(bytes)) {}
+  bool ReadAt(uint64_t offset, void* dst, size_t size) const override {
+    if (offset >= offset_ && offset - offset_ <= bytes_.size() && size <= bytes_.size() - (offset - offset_)) {
+      if (size) std::memcpy(dst, bytes_.data() + (offset - offset_), size);
+      return true;
+    }
+    return source_->ReadAt(offset, dst, size);
+  }
+  uint64_t Size() const override { return source_->Size(); }
+
+ private:
+  std::shared_ptr<DataSource> source_;
+  uint64_t offset_;
+  std::vector<uint8_t> bytes_;
+};
+
 }  // namespace
 
 std::shared_ptr<DataSource> OpenFileSource(const std::string& path) {
@@ -63,6 +82,11 @@ std::shared_ptr<DataSource> OpenFileSource(const std::string& path) {
 
 std::shared_ptr<DataSource> MakeMemorySource(std::vector<uint8_t> bytes) {
   return std::make_shared<MemorySource>(std::move(bytes));
+}
+
+std::shared_ptr<DataSource> MakeWindowSource(std::shared_ptr<DataSource> source, uint64_t offset,
+                                             std::vector<uint8_t> bytes) {
+  return std::make_shared<WindowSource>(std::move(source), offset, std::move(bytes));
 }
 
 }  // namespace qtm

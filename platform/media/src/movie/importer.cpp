@@ -103,12 +103,33 @@ std::vector<uint8_t> VideoDescription(const AVCodecParameters& p) {
   return MakeImageDescription(codec, p.width, p.height, 24, name, {});
 }
 
+bool IsLinearPcm(OSType format) {
+  for (OSType f :
+       {FourCC("twos"), FourCC("sowt"), FourCC("raw "), FourCC("in24"), FourCC("in32"), FourCC("fl32"), FourCC("fl64")})
+    if (format == f) return true;
+  return false;
+}
+
+// The depth the sound is delivered at, carried as the description's sample
+// size (the extractor delivers it in whole bytes): linear PCM at its own
+// depth; lossless coding (ALAC, FLAC) at the source's real depth, the
+// stream's raw bits per sample; every other compressed source (companded,
+// ADPCM, GSM, AMR, perceptual) at 16 bits, what its decoder gives.
+int SourceDepth(const AVCodecParameters& p, OSType format) {
+  if (IsLinearPcm(format)) {
+    int bits = p.bits_per_coded_sample ? p.bits_per_coded_sample : av_get_bits_per_sample(p.codec_id);
+    return bits > 0 ? bits : 16;
+  }
+  const AVCodecDescriptor* d = avcodec_descriptor_get(p.codec_id);
+  if (d && (d->props & AV_CODEC_PROP_LOSSLESS) && p.bits_per_raw_sample > 0) return p.bits_per_raw_sample;
+  return 16;
+}
+
 std::vector<uint8_t> SoundDescriptionOf(const AVCodecParameters& p) {
   OSType format = SoundFormat(p);
-  int bits = p.bits_per_coded_sample ? p.bits_per_coded_sample : 16;
   std::vector<uint8_t> ext;
   if (p.codec_id == AV_CODEC_ID_AAC) ext = MakeEsds(p);
-  return MakeSoundDescription(format, p.ch_layout.nb_channels, bits, p.sample_rate, ext);
+  return MakeSoundDescription(format, p.ch_layout.nb_channels, SourceDepth(p, format), p.sample_rate, ext);
 }
 
 }  // namespace
@@ -197,11 +218,23 @@ OSErr ImportMovie(const std::string& path, std::unique_ptr<MovieModel>* out, std
     if (!all_key) table->MarkSyncList();
     int64_t first = list.empty() || list[0].dts < 0 ? 0 : list[0].dts;
     int64_t next_time = first;
+    // Where the stream says it ends, from the first packet, or -1.
+    const AVStream* st = fmt->streams[track.source_stream];
+    int64_t end = -1;
+    if (st->duration != AV_NOPTS_VALUE && st->duration > 0) {
+      int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time * st->time_base.num : first;
+      end = start + st->duration * st->time_base.num - first;
+    }
+    int64_t previous_duration = 0;
     for (size_t i = 0; i < list.size(); ++i) {
       Packet& p = list[i];
       int64_t dts = p.dts >= 0 ? p.dts - first : next_time;
       int64_t duration = p.duration;
       if (duration <= 0 && i + 1 < list.size() && list[i + 1].dts >= 0) duration = list[i + 1].dts - first - dts;
+      // A last packet without a duration (CAF) lasts to the stream's end,
+      // or as long as the one before.
+      if (duration <= 0 && i + 1 == list.size()) duration = end > dts ? end - dts : previous_duration;
+      previous_duration = duration;
       if (duration < 0) duration = 0;
       if (duration > 0x7FFFFFFF) duration = 0x7FFFFFFF;
       table->AddTimes(1, static_cast<uint32_t>(duration), dts);

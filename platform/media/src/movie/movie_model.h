@@ -120,10 +120,13 @@ OSErr ReadMovie(std::shared_ptr<DataSource> source, std::unique_ptr<MovieModel>*
 OSErr ImportMovie(const std::string& path, std::unique_ptr<MovieModel>* out,
                   std::string* reason = nullptr);
 
-// Data sources: a file opened for reading (nullptr when it does not open)
-// and a memory buffer.
+// Data sources: a file opened for reading (nullptr when it does not open),
+// a memory buffer, and a source whose bytes from offset on are held in
+// memory (bytes: what the source has there).
 std::shared_ptr<DataSource> OpenFileSource(const std::string& path);
 std::shared_ptr<DataSource> MakeMemorySource(std::vector<uint8_t> bytes);
+std::shared_ptr<DataSource> MakeWindowSource(std::shared_ptr<DataSource> source, uint64_t offset,
+                                             std::vector<uint8_t> bytes);
 
 }  // namespace qtm
 
