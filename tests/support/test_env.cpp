@@ -29,9 +29,9 @@ std::string ReadFileBytes(const std::string& windows_path) {
   return s.str();
 }
 
-std::string RunProbe(const std::string& args, unsigned long* exit_code) {
+std::string RunTool(const std::string& tool, const std::string& args, unsigned long* exit_code) {
   const char* bin = getenv("KESTREL_BIN");
-  std::string exe = WindowsPathOf(bin ? bin : ".") + "\\kestrel-probe.exe";
+  std::string exe = WindowsPathOf(bin ? bin : ".") + "\\kestrel-" + tool + ".exe";
   std::string command = "\"" + exe + "\" " + args;
   SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
   HANDLE read = nullptr, write = nullptr;
