@@ -4,10 +4,15 @@
 # The shared prefix's desktop belongs to the display of whichever process
 # first asked for it (often none); this prefix's desktop is made for the
 # program's X server, and its wineserver is stopped when the program ends.
-# One program at a time per prefix.
-#   wine-gui.sh PREFIX PROGRAM.exe [ARGS...]
+# One program at a time per prefix. --here: on the current display instead.
+#   wine-gui.sh [--here] PREFIX PROGRAM.exe [ARGS...]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+run=(xvfb-run -a -s "-screen 0 800x650x24")
+if [ "$1" = --here ]; then
+  run=()
+  shift
+fi
 prefix=$(realpath -m "$1")
 shift
 mkdir -p "$(dirname "$prefix")"
@@ -19,5 +24,5 @@ if [ ! -f "$prefix/system.reg" ]; then
 fi
 export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}
-xvfb-run -a -s "-screen 0 800x650x24" bash -c \
+"${run[@]}" bash -c \
   '/usr/lib/wine/wine64 "$@"; status=$?; /usr/lib/wine/wineserver -k 2>/dev/null; exit $status' gui "$@"

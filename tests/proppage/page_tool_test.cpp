@@ -73,49 +73,45 @@ void ExpectShotOfThePage(const std::string& path) {
   EXPECT_TRUE(shot.Has(0, 0, 255)) << "the link";
 }
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+// Runs kestrel-page on a fixture (none: nothing loaded) with a screenshot
+// named shot_name, and checks that its JSON holds every part and that the
+// shot shows the page.
+void ExpectPageTool(const std::string& fixture, const std::string& shot_name,
+                    std::initializer_list<const char*> parts) {
+  const std::string shot = ShotPath(shot_name);
+  const std::string file = fixture.empty() ? "" : "\"" + FixturePath(fixture) + "\" ";
+  unsigned long status = 1;
+  std::string out = RunTool("page", file + "--shot \"" + shot + "\"", &status);
+  ASSERT_EQ(status, 0u) << out;
+  for (const char* part : parts) EXPECT_NE(out.find(part), std::string::npos) << part << "\n" << out;
+  ExpectShotOfThePage(shot);
+}
 
 TEST(PageTool, VideoSoundAndTags) {
-  const std::string shot = ShotPath("page_av.png");
-  unsigned long status = 1;
-  std::string out = RunTool("page", "\"" + FixturePath("page_av.mov") + "\" --shot \"" + shot + "\"", &status);
-  ASSERT_EQ(status, 0u) << out;
-  for (const char* part :
-       {"\"1002\": \"\"", "\"1003\": \"www.example.com/kestrel\"", "\"1006\": \"Lavc mjpeg\"",
-        "\"1007\": \"320 x 240 x 24\"", "\"1008\": \"29.97\"", "\"1023\": \"60\"", "\"1025\": \"2.00 sec\"",
-        "\"1009\": \"MPEG-4 Low Complexity AAC\"", "\"1010\": \"Stereo (L R)\"", "\"1011\": \"48.000 kHz\"",
-        "\"1021\": \"Kestrel 2.2\"", "\"quality\": -1", "\"fieldmode\": -1", "\"disabled\": []",
-        "\"tags\": [[\"Full Name\", \"Kestrel at Dusk\"], [\"Description\", \"Hovering over the ridge\"], "
-        "[\"Copyright\", \"(c) 2026 Corvane\"], [\"Comment\", \"Hovering over the ridge\"], "
-        "[\"Artist\", \"Corvane Field Unit\"]]"})
-    EXPECT_TRUE(Contains(out, part)) << part << "\n" << out;
-  ExpectShotOfThePage(shot);
+  ExpectPageTool("page_av.mov", "page_av.png",
+                 {"\"1002\": \"\"", "\"1003\": \"www.example.com/kestrel\"", "\"1006\": \"Lavc mjpeg\"",
+                  "\"1007\": \"320 x 240 x 24\"", "\"1008\": \"29.97\"", "\"1023\": \"60\"", "\"1025\": \"2.00 sec\"",
+                  "\"1009\": \"MPEG-4 Low Complexity AAC\"", "\"1010\": \"Stereo (L R)\"", "\"1011\": \"48.000 kHz\"",
+                  "\"1021\": \"Kestrel 2.2\"", "\"quality\": -1", "\"fieldmode\": -1", "\"disabled\": []",
+                  "\"tags\": [[\"Full Name\", \"Kestrel at Dusk\"], [\"Description\", \"Hovering over the ridge\"], "
+                  "[\"Copyright\", \"(c) 2026 Corvane\"], [\"Comment\", \"Hovering over the ridge\"], "
+                  "[\"Artist\", \"Corvane Field Unit\"]]"});
 }
 
 TEST(PageTool, AudioOnlyMovie) {
-  const std::string shot = ShotPath("page_audio.png");
-  unsigned long status = 1;
-  std::string out = RunTool("page", "\"" + FixturePath("md_itunes.m4a") + "\" --shot \"" + shot + "\"", &status);
-  ASSERT_EQ(status, 0u) << out;
-  for (const char* part :
-       {"\"1006\": \"\"", "\"1007\": \"\"", "\"1008\": \"\"", "\"1023\": \"\"", "\"1025\": \"\"",
-        "\"1011\": \"44.100 kHz\"",
-        "\"disabled\": [1006, 1007, 1008, 1013, 1015, 1016, 1017, 1023, 1024, 1025, 1026, 1027, 1028, 1029, 1030]",
-        "[\"Album\", \"Song Album\"]]"})
-    EXPECT_TRUE(Contains(out, part)) << part << "\n" << out;
-  ExpectShotOfThePage(shot);
+  ExpectPageTool(
+      "md_itunes.m4a", "page_audio.png",
+      {"\"1006\": \"\"", "\"1007\": \"\"", "\"1008\": \"\"", "\"1023\": \"\"", "\"1025\": \"\"",
+       "\"1011\": \"44.100 kHz\"",
+       "\"disabled\": [1006, 1007, 1008, 1013, 1015, 1016, 1017, 1023, 1024, 1025, 1026, 1027, 1028, 1029, 1030]",
+       "[\"Album\", \"Song Album\"]]"});
 }
 
 TEST(PageTool, NothingLoaded) {
-  const std::string shot = ShotPath("page_none.png");
-  unsigned long status = 1;
-  std::string out = RunTool("page", "--shot \"" + shot + "\"", &status);
-  ASSERT_EQ(status, 0u) << out;
-  for (const char* part : {"\"1009\": \"\"", "\"quality\": -1", "\"fieldmode\": -1", "\"tags\": []",
-                           "\"disabled\": [1006, 1007, 1008, 1009, 1010, 1011, 1013, 1014, 1015, 1016, 1017, "
-                           "1018, 1019, 1020, 1023, 1024, 1025, 1026, 1027, 1028, 1029, 1030]"})
-    EXPECT_TRUE(Contains(out, part)) << part << "\n" << out;
-  ExpectShotOfThePage(shot);
+  ExpectPageTool("", "page_none.png",
+                 {"\"1009\": \"\"", "\"quality\": -1", "\"fieldmode\": -1", "\"tags\": []",
+                  "\"disabled\": [1006, 1007, 1008, 1009, 1010, 1011, 1013, 1014, 1015, 1016, 1017, "
+                  "1018, 1019, 1020, 1023, 1024, 1025, 1026, 1027, 1028, 1029, 1030]"});
 }
 
 TEST(PageTool, ReportsWhatFails) {
