@@ -17,19 +17,28 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
-# A GoogleTest program run under Wine by CTest, one test per program.
+# A GoogleTest program run under Wine by CTest, one test per program. GUI:
+# it makes windows, and runs on an X server of its own with the prefix kept
+# for such programs (scripts/wine-gui.sh).
 function(kestrel_add_test name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "GUI" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock kestrel_testsupport)
-  add_test(NAME ${name} COMMAND ${name})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 600)
   endif()
-  set_tests_properties(${name} PROPERTIES
-    FIXTURES_REQUIRED wine
-    TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "WINEPREFIX=${KESTREL_WINEPREFIX};WINEDEBUG=-all;WINEDLLPATH=${KESTREL_BIN_DIR};KESTREL_FIXTURES=${KESTREL_FIXTURES_DIR};KESTREL_BIN=${KESTREL_BIN_DIR}")
+  set(environment "WINEDEBUG=-all;WINEDLLPATH=${KESTREL_BIN_DIR};KESTREL_FIXTURES=${KESTREL_FIXTURES_DIR};KESTREL_BIN=${KESTREL_BIN_DIR}")
+  if(T_GUI)
+    add_test(NAME ${name}
+      COMMAND ${KESTREL_SOURCE_DIR}/scripts/wine-gui.sh ${KESTREL_WINEPREFIX}-gui $<TARGET_FILE:${name}>)
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${environment}")
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES
+      FIXTURES_REQUIRED wine
+      TIMEOUT ${T_TIMEOUT}
+      ENVIRONMENT "WINEPREFIX=${KESTREL_WINEPREFIX};${environment}")
+  endif()
 endfunction()
 
 include_directories(${KESTREL_SOURCE_DIR}/platform/media/include ${KESTREL_SOURCE_DIR}/src ${KESTREL_SOURCE_DIR}/tests ${KESTREL_SOURCE_DIR}/tools)

@@ -2,21 +2,13 @@
 #include "filter/kestrel.h"
 #include "host/factory_template.h"
 #include "host/filter_setup.h"
+#include "proppage/kestrel_prop.h"
 
 namespace kestrel {
-namespace {
-
-// Until the page is built its row creates nothing.
-CUnknown* WINAPI CreatePropertyPage(IUnknown*, HRESULT* phr) {
-  if (phr) *phr = E_NOTIMPL;
-  return nullptr;
-}
-
-}  // namespace
 
 const CFactoryTemplate g_Templates[] = {
     {L"Corvane Kestrel", &CLSID_Kestrel, CKestrel::CreateInstance, nullptr, &sudKestrel},
-    {L"Kestrel Property Page", &CLSID_KestrelProp, CreatePropertyPage, nullptr, nullptr},
+    {L"Kestrel Property Page", &CLSID_KestrelProp, KestrelProp::CreateInstance, nullptr, nullptr},
 };
 const int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);
 

@@ -49,7 +49,7 @@ TEST_P(VideoPlays, EveryPictureAndItsTimesAsFfmpegDecodesThem) {
 INSTANTIATE_TEST_SUITE_P(Fixtures, VideoPlays,
                          testing::Combine(testing::Values("h264_bframes.mov", "h264_bframes.mp4", "hevc.mp4",
                                                           "mpeg4.mp4", "mjpeg.mov", "prores.mov", "dv.mov",
-                                                          "raw2vuy.mov", "h263_aac.3gp", "qtrle.mov", "late_video.mov"),
+                                                          "raw2vuy.mov", "h263_aac.3gp", "png.mov", "qtrle.mov", "late_video.mov"),
                                           testing::Range(0, 4)),
                          [](const auto& info) {
                            std::string name = std::get<0>(info.param);

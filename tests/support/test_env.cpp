@@ -29,8 +29,6 @@ std::string ReadFileBytes(const std::string& windows_path) {
   return s.str();
 }
 
-std::string RunProbe(const std::string& args, unsigned long* exit_code) { return RunTool("probe", args, exit_code); }
-
 std::string RunTool(const std::string& tool, const std::string& args, unsigned long* exit_code) {
   const char* bin = getenv("KESTREL_BIN");
   std::string exe = WindowsPathOf(bin ? bin : ".") + "\\kestrel-" + tool + ".exe";

@@ -19,11 +19,12 @@ std::string WindowsPathOf(const std::string& unix_path);
 // Whole contents of a file given by its Windows path; empty when missing.
 std::string ReadFileBytes(const std::string& windows_path);
 
-// Runs kestrel-probe.exe (from KESTREL_BIN) with args; gives its standard
+// Runs kestrel-TOOL.exe (from KESTREL_BIN) with args; gives its standard
 // output and, when asked, its exit code.
-std::string RunProbe(const std::string& args, unsigned long* exit_code = nullptr);
-// The same for any tool: kestrel-TOOL.exe.
 std::string RunTool(const std::string& tool, const std::string& args, unsigned long* exit_code = nullptr);
+inline std::string RunProbe(const std::string& args, unsigned long* exit_code = nullptr) {
+  return RunTool("probe", args, exit_code);
+}
 
 }  // namespace kestrel::test
 

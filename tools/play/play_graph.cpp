@@ -48,11 +48,11 @@ const SubtypeName kSubtypes[] = {{"UYVY", &MEDIASUBTYPE_UYVY},
 
 }  // namespace
 
-HRESULT CreateKestrelFilter(IBaseFilter** ppFilter) {
-  if (!ppFilter) return E_POINTER;
-  *ppFilter = nullptr;
-  HRESULT hr = CoCreateInstance(kClsidKestrel, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                reinterpret_cast<void**>(ppFilter));
+HRESULT GetKestrelClassObject(REFCLSID clsid, IClassFactory** ppFactory) {
+  if (!ppFactory) return E_POINTER;
+  *ppFactory = nullptr;
+  HRESULT hr =
+      CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, reinterpret_cast<void**>(ppFactory));
   if (SUCCEEDED(hr)) return hr;
   // Not registered: the module beside this program, loaded for good.
   HMODULE module = LoadLibraryW(kModuleName);
@@ -61,8 +61,14 @@ HRESULT CreateKestrelFilter(IBaseFilter** ppFilter) {
   auto get_class_object =
       reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
   if (!get_class_object) return E_FAIL;
+  return get_class_object(clsid, IID_IClassFactory, reinterpret_cast<void**>(ppFactory));
+}
+
+HRESULT CreateKestrelFilter(IBaseFilter** ppFilter) {
+  if (!ppFilter) return E_POINTER;
+  *ppFilter = nullptr;
   ComPtr<IClassFactory> factory;
-  hr = get_class_object(kClsidKestrel, IID_IClassFactory, factory.ReleaseAndGetVoidAddress());
+  HRESULT hr = GetKestrelClassObject(kClsidKestrel, factory.ReleaseAndGetAddressOf());
   if (FAILED(hr)) return hr;
   return factory->CreateInstance(nullptr, IID_IBaseFilter, reinterpret_cast<void**>(ppFilter));
 }

@@ -24,8 +24,11 @@ inline constexpr CLSID CLSID_SampleGrabber = {
 inline constexpr CLSID CLSID_NullRenderer = {
     0xc1f400a4, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
 
-// The filter through the registered server, or else straight from
-// kestrel.ax in the program's folder (kept loaded).
+// The class object of one of the module's classes through the registered
+// server, or else straight from kestrel.ax in the program's folder (kept
+// loaded).
+HRESULT GetKestrelClassObject(REFCLSID clsid, IClassFactory** ppFactory);
+// The filter from that class object.
 HRESULT CreateKestrelFilter(IBaseFilter** ppFilter);
 // DllCanUnloadNow of the loaded kestrel.ax: S_OK once every object of the
 // module is gone; S_FALSE otherwise; E_FAIL when the module is not loaded.

@@ -1,0 +1,41 @@
+// Resource and control identifiers of the Kestrel page, shared by the
+// resource script and the code.
+#ifndef KESTREL_PROPPAGE_PAGE_RESOURCES_H
+#define KESTREL_PROPPAGE_PAGE_RESOURCES_H
+
+#define IDD_KESTRELPROP 101
+#define IDS_KESTRELPROP_TITLE 102
+#define IDB_KESTRELPROP_BANNER 106
+
+#define IDC_BANNER 1002
+#define IDC_LINK 1003
+#define IDC_VIDEO_CODEC 1006
+#define IDC_VIDEO_RESOLUTION 1007
+#define IDC_VIDEO_FRAMERATE 1008
+#define IDC_AUDIO_CODEC 1009
+#define IDC_AUDIO_LAYOUT 1010
+#define IDC_AUDIO_SAMPLERATE 1011
+#define IDC_USERDATA 1012
+#define IDC_VIDEO_GROUP 1013
+#define IDC_AUDIO_GROUP 1014
+#define IDC_VIDEO_CODEC_LABEL 1015
+#define IDC_VIDEO_RESOLUTION_LABEL 1016
+#define IDC_VIDEO_FRAMERATE_LABEL 1017
+#define IDC_AUDIO_CODEC_LABEL 1018
+#define IDC_AUDIO_LAYOUT_LABEL 1019
+#define IDC_AUDIO_SAMPLERATE_LABEL 1020
+#define IDC_PRODUCT_NAME 1021
+#define IDC_VIDEO_FRAMECOUNT 1023
+#define IDC_VIDEO_FRAMECOUNT_LABEL 1024
+#define IDC_VIDEO_DURATION 1025
+#define IDC_VIDEO_DURATION_LABEL 1026
+#define IDC_QUALITY 1027
+#define IDC_FIELDMODE 1028
+#define IDC_QUALITY_LABEL 1029
+#define IDC_FIELDMODE_LABEL 1030
+
+// The maker's web address: the link's caption and where it leads.
+#define KESTREL_MAKER_CAPTION "www.example.com/kestrel"
+#define KESTREL_MAKER_URL L"https://www.example.com/kestrel"
+
+#endif
