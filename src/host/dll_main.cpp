@@ -6,21 +6,13 @@
 #include "host/factory_template.h"
 #include "host/module.h"
 
-namespace {
-HINSTANCE g_module = nullptr;
-}
-
-namespace kestrel {
-HINSTANCE GetModuleInstance() { return g_module; }
-}  // namespace kestrel
-
 using kestrel::g_cTemplates;
 using kestrel::g_Templates;
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   switch (reason) {
     case DLL_PROCESS_ATTACH:
-      g_module = instance;
+      kestrel::SetModuleInstance(instance);
       DisableThreadLibraryCalls(instance);
       for (int i = 0; i < g_cTemplates; ++i)
         if (g_Templates[i].m_lpfnInit) g_Templates[i].m_lpfnInit(TRUE, g_Templates[i].m_ClsID);

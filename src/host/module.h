@@ -8,6 +8,8 @@ namespace kestrel {
 
 // Handle kept at process attach; null outside the filter module.
 HINSTANCE GetModuleInstance();
+// Called by the module's entry point at process attach.
+void SetModuleInstance(HINSTANCE instance);
 
 }  // namespace kestrel
 
