@@ -110,8 +110,8 @@ GUID MajorTypeOf(IPin* pin) {
   return major;
 }
 
-// Notes when the first sample of a new position arrives: one that starts
-// within the first 200 ms of the new segment, after Arm.
+// Notes when the first sample of a new position arrives: the first
+// discontinuity after Arm (both sources mark the first sample after a seek).
 class SeekWatch {
  public:
   SeekWatch() : m_event(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
@@ -122,7 +122,7 @@ class SeekWatch {
   }
   // On the streaming thread.
   void Sample(const SampleRecord& r) {
-    if (r.has_start && r.start >= 0 && r.start < 2000000 && InterlockedCompareExchange(&m_armed, 0, 1) == 1) {
+    if (r.discontinuity && r.has_start && r.start >= 0 && InterlockedCompareExchange(&m_armed, 0, 1) == 1) {
       m_arrived = Now();
       SetEvent(m_event);
     }
@@ -281,7 +281,7 @@ bool Bench::Seek(JsonObject& report) {
     report.Add("error", JsonString("the graph does not run (" + HResultName(hr) + ")"));
     return false;
   }
-  Sleep(500);  // playing, past the first 200 ms of the stream
+  Sleep(500);  // playing
   std::vector<std::string> times;
   double total = 0, worst = 0;
   for (double at : m_o.seeks) {
@@ -302,7 +302,7 @@ bool Bench::Seek(JsonObject& report) {
     times.push_back(JsonNumber(ms));
     total += ms;
     worst = ms > worst ? ms : worst;
-    Sleep(300);  // the stream moves on past its first 200 ms
+    Sleep(300);  // the stream moves on
   }
   m_graph.Stop();
   std::string list = "[";

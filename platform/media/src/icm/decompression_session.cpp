@@ -94,8 +94,9 @@ OSStatus DecompressionSession::Open(const CodecSetup& setup) {
     memcpy(ctx_->extradata, setup.extradata.data(), setup.extradata.size());
     ctx_->extradata_size = static_cast<int>(setup.extradata.size());
   }
-  // Frame threading on every core (libavcodec's automatic count, as the
-  // ffmpeg tool uses); the delay it adds is drained by Flush.
+  // Frame threading with libavcodec's automatic count (cores + 1, as the
+  // ffmpeg tool uses; 2, 3 and 4 threads measured alike on two cores); the
+  // delay it adds is drained by Flush.
   ctx_->thread_count = 0;
   ctx_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   ctx_->pkt_timebase = AVRational{1, 1};
@@ -105,6 +106,19 @@ OSStatus DecompressionSession::Open(const CodecSetup& setup) {
   // through transparent pixels.
   whole_pictures_ = setup.codec_id == AV_CODEC_ID_PNG;
 
+  // The accuracy (QuickTime's codec quality; the filter's QT_VIDEO_QUALITY
+  // values pass unchanged) sets up the decoder and the conversion:
+  //   accuracy          decoder                      conversion (ScalerFlagsFor)
+  //   min, low          loop filter skipped, fast    fast: swscale's unscaled converters,
+  //                                                  chroma rows repeated (ffmpeg -sws_flags
+  //                                                  neighbor), on the decoding thread
+  //   normal (default)  full                         fast
+  //   high              full                         interpolating: bicubic (ffmpeg's
+  //                                                  default), sliced over every core
+  //   max, lossless     full, bit-exact              bicubic, accurate rounding, bit-exact
+  // The decoder's part follows the options at every frame (ApplyAccuracy),
+  // bit-exactness only at creation; the conversion follows them at every
+  // picture.
   int32_t accuracy = options_ ? options_->accuracy.load() : codecNormalQuality;
   if (accuracy >= codecMaxQuality) ctx_->flags |= AV_CODEC_FLAG_BITEXACT;
   ApplyAccuracy(accuracy);

@@ -68,6 +68,8 @@ void InterpolateOddLines(QtmPixelBuffer* out) {
   }
 }
 
+bool Sliced(int flags) { return flags != SWS_POINT; }
+
 }  // namespace
 
 int ScalerFlagsFor(int32_t accuracy) {
@@ -130,8 +132,9 @@ bool PictureConverter::PrepareLocked(const AVFrame* frame, const ConversionSetti
   av_opt_set_int(sws_, "dsth", dst_height, 0);
   av_opt_set_int(sws_, "dst_format", AvFormatOf(format_), 0);
   av_opt_set_int(sws_, "sws_flags", flags, 0);
-  // Slices of one picture on every core.
-  av_opt_set_int(sws_, "threads", std::clamp(av_cpu_count(), 1, 16), 0);
+  // The fast conversion costs less than handing it to other threads; the
+  // interpolating one is sliced over every core.
+  av_opt_set_int(sws_, "threads", Sliced(flags) ? std::clamp(av_cpu_count(), 1, 16) : 1, 0);
   if (sws_init_context(sws_, nullptr, nullptr) < 0) {
     sws_freeContext(sws_);
     sws_ = nullptr;
@@ -149,27 +152,47 @@ bool PictureConverter::Convert(const AVFrame* frame, const ConversionSettings& s
       !PrepareLocked(frame, settings))
     return false;
   bool one_field = OneField(frame, settings.field_mode);
-
-  // The scaler takes frames: views of the picture (one field: every other
-  // row) and of the buffer, sharing their memory.
-  if (av_frame_ref(src_, frame) < 0) return false;
-  if (one_field) {
-    int bottom = settings.field_mode == kICMFieldMode_BottomFieldOnly ? 1 : 0;
-    for (int i = 0; i < 3 && src_->data[i]; ++i) {
-      src_->data[i] += bottom * src_->linesize[i];
-      src_->linesize[i] *= 2;
+  int bottom = settings.field_mode == kICMFieldMode_BottomFieldOnly ? 1 : 0;
+  int dst_height = one_field ? (height_ + 1) / 2 : height_;
+  int dst_stride = static_cast<int>(out->bytes_per_row * (one_field ? 2 : 1));
+  bool ok;
+  if (!Sliced(ScalerFlagsFor(settings.accuracy))) {
+    // On this thread, straight from the picture's planes (one field: every
+    // other row).
+    const uint8_t* src[4] = {};
+    int src_stride[4] = {};
+    for (int i = 0; i < 4 && frame->data[i]; ++i) {
+      src[i] = frame->data[i];
+      src_stride[i] = frame->linesize[i];
+      if (one_field && i < 3) {
+        src[i] += bottom * frame->linesize[i];
+        src_stride[i] *= 2;
+      }
     }
-    src_->height = frame->height / 2;
+    uint8_t* dst[4] = {out->data, nullptr, nullptr, nullptr};
+    int dst_strides[4] = {dst_stride, 0, 0, 0};
+    ok = sws_scale(sws_, src, src_stride, 0, one_field ? frame->height / 2 : frame->height, dst, dst_strides) > 0;
+  } else {
+    // Sliced: the scaler takes frames, views of the picture and of the
+    // buffer sharing their memory.
+    if (av_frame_ref(src_, frame) < 0) return false;
+    if (one_field) {
+      for (int i = 0; i < 3 && src_->data[i]; ++i) {
+        src_->data[i] += bottom * src_->linesize[i];
+        src_->linesize[i] *= 2;
+      }
+      src_->height = frame->height / 2;
+    }
+    dst_->format = AvFormatOf(format_);
+    dst_->width = width_;
+    dst_->height = dst_height;
+    dst_->data[0] = out->data;
+    dst_->linesize[0] = dst_stride;
+    dst_->buf[0] = av_buffer_ref(out->memory);
+    ok = dst_->buf[0] && sws_scale_frame(sws_, dst_, src_) >= 0;
+    av_frame_unref(src_);
+    av_frame_unref(dst_);
   }
-  dst_->format = AvFormatOf(format_);
-  dst_->width = width_;
-  dst_->height = one_field ? (height_ + 1) / 2 : height_;
-  dst_->data[0] = out->data;
-  dst_->linesize[0] = static_cast<int>(out->bytes_per_row * (one_field ? 2 : 1));
-  dst_->buf[0] = av_buffer_ref(out->memory);
-  bool ok = dst_->buf[0] && sws_scale_frame(sws_, dst_, src_) >= 0;
-  av_frame_unref(src_);
-  av_frame_unref(dst_);
   if (!ok) return false;
   if (one_field)
     DoubleLines(out);

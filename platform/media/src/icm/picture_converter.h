@@ -31,11 +31,13 @@ struct ConversionSettings {
   int32_t field_mode = kICMFieldMode_BothFields;
 };
 
-// libswscale flags for an accuracy: the fast conversion below high quality
-// (swscale's unscaled converters where one exists; for 4:2:0 to 4:2:2 each
-// chroma row is repeated and luma is untouched, as `ffmpeg -sws_flags
-// neighbor`), the interpolating one from high quality up (bicubic, as
-// ffmpeg's default; from max quality with accurate rounding, bit-exact).
+// libswscale flags for an accuracy (the whole mapping is stated where the
+// decoder is set up, DecompressionSession::Open): below high quality the
+// fast conversion (swscale's unscaled converters where one exists; for
+// 4:2:0 to 4:2:2 each chroma row is repeated and luma is untouched, as
+// `ffmpeg -sws_flags neighbor`), from high quality up the interpolating one
+// (bicubic, as ffmpeg's default; from max quality with accurate rounding,
+// bit-exact).
 int ScalerFlagsFor(int32_t accuracy);
 
 // libavutil's pixel format of a packed format a session emits, or NONE.
