@@ -5,9 +5,14 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
+
+extern "C" {
+#include <libavutil/log.h>
+}
 
 #include "api/api_state.h"
 #include "api/records.h"
@@ -73,8 +78,10 @@ QTM_EXTERN_C __attribute__((visibility("default"))) void qtm_SetPathTranslator(Q
 
 // ---- Start and end.
 
+// FFmpeg's own messages would land on the host process's standard error:
+// they stay quiet unless KESTREL_FFMPEG_LOG asks for them.
 QTM_EXPORT OSErr InitializeQTML(int32_t) {
-  ++qtm::g_qtml_count;
+  if (qtm::g_qtml_count++ == 0 && !getenv("KESTREL_FFMPEG_LOG")) av_log_set_level(AV_LOG_QUIET);
   return noErr;
 }
 
