@@ -16,9 +16,12 @@
 #ifndef KESTREL_FRAMEWORK_BASE_FILTER_H
 #define KESTREL_FRAMEWORK_BASE_FILTER_H
 
-#include <windows.h>
 #include <strmif.h>
+#include <windows.h>
 
+#include <memory>
+
+#include "framework/com_ptr.h"
 #include "framework/critical_section.h"
 #include "framework/unknown.h"
 
@@ -75,10 +78,10 @@ class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
 
   FILTER_STATE m_State = State_Stopped;
   REFERENCE_TIME m_tStart = 0;
-  IReferenceClock* m_pClock = nullptr;  // held
-  IFilterGraph* m_pGraph = nullptr;     // not held
-  IMediaEventSink* m_pSink = nullptr;   // not held
-  wchar_t* m_pName = nullptr;           // own copy
+  ComPtr<IReferenceClock> m_pClock;
+  IFilterGraph* m_pGraph = nullptr;    // not held
+  IMediaEventSink* m_pSink = nullptr;  // not held
+  std::unique_ptr<wchar_t[]> m_pName;  // own copy
   CLSID m_clsid;
   CCritSec* const m_pLock;
   volatile LONG m_PinVersion = 1;
