@@ -12,7 +12,9 @@
 //  - GetPin(n): the n-th pin without a reference, or null out of range.
 //  - GetPinVersion: changes whenever a pin is added or removed.
 //  - StreamTime: the clock's time minus the start time.
-//  - GetSetupData: registration data for IAMovieSetup; none by default.
+//  - GetSetupData: the filter's registration data; none by default. The
+//    module's registration entry points register filters, not
+//    IAMovieSetup.
 #ifndef KESTREL_FRAMEWORK_BASE_FILTER_H
 #define KESTREL_FRAMEWORK_BASE_FILTER_H
 
@@ -60,7 +62,8 @@ class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
   HRESULT STDMETHODCALLTYPE QueryFilterInfo(FILTER_INFO* pInfo) override;
   HRESULT STDMETHODCALLTYPE JoinFilterGraph(IFilterGraph* pGraph, LPCWSTR pName) override;
   HRESULT STDMETHODCALLTYPE QueryVendorInfo(LPWSTR* pVendorInfo) override;
-  // IAMovieSetup: S_FALSE, nothing done, when GetSetupData gives none.
+  // IAMovieSetup: S_FALSE and nothing done; registration goes through the
+  // module's entry points.
   HRESULT STDMETHODCALLTYPE Register() override;
   HRESULT STDMETHODCALLTYPE Unregister() override;
 
