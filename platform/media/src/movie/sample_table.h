@@ -36,10 +36,12 @@ class CompactSampleTable final : public SampleTable {
   void KeepSyncPrefix(uint32_t count);
   void AddDependency(uint32_t index, uint8_t sdtp);
 
-  // Called once, after the last Add*. Checks the parts against each other and the data against the file size;
-  // trims the count to the samples that all parts describe and whose data
-  // lies inside the file. Returns false when the tables contradict themselves.
-  bool Finish(uint64_t file_size);
+  // Called once, after the last Add*. Checks the parts against each other
+  // and trims the count to the samples that all parts describe (chunk
+  // numbers bounded by the chunk-offset table). Samples whose data lies
+  // beyond the end of the file are kept: the tables are the facts.
+  // Returns false when the tables contradict themselves.
+  bool Finish();
 
   uint32_t Count() const override { return count_; }
   bool Get(uint32_t index, SampleInfo* out) const override;
