@@ -54,20 +54,6 @@ void ExerciseSamples(Media media, TimeValue64 end) {
   }
 }
 
-void ExerciseTimeCode(Media media, TimeValue64 end) {
-  MediaHandler handler = GetMediaHandler(media);
-  if (!handler) return;
-  const TimeValue64 times[] = {0, 1, end / 2, end - 1, end, end + 1, -1, INT32_MAX};
-  for (TimeValue64 at : times) {
-    int32_t frame = 0;
-    TimeCodeDef definition;
-    TimeCodeRecord record;
-    UserData source = nullptr;
-    TCGetTimeCodeAtTime(handler, static_cast<TimeValue>(std::clamp<TimeValue64>(at, INT32_MIN, INT32_MAX)), &frame,
-                        &definition, &record, &source);
-  }
-}
-
 void ExerciseUserData(Movie movie) {
   UserData list = GetMovieUserData(movie);
   if (!list) return;
@@ -117,6 +103,18 @@ Movie OpenMovieAt(const std::string& path) {
   return movie;
 }
 
+void AskTimeCodes(MediaHandler handler, std::initializer_list<int64_t> times) {
+  if (!handler) return;
+  for (int64_t at : times) {
+    int32_t frame = 0;
+    TimeCodeDef definition;
+    TimeCodeRecord record;
+    UserData source = nullptr;
+    TCGetTimeCodeAtTime(handler, static_cast<TimeValue>(std::clamp<int64_t>(at, INT32_MIN, INT32_MAX)), &frame,
+                        &definition, &record, &source);
+  }
+}
+
 void ExerciseDescription(OSType media_type, Handle description) {
   if (!description || !*description) return;
   const uint8_t* bytes = reinterpret_cast<const uint8_t*>(*description);
@@ -160,7 +158,7 @@ void ExerciseMovie(Movie movie) {
       if (GetMoviesError() == noErr) ExerciseDescription(type, description);
     }
     ExerciseSamples(media, end);
-    if (type == TimeCodeMediaType) ExerciseTimeCode(media, end);
+    if (type == TimeCodeMediaType) AskTimeCodes(GetMediaHandler(media), {0, 1, end / 2, end - 1, end, end + 1, -1});
   }
   DisposeHandle(description);
   ExerciseUserData(movie);

@@ -5,6 +5,8 @@
 #define QTMEDIA_FUZZ_MOVIE_CALLS_H
 
 #include <cstddef>
+#include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "qtmedia.h"
@@ -18,6 +20,9 @@ Movie OpenMovieAt(const std::string& path);
 // Facts, every sample description, samples stepped through and read, sync
 // samples backwards, time codes, user-data texts.
 void ExerciseMovie(Movie movie);
+
+// The time-code handler's answers at each of the times (media time).
+void AskTimeCodes(MediaHandler handler, std::initializer_list<int64_t> times);
 
 // The consumers of one sample description of a media of the given type: the
 // decoder set-up for pictures, the stream format for sound, the time-code

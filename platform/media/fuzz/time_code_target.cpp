@@ -13,6 +13,7 @@
 #include "movie/byte_reader.h"
 #include "movie/descriptions.h"
 #include "movie/sample_table.h"
+#include "movie_calls.h"
 #include "timecode/time_code_handler.h"
 
 namespace qtm::fuzz {
@@ -54,15 +55,7 @@ int FuzzTimeCode(const uint8_t* data, size_t size) {
 
   MediaHandler handler = CreateTimeCodeHandler(&media);
   const int64_t end = movie.model->tracks[0]->media_duration;
-  const int64_t times[] = {asked[0], asked[1], 0, end / 2, end - 1, end, end + 1, INT32_MAX};
-  for (int64_t at : times) {
-    int32_t frame = 0;
-    TimeCodeDef definition;
-    TimeCodeRecord record;
-    UserData source = nullptr;
-    TCGetTimeCodeAtTime(handler, static_cast<TimeValue>(std::clamp<int64_t>(at, INT32_MIN, INT32_MAX)), &frame,
-                        &definition, &record, &source);
-  }
+  AskTimeCodes(handler, {asked[0], asked[1], 0, end / 2, end - 1, end, end + 1, INT32_MAX});
   DisposeMediaHandler(handler);
 
   TimeCodeDef definition;

@@ -19,6 +19,16 @@ OSErr ReadBytes(const Bytes& bytes, std::string* reason = nullptr, std::unique_p
   return err;
 }
 
+// Samples of 16 bytes, 20 units each, in fragments of four.
+Bytes FragmentedMovie(int samples) {
+  testmovie::MovieSpec m;
+  m.fragmented = true;
+  testmovie::TrackSpec t;
+  for (int i = 0; i < samples; ++i) t.samples.push_back({20, 16, true, 0, 0});
+  m.tracks.push_back(t);
+  return testmovie::Write(m);
+}
+
 Bytes GoodMovie() {
   testmovie::MovieSpec m;
   testmovie::TrackSpec t;
@@ -181,12 +191,7 @@ TEST(HostileMovie, ChunkRunsPastTheChunkTable) {
 // A fragment that starts far ahead: the movie duration made from the media's
 // is the largest there is, not an overflowed product.
 TEST(HostileMovie, FragmentFarAheadDoesNotOverflowTheDuration) {
-  testmovie::MovieSpec m;
-  m.fragmented = true;
-  testmovie::TrackSpec t;
-  for (int i = 0; i < 4; ++i) t.samples.push_back({20, 16, true, 0, 0});
-  m.tracks.push_back(t);
-  Bytes b = testmovie::Write(m);
+  Bytes b = FragmentedMovie(4);
   Set32(b, FindType(b, "mvhd") + 16, 0x7FFFFFFF);  // movie time scale
   size_t tfdt = FindType(b, "tfdt");
   Set32(b, tfdt + 8, 0x10000000);  // decode time 2^60
@@ -223,12 +228,7 @@ TEST(HostileMovie, DeepNestingIsRefused) {
 }
 
 TEST(HostileMovie, FragmentWithAbsurdSampleCount) {
-  testmovie::MovieSpec m;
-  m.fragmented = true;
-  testmovie::TrackSpec t;
-  for (int i = 0; i < 8; ++i) t.samples.push_back({20, 16, true, 0, 0});
-  m.tracks.push_back(t);
-  Bytes b = testmovie::Write(m);
+  Bytes b = FragmentedMovie(8);
   Set32(b, FindType(b, "trun") + 8, 0xFFFFFFFF);
   std::string reason;
   EXPECT_EQ(ReadBytes(b, &reason), invalidMovie);
