@@ -227,6 +227,27 @@ TEST(HostileMovie, DeepNestingIsRefused) {
   EXPECT_EQ(ReadBytes(loop), noErr);
 }
 
+// A fragment that starts at the end of time, with a duration of 2^32 - 1:
+// its samples continue after what came before.
+TEST(HostileMovie, FragmentAtTheEndOfTimeContinues) {
+  Bytes b = FragmentedMovie(8);
+  size_t second = FindType(b, "tfdt", FindType(b, "tfdt") + 4);
+  Set32(b, second + 8, 0x7FFFFFFF);
+  Set32(b, second + 12, 0xFFFFFFF0);
+  Set32(b, FindType(b, "trun", second) + 16, 0xFFFFFFFF);  // first sample's duration
+  std::unique_ptr<qtm::MovieModel> movie;
+  ASSERT_EQ(ReadBytes(b, nullptr, &movie), noErr);
+  const qtm::SampleTable& samples = *movie->tracks[0]->samples;
+  ASSERT_EQ(samples.Count(), 8u);
+  qtm::SampleInfo s;
+  ASSERT_TRUE(samples.Get(4, &s));
+  EXPECT_EQ(s.decode_time, 80);
+  EXPECT_EQ(s.duration, 0);
+  ASSERT_TRUE(samples.Get(7, &s));
+  EXPECT_EQ(s.decode_time, 120);
+  EXPECT_EQ(samples.TotalDuration(), 140);
+}
+
 TEST(HostileMovie, FragmentWithAbsurdSampleCount) {
   Bytes b = FragmentedMovie(8);
   Set32(b, FindType(b, "trun") + 8, 0xFFFFFFFF);

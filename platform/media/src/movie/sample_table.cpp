@@ -8,13 +8,21 @@ namespace qtm {
 namespace {
 constexpr uint32_t kCheckpointStep = 16;
 constexpr uint64_t kMaxSamples = std::numeric_limits<int32_t>::max();
+// Decode times stay below 2^62 (fewer than 2^31 samples of durations below
+// 2^31 sum to less), so that every sum of a time and a duration or offset fits.
+constexpr int64_t kMaxTime = int64_t{1} << 62;
 }  // namespace
 
 bool CompactSampleTable::AddTimes(uint64_t count, uint32_t delta, int64_t start) {
   if (count == 0) return true;
   if (time_total_ + count > std::min(limit_, kMaxSamples)) return false;
-  int64_t end = TimeEnd();
-  if (start < end) start = end;  // runs never go back in time
+  if (delta > 0x7FFFFFFFu) delta = 0;  // a negative duration as some writers leave it
+  const int64_t end = TimeEnd();
+  const int64_t span = static_cast<int64_t>(count) * delta;
+  // Runs never go back in time; a start past every time there can be is
+  // not followed either.
+  if (start < end || start > kMaxTime - span) start = end;
+  if (start > kMaxTime - span) return false;
   if (!times_.empty() && start == end && times_.back().delta == delta) {
     times_.back().count += static_cast<uint32_t>(count);
   } else {

@@ -19,7 +19,8 @@ class CompactSampleTable final : public SampleTable {
   // pass the limit given to the constructor (samples, bounded by the file).
   explicit CompactSampleTable(uint64_t sample_limit) : limit_(sample_limit) {}
 
-  // count samples of duration delta; start < 0 continues after the last run.
+  // count samples of duration delta (2^31 and more count as 0); a start
+  // before the end of the last run, or past 2^62, continues after it.
   bool AddTimes(uint64_t count, uint32_t delta, int64_t start = -1);
   bool AddDisplayOffsets(uint64_t count, int32_t offset);
   // Sizes: one size for many samples, or one each.
