@@ -11,7 +11,7 @@
 namespace qtm::fuzz {
 namespace {
 
-constexpr int kMaxSteps = 256;
+constexpr int kMaxSteps = 64;
 constexpr int kMaxDescriptions = 4;
 constexpr ByteCount kMaxSampleBytes = 1 << 20;
 constexpr Fixed kBackward = static_cast<Fixed>(0xFFFF0000);
