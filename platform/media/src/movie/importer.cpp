@@ -25,6 +25,8 @@ constexpr uint32_t FourCC(const char (&s)[5]) {
 }
 
 constexpr int32_t kImportedMovieScale = 600;
+// Packet times are kept below 2^61, so that sums of their differences fit.
+constexpr int64_t kMaxPacketTime = int64_t{1} << 61;
 
 struct Packet {
   int64_t dts;
@@ -183,8 +185,9 @@ OSErr ImportMovie(const std::string& path, std::unique_ptr<MovieModel>* out, std
     if (t >= 0 && pkt->size > 0) {
       int64_t num = fmt->streams[pkt->stream_index]->time_base.num;
       int64_t dts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
-      packets[t].push_back({dts == AV_NOPTS_VALUE ? -1 : MulDiv64(dts, num, 1), MulDiv64(pkt->duration, num, 1),
-                            pkt->pos, static_cast<uint32_t>(pkt->size), (pkt->flags & AV_PKT_FLAG_KEY) != 0});
+      packets[t].push_back({dts == AV_NOPTS_VALUE ? -1 : std::min(MulDiv64(dts, num, 1), kMaxPacketTime),
+                            MulDiv64(pkt->duration, num, 1), pkt->pos, static_cast<uint32_t>(pkt->size),
+                            (pkt->flags & AV_PKT_FLAG_KEY) != 0});
     }
     av_packet_unref(pkt);
   }
