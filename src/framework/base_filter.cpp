@@ -1,10 +1,10 @@
 #include "framework/base_filter.h"
 
-#include <cwchar>
-#include <new>
-
 #include <evcode.h>
 #include <vfwmsgs.h>
+
+#include <cwchar>
+#include <new>
 
 #include "framework/base_pin.h"
 #include "framework/enum_pins.h"
@@ -12,11 +12,11 @@
 namespace kestrel {
 namespace {
 
-wchar_t* CopyName(LPCWSTR name) {
+std::unique_ptr<wchar_t[]> CopyName(LPCWSTR name) {
   if (!name) return nullptr;
   size_t length = wcslen(name);
-  auto* copy = new (std::nothrow) wchar_t[length + 1];
-  if (copy) wmemcpy(copy, name, length + 1);
+  std::unique_ptr<wchar_t[]> copy(new (std::nothrow) wchar_t[length + 1]);
+  if (copy) wmemcpy(copy.get(), name, length + 1);
   return copy;
 }
 
@@ -25,10 +25,7 @@ wchar_t* CopyName(LPCWSTR name) {
 CBaseFilter::CBaseFilter(const wchar_t* pName, IUnknown* pUnk, CCritSec* pLock, REFCLSID clsid)
     : CUnknown(pName, pUnk), m_clsid(clsid), m_pLock(pLock) {}
 
-CBaseFilter::~CBaseFilter() {
-  delete[] m_pName;
-  if (m_pClock) m_pClock->Release();
-}
+CBaseFilter::~CBaseFilter() = default;
 
 HRESULT STDMETHODCALLTYPE CBaseFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
@@ -137,16 +134,14 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::GetState(DWORD dwMSecs, FILTER_STATE* Sta
 
 HRESULT STDMETHODCALLTYPE CBaseFilter::SetSyncSource(IReferenceClock* pClock) {
   CAutoLock lock(m_pLock);
-  if (pClock) pClock->AddRef();
-  if (m_pClock) m_pClock->Release();
-  m_pClock = pClock;
+  m_pClock.Assign(pClock);  // the new one held before the old one goes
   return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CBaseFilter::GetSyncSource(IReferenceClock** pClock) {
   if (!pClock) return E_POINTER;
   CAutoLock lock(m_pLock);
-  *pClock = m_pClock;
+  *pClock = m_pClock.Get();
   if (m_pClock) m_pClock->AddRef();
   return S_OK;
 }
@@ -184,7 +179,7 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::QueryFilterInfo(FILTER_INFO* pInfo) {
   const size_t capacity = sizeof(pInfo->achName) / sizeof(pInfo->achName[0]);
   pInfo->achName[0] = L'\0';
   if (m_pName) {
-    wcsncpy(pInfo->achName, m_pName, capacity - 1);
+    wcsncpy(pInfo->achName, m_pName.get(), capacity - 1);
     pInfo->achName[capacity - 1] = L'\0';
   }
   pInfo->pGraph = m_pGraph;
@@ -194,22 +189,19 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::QueryFilterInfo(FILTER_INFO* pInfo) {
 
 HRESULT STDMETHODCALLTYPE CBaseFilter::JoinFilterGraph(IFilterGraph* pGraph, LPCWSTR pName) {
   CAutoLock lock(m_pLock);
-  wchar_t* name = nullptr;
+  std::unique_ptr<wchar_t[]> name;
   if (pName) {
     name = CopyName(pName);
     if (!name) return E_OUTOFMEMORY;
   }
-  delete[] m_pName;
-  m_pName = name;
+  m_pName = std::move(name);
   // Neither the graph nor its sink is held: the graph owns the filter.
   m_pGraph = pGraph;
   m_pSink = nullptr;
   if (pGraph) {
-    IMediaEventSink* sink = nullptr;
-    if (SUCCEEDED(pGraph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink))) && sink) {
-      m_pSink = sink;
-      sink->Release();
-    }
+    // Kept without a reference: the graph outlives its membership.
+    ComPtr<IMediaEventSink> sink;
+    if (SUCCEEDED(pGraph->QueryInterface(IID_IMediaEventSink, sink.ReleaseAndGetVoidAddress()))) m_pSink = sink.Get();
   }
   return S_OK;
 }

@@ -12,13 +12,18 @@
 //  - GetPin(n): the n-th pin without a reference, or null out of range.
 //  - GetPinVersion: changes whenever a pin is added or removed.
 //  - StreamTime: the clock's time minus the start time.
-//  - GetSetupData: registration data for IAMovieSetup; none by default.
+//  - GetSetupData: the filter's registration data; none by default. The
+//    module's registration entry points register filters, not
+//    IAMovieSetup.
 #ifndef KESTREL_FRAMEWORK_BASE_FILTER_H
 #define KESTREL_FRAMEWORK_BASE_FILTER_H
 
-#include <windows.h>
 #include <strmif.h>
+#include <windows.h>
 
+#include <memory>
+
+#include "framework/com_ptr.h"
 #include "framework/critical_section.h"
 #include "framework/unknown.h"
 
@@ -57,7 +62,8 @@ class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
   HRESULT STDMETHODCALLTYPE QueryFilterInfo(FILTER_INFO* pInfo) override;
   HRESULT STDMETHODCALLTYPE JoinFilterGraph(IFilterGraph* pGraph, LPCWSTR pName) override;
   HRESULT STDMETHODCALLTYPE QueryVendorInfo(LPWSTR* pVendorInfo) override;
-  // IAMovieSetup: S_FALSE, nothing done, when GetSetupData gives none.
+  // IAMovieSetup: S_FALSE and nothing done; registration goes through the
+  // module's entry points.
   HRESULT STDMETHODCALLTYPE Register() override;
   HRESULT STDMETHODCALLTYPE Unregister() override;
 
@@ -75,10 +81,10 @@ class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
 
   FILTER_STATE m_State = State_Stopped;
   REFERENCE_TIME m_tStart = 0;
-  IReferenceClock* m_pClock = nullptr;  // held
-  IFilterGraph* m_pGraph = nullptr;     // not held
-  IMediaEventSink* m_pSink = nullptr;   // not held
-  wchar_t* m_pName = nullptr;           // own copy
+  ComPtr<IReferenceClock> m_pClock;
+  IFilterGraph* m_pGraph = nullptr;    // not held
+  IMediaEventSink* m_pSink = nullptr;  // not held
+  std::unique_ptr<wchar_t[]> m_pName;  // own copy
   CLSID m_clsid;
   CCritSec* const m_pLock;
   volatile LONG m_PinVersion = 1;

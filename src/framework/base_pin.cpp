@@ -1,9 +1,9 @@
 #include "framework/base_pin.h"
 
+#include <vfwmsgs.h>
+
 #include <cwchar>
 #include <new>
-
-#include <vfwmsgs.h>
 
 #include "framework/com_ptr.h"
 #include "framework/enum_media_types.h"
@@ -16,24 +16,21 @@ bool IsPassedOver(HRESULT hr) { return hr == E_FAIL || hr == VFW_E_TYPE_NOT_ACCE
 
 }  // namespace
 
-CBasePin::CBasePin(const wchar_t* pObjectName, CBaseFilter* pFilter, CCritSec* pLock, HRESULT* phr,
-                   LPCWSTR pName, PIN_DIRECTION dir)
+CBasePin::CBasePin(const wchar_t* pObjectName, CBaseFilter* pFilter, CCritSec* pLock, HRESULT* phr, LPCWSTR pName,
+                   PIN_DIRECTION dir)
     : CUnknown(pObjectName, nullptr), m_pFilter(pFilter), m_pLock(pLock), m_dir(dir) {
   if (pName) {
     size_t length = wcslen(pName);
-    m_pName = new (std::nothrow) wchar_t[length + 1];
+    m_pName.reset(new (std::nothrow) wchar_t[length + 1]);
     if (m_pName) {
-      wmemcpy(m_pName, pName, length + 1);
+      wmemcpy(m_pName.get(), pName, length + 1);
     } else if (phr && SUCCEEDED(*phr)) {
       *phr = E_OUTOFMEMORY;
     }
   }
 }
 
-CBasePin::~CBasePin() {
-  if (m_Connected) m_Connected->Release();
-  delete[] m_pName;
-}
+CBasePin::~CBasePin() = default;
 
 HRESULT STDMETHODCALLTYPE CBasePin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
@@ -75,8 +72,7 @@ HRESULT CBasePin::AttemptConnection(IPin* pReceivePin, const CMediaType* pmt) {
     hr = CheckMediaType(pmt);
     if (hr == S_FALSE || hr == E_FAIL || hr == E_INVALIDARG) hr = VFW_E_TYPE_NOT_ACCEPTED;
     if (hr == S_OK) {
-      pReceivePin->AddRef();
-      m_Connected = pReceivePin;
+      m_Connected.Assign(pReceivePin);
       hr = m_mt.Set(*pmt);
       if (SUCCEEDED(hr)) hr = SetMediaType(&m_mt);
       if (SUCCEEDED(hr)) {
@@ -92,10 +88,7 @@ HRESULT CBasePin::AttemptConnection(IPin* pReceivePin, const CMediaType* pmt) {
     }
   }
   BreakConnect();
-  if (m_Connected) {
-    m_Connected->Release();
-    m_Connected = nullptr;
-  }
+  m_Connected.Reset();
   m_mt.Clear();
   return hr;
 }
@@ -175,8 +168,7 @@ HRESULT STDMETHODCALLTYPE CBasePin::ReceiveConnection(IPin* pConnector, const AM
     if (SUCCEEDED(hr)) {
       hr = CheckMediaType(&mt);
       if (hr == S_OK) {
-        pConnector->AddRef();
-        m_Connected = pConnector;
+        m_Connected.Assign(pConnector);
         hr = m_mt.Set(mt);
         if (SUCCEEDED(hr)) hr = SetMediaType(&m_mt);
         if (SUCCEEDED(hr)) hr = CompleteConnect(pConnector);
@@ -187,10 +179,7 @@ HRESULT STDMETHODCALLTYPE CBasePin::ReceiveConnection(IPin* pConnector, const AM
     }
   }
   BreakConnect();
-  if (m_Connected) {
-    m_Connected->Release();
-    m_Connected = nullptr;
-  }
+  m_Connected.Reset();
   m_mt.Clear();
   return hr;
 }
@@ -201,8 +190,7 @@ HRESULT STDMETHODCALLTYPE CBasePin::Disconnect() {
   if (!m_Connected) return S_FALSE;
   HRESULT hr = BreakConnect();
   if (FAILED(hr)) return hr;
-  m_Connected->Release();
-  m_Connected = nullptr;
+  m_Connected.Reset();
   m_mt.Clear();
   return S_OK;
 }
@@ -210,7 +198,7 @@ HRESULT STDMETHODCALLTYPE CBasePin::Disconnect() {
 HRESULT STDMETHODCALLTYPE CBasePin::ConnectedTo(IPin** pPin) {
   if (!pPin) return E_POINTER;
   CAutoLock lock(m_pLock);
-  *pPin = m_Connected;
+  *pPin = m_Connected.Get();
   if (!m_Connected) return VFW_E_NOT_CONNECTED;
   m_Connected->AddRef();
   return S_OK;
@@ -234,7 +222,7 @@ HRESULT STDMETHODCALLTYPE CBasePin::QueryPinInfo(PIN_INFO* pInfo) {
   const size_t capacity = sizeof(pInfo->achName) / sizeof(pInfo->achName[0]);
   pInfo->achName[0] = L'\0';
   if (m_pName) {
-    wcsncpy(pInfo->achName, m_pName, capacity - 1);
+    wcsncpy(pInfo->achName, m_pName.get(), capacity - 1);
     pInfo->achName[capacity - 1] = L'\0';
   }
   pInfo->dir = m_dir;

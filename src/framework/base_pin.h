@@ -26,10 +26,13 @@
 #ifndef KESTREL_FRAMEWORK_BASE_PIN_H
 #define KESTREL_FRAMEWORK_BASE_PIN_H
 
-#include <windows.h>
 #include <strmif.h>
+#include <windows.h>
+
+#include <memory>
 
 #include "framework/base_filter.h"
+#include "framework/com_ptr.h"
 #include "framework/critical_section.h"
 #include "framework/media_type.h"
 #include "framework/unknown.h"
@@ -39,8 +42,8 @@ namespace kestrel {
 class CBasePin : public CUnknown, public IPin, public IQualityControl {
  public:
   // pLock: the filter's state lock. *phr is left alone on success.
-  CBasePin(const wchar_t* pObjectName, CBaseFilter* pFilter, CCritSec* pLock, HRESULT* phr,
-           LPCWSTR pName, PIN_DIRECTION dir);
+  CBasePin(const wchar_t* pObjectName, CBaseFilter* pFilter, CCritSec* pLock, HRESULT* phr, LPCWSTR pName,
+           PIN_DIRECTION dir);
   ~CBasePin() override;
 
   KESTREL_DECLARE_IUNKNOWN
@@ -76,11 +79,11 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
   HRESULT STDMETHODCALLTYPE Notify(IBaseFilter* pSelf, Quality q) override;
   HRESULT STDMETHODCALLTYPE SetSink(IQualityControl* piqc) override;
 
-  bool IsConnected() const { return m_Connected != nullptr; }
-  IPin* GetConnected() const { return m_Connected; }
+  bool IsConnected() const { return static_cast<bool>(m_Connected); }
+  IPin* GetConnected() const { return m_Connected.Get(); }
   const CMediaType& CurrentMediaType() const { return m_mt; }
   CBaseFilter* Filter() const { return m_pFilter; }
-  LPCWSTR Name() const { return m_pName; }
+  LPCWSTR Name() const { return m_pName.get(); }
   // The last segment given to NewSegment.
   REFERENCE_TIME CurrentStartTime() const { return m_tStart; }
   REFERENCE_TIME CurrentStopTime() const { return m_tStop; }
@@ -96,11 +99,11 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
   HRESULT TryOwnTypes(IPin* pReceivePin, const CMediaType* pPartial, HRESULT* phrRemembered);
   void IncrementTypeVersion() { InterlockedIncrement(&m_TypeVersion); }
 
-  wchar_t* m_pName = nullptr;  // own copy
+  std::unique_ptr<wchar_t[]> m_pName;  // own copy
   CBaseFilter* const m_pFilter;
   CCritSec* const m_pLock;
   const PIN_DIRECTION m_dir;
-  IPin* m_Connected = nullptr;  // held
+  ComPtr<IPin> m_Connected;
   CMediaType m_mt;
   bool m_bRunTimeError = false;
   bool m_bCanReconnectWhenActive = false;

@@ -9,10 +9,7 @@ CBaseOutputPin::CBaseOutputPin(const wchar_t* pObjectName, CBaseFilter* pFilter,
                                LPCWSTR pName)
     : CBasePin(pObjectName, pFilter, pLock, phr, pName, PINDIR_OUTPUT) {}
 
-CBaseOutputPin::~CBaseOutputPin() {
-  if (m_pAllocator) m_pAllocator->Release();
-  if (m_pInputPin) m_pInputPin->Release();
-}
+CBaseOutputPin::~CBaseOutputPin() = default;
 
 HRESULT CBaseOutputPin::Active() {
   if (!m_pAllocator) return VFW_E_NO_ALLOCATOR;
@@ -28,12 +25,11 @@ HRESULT CBaseOutputPin::Inactive() {
 HRESULT CBaseOutputPin::CheckConnect(IPin* pPin) {
   HRESULT hr = CBasePin::CheckConnect(pPin);
   if (FAILED(hr)) return hr;
-  IMemInputPin* input = nullptr;
-  hr = pPin->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&input));
+  ComPtr<IMemInputPin> input;
+  hr = pPin->QueryInterface(IID_IMemInputPin, input.ReleaseAndGetVoidAddress());
   if (FAILED(hr)) return hr;
   if (!input) return E_NOINTERFACE;
-  if (m_pInputPin) m_pInputPin->Release();
-  m_pInputPin = input;
+  m_pInputPin = std::move(input);
   return S_OK;
 }
 
@@ -41,61 +37,43 @@ HRESULT CBaseOutputPin::BreakConnect() {
   if (m_pAllocator) {
     HRESULT hr = m_pAllocator->Decommit();
     if (FAILED(hr)) return hr;
-    m_pAllocator->Release();
-    m_pAllocator = nullptr;
+    m_pAllocator.Reset();
   }
-  if (m_pInputPin) {
-    m_pInputPin->Release();
-    m_pInputPin = nullptr;
-  }
+  m_pInputPin.Reset();
   return S_OK;
 }
 
 HRESULT CBaseOutputPin::CompleteConnect(IPin*) {
   if (!m_pInputPin) return E_UNEXPECTED;
-  return DecideAllocator(m_pInputPin, &m_pAllocator);
+  return DecideAllocator(m_pInputPin.Get(), m_pAllocator.ReleaseAndGetAddressOf());
 }
 
 HRESULT CBaseOutputPin::DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAlloc) {
-  if (*ppAlloc) {
-    (*ppAlloc)->Release();
-    *ppAlloc = nullptr;
-  }
+  *ppAlloc = nullptr;
   ALLOCATOR_PROPERTIES request = {};
   // The downstream requirements are a hint; a failed answer counts as none.
   if (FAILED(pPin->GetAllocatorRequirements(&request))) request = ALLOCATOR_PROPERTIES{};
   if (request.cbAlign == 0) request.cbAlign = 1;
 
-  IMemAllocator* alloc = nullptr;
-  HRESULT hr = pPin->GetAllocator(&alloc);
-  if (SUCCEEDED(hr) && alloc) {
+  // The downstream allocator, else the system memory allocator, each sized
+  // by the pin and told to downstream.
+  auto sized = [&](IMemAllocator* alloc) {
     ALLOCATOR_PROPERTIES props = request;
-    hr = DecideBufferSize(alloc, &props);
-    if (SUCCEEDED(hr)) hr = pPin->NotifyAllocator(alloc, FALSE);
-    if (SUCCEEDED(hr)) {
-      *ppAlloc = alloc;
-      return S_OK;
-    }
+    HRESULT hr = DecideBufferSize(alloc, &props);
+    return SUCCEEDED(hr) ? pPin->NotifyAllocator(alloc, FALSE) : hr;
+  };
+  ComPtr<IMemAllocator> alloc;
+  HRESULT hr = pPin->GetAllocator(alloc.ReleaseAndGetAddressOf());
+  if (SUCCEEDED(hr) && alloc && SUCCEEDED(sized(alloc.Get()))) {
+    *ppAlloc = alloc.Detach();
+    return S_OK;
   }
-  if (alloc) {
-    alloc->Release();
-    alloc = nullptr;
-  }
-
-  hr = InitAllocator(&alloc);
-  if (SUCCEEDED(hr) && alloc) {
-    ALLOCATOR_PROPERTIES props = request;
-    hr = DecideBufferSize(alloc, &props);
-    if (SUCCEEDED(hr)) hr = pPin->NotifyAllocator(alloc, FALSE);
-    if (SUCCEEDED(hr)) {
-      *ppAlloc = alloc;
-      return S_OK;
-    }
-  } else if (SUCCEEDED(hr)) {
-    hr = E_OUTOFMEMORY;
-  }
-  if (alloc) alloc->Release();
-  return hr;
+  hr = InitAllocator(alloc.ReleaseAndGetAddressOf());
+  if (SUCCEEDED(hr) && !alloc) hr = E_OUTOFMEMORY;
+  if (SUCCEEDED(hr)) hr = sized(alloc.Get());
+  if (FAILED(hr)) return hr;
+  *ppAlloc = alloc.Detach();
+  return S_OK;
 }
 
 HRESULT CBaseOutputPin::InitAllocator(IMemAllocator** ppAlloc) {
@@ -104,8 +82,8 @@ HRESULT CBaseOutputPin::InitAllocator(IMemAllocator** ppAlloc) {
                           reinterpret_cast<void**>(ppAlloc));
 }
 
-HRESULT CBaseOutputPin::GetDeliveryBuffer(IMediaSample** ppSample, REFERENCE_TIME* pStartTime,
-                                          REFERENCE_TIME* pEndTime, DWORD dwFlags) {
+HRESULT CBaseOutputPin::GetDeliveryBuffer(IMediaSample** ppSample, REFERENCE_TIME* pStartTime, REFERENCE_TIME* pEndTime,
+                                          DWORD dwFlags) {
   if (!ppSample) return E_POINTER;
   *ppSample = nullptr;
   if (!m_pAllocator) return E_NOINTERFACE;

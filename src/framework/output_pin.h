@@ -20,8 +20,7 @@ namespace kestrel {
 
 class CBaseOutputPin : public CBasePin {
  public:
-  CBaseOutputPin(const wchar_t* pObjectName, CBaseFilter* pFilter, CCritSec* pLock, HRESULT* phr,
-                 LPCWSTR pName);
+  CBaseOutputPin(const wchar_t* pObjectName, CBaseFilter* pFilter, CCritSec* pLock, HRESULT* phr, LPCWSTR pName);
   ~CBaseOutputPin() override;
 
   // Commits the allocator (VFW_E_NO_ALLOCATOR without one).
@@ -39,8 +38,8 @@ class CBaseOutputPin : public CBasePin {
   virtual HRESULT DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAlloc);
   virtual HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pRequest) = 0;
   // The allocator's GetBuffer; E_NOINTERFACE without an allocator.
-  virtual HRESULT GetDeliveryBuffer(IMediaSample** ppSample, REFERENCE_TIME* pStartTime,
-                                    REFERENCE_TIME* pEndTime, DWORD dwFlags);
+  virtual HRESULT GetDeliveryBuffer(IMediaSample** ppSample, REFERENCE_TIME* pStartTime, REFERENCE_TIME* pEndTime,
+                                    DWORD dwFlags);
   // Each answers VFW_E_NOT_CONNECTED without a connection.
   virtual HRESULT Deliver(IMediaSample* pSample);
   virtual HRESULT InitAllocator(IMemAllocator** ppAlloc);
@@ -54,12 +53,12 @@ class CBaseOutputPin : public CBasePin {
   HRESULT STDMETHODCALLTYPE BeginFlush() override;
   HRESULT STDMETHODCALLTYPE EndFlush() override;
 
-  IMemAllocator* Allocator() const { return m_pAllocator; }
-  IMemInputPin* InputPin() const { return m_pInputPin; }
+  IMemAllocator* Allocator() const { return m_pAllocator.Get(); }
+  IMemInputPin* InputPin() const { return m_pInputPin.Get(); }
 
  protected:
-  IMemAllocator* m_pAllocator = nullptr;  // held
-  IMemInputPin* m_pInputPin = nullptr;    // held
+  ComPtr<IMemAllocator> m_pAllocator;
+  ComPtr<IMemInputPin> m_pInputPin;
 };
 
 }  // namespace kestrel

@@ -121,7 +121,13 @@ DWORD CSourceStream::ThreadProc() {
 }
 
 HRESULT CSourceStream::DoBufferProcessingLoop() {
-  OnThreadStartPlay();
+  // A loop that cannot start has nothing to stream: the end, with the error.
+  HRESULT start = OnThreadStartPlay();
+  if (FAILED(start)) {
+    DeliverEndOfStream();
+    m_pSourceFilter->NotifyEvent(EC_ERRORABORT, start, 0);
+    return start;
+  }
   for (;;) {
     DWORD command;
     if (CheckRequest(&command)) {
@@ -130,8 +136,8 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
       Reply(command == CMD_PAUSE || command == CMD_RUN ? S_OK : static_cast<DWORD>(E_UNEXPECTED));
     }
 
-    IMediaSample* sample = nullptr;
-    HRESULT hr = GetDeliveryBuffer(&sample, nullptr, nullptr, 0);
+    ComPtr<IMediaSample> sample;
+    HRESULT hr = GetDeliveryBuffer(sample.ReleaseAndGetAddressOf(), nullptr, nullptr, 0);
     if (FAILED(hr) || !sample) {
       // A decommitted allocator fails at once until the stop arrives: try
       // again after 1 ms, or at once when a command comes in.
@@ -139,21 +145,16 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
       continue;
     }
 
-    hr = FillBuffer(sample);
+    hr = FillBuffer(sample.Get());
     if (hr == S_OK) {
-      hr = Deliver(sample);
-      sample->Release();
-      if (hr != S_OK) return S_OK;  // downstream wants no more
-    } else if (hr == S_FALSE) {
-      sample->Release();
-      DeliverEndOfStream();
-      return S_OK;
-    } else {
-      sample->Release();
-      DeliverEndOfStream();
-      m_pSourceFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
-      return hr;
+      if (Deliver(sample.Get()) != S_OK) return S_OK;  // downstream wants no more
+      continue;
     }
+    sample.Reset();  // back to the allocator before the end goes downstream
+    DeliverEndOfStream();
+    if (hr == S_FALSE) return S_OK;
+    m_pSourceFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
+    return hr;
   }
 }
 

@@ -23,7 +23,8 @@
 //    ends; a failing OnThreadCreate stops the pin from activating.
 //  - OnThreadStartPlay: on the worker at the start of every streaming
 //    loop (after a pause from stopped, and after each restart); a pin
-//    announces its segment here.
+//    announces its segment here. A failure ends the stream with
+//    EC_ERRORABORT, as a failing FillBuffer does.
 //  - SetMediaType (CBasePin).
 #ifndef KESTREL_FRAMEWORK_SOURCE_STREAM_H
 #define KESTREL_FRAMEWORK_SOURCE_STREAM_H

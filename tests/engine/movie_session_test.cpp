@@ -1,9 +1,10 @@
 // MovieSession facts against ffprobe's view of the same fixtures.
+#include "engine/movie_session.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "engine/movie_session.h"
 #include "support/test_env.h"
 
 namespace kestrel {
@@ -43,10 +44,33 @@ TEST(MovieSession, BadFilesFailAndLeaveTheSessionClean) {
   ASSERT_EQ(session.Open(test::FixturePath("frames250.mov").c_str()), S_OK);
 }
 
+// The path travels with a one-byte length. A movie named by exactly 255
+// bytes opens; one byte more is refused, even where its length taken modulo
+// 256 would name a movie ("m2" in the current folder).
 TEST(MovieSession, PathsLongerThan255BytesAreRefused) {
   MovieSession session;
-  std::string path = "C:\\" + std::string(300, 'a') + ".mov";
-  EXPECT_EQ(session.Open(path.c_str()), E_FAIL);
+  const std::string dir = test::FixturePath("");  // ends with a separator
+  const std::string movie = dir + "frames250.mov";
+  // dir, then ".\\" steps, then a copy of the movie whose name fills the rest.
+  std::string exact = dir;
+  while (exact.size() + 2 + 8 <= 255) exact += ".\\";
+  const std::string name = std::string(255 - exact.size(), 'm');
+  exact += name;
+  ASSERT_EQ(exact.size(), 255u);
+  ASSERT_TRUE(CopyFileA(movie.c_str(), (dir + name).c_str(), FALSE));
+  EXPECT_EQ(session.Open(exact.c_str()), S_OK);
+  EXPECT_EQ(session.Open((exact + "\\.").c_str()), E_FAIL);
+  DeleteFileA((dir + name).c_str());
+
+  char previous[MAX_PATH] = {};
+  GetCurrentDirectoryA(MAX_PATH, previous);
+  ASSERT_TRUE(CopyFileA(movie.c_str(), (dir + "m2").c_str(), FALSE));
+  ASSERT_TRUE(SetCurrentDirectoryA(dir.c_str()));
+  EXPECT_EQ(session.Open("m2"), S_OK);
+  const std::string longer = "m2" + std::string(256, 'x');  // 258 bytes: 2 modulo 256
+  EXPECT_EQ(session.Open(longer.c_str()), E_FAIL);
+  SetCurrentDirectoryA(previous);
+  DeleteFileA((dir + "m2").c_str());
 }
 
 TEST(MovieSession, MissingOutPointers) {

@@ -106,7 +106,11 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, SoundPlays,
                                          SoundCase{"mp3.mov", "s16le", 16}, SoundCase{"aud_sowt.mov", "s16le", 16},
                                          SoundCase{"twos.mov", "s16le", 16}, SoundCase{"in24.mov", "s24le", 24},
                                          SoundCase{"in32.mov", "s32le", 32}, SoundCase{"raw8.mov", "u8", 8},
-                                         SoundCase{"h263_aac.3gp", "s16le", 16}, SoundCase{"aud_51.m4a", "s16le", 16}),
+                                         SoundCase{"h263_aac.3gp", "s16le", 16},
+                                         SoundCase{"aud_alac24.caf", "s24le", 24},
+                                         SoundCase{"aud_amr.amr", "s16le", 16}, SoundCase{"aud_gsm.gsm", "s16le", 16},
+                                         SoundCase{"aud_ulaw.caf", "s16le", 16},
+                                         SoundCase{"aud_ima4.aifc", "s16le", 16}, SoundCase{"aud_51.m4a", "s16le", 16}),
                          [](const auto& info) {
                            std::string name = info.param.movie;
                            for (char& c : name)

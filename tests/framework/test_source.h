@@ -58,8 +58,8 @@ class TestPin : public CSourceStream, public CSourceSeeking {
   HANDLE eos_event;  // automatic reset, set after each end of stream
 
   // Framework internals for the tests.
-  IMemAllocator* HeldAllocator() const { return m_pAllocator; }
-  IMemInputPin* HeldInputPin() const { return m_pInputPin; }
+  IMemAllocator* HeldAllocator() const { return m_pAllocator.Get(); }
+  IMemInputPin* HeldInputPin() const { return m_pInputPin.Get(); }
   void BumpTypeVersion() { IncrementTypeVersion(); }
   DWORD Command(DWORD command) { return CallWorker(command); }
   REFERENCE_TIME SeekStart() const { return m_rtStart; }

@@ -29,7 +29,8 @@ std::string ReadFileBytes(const std::string& windows_path) {
   return s.str();
 }
 
-std::string RunTool(const std::string& tool, const std::string& args, unsigned long* exit_code) {
+std::string RunTool(const std::string& tool, const std::string& args, unsigned long* exit_code,
+                    std::string* error_output) {
   const char* bin = getenv("KESTREL_BIN");
   std::string exe = WindowsPathOf(bin ? bin : ".") + "\\kestrel-" + tool + ".exe";
   std::string command = "\"" + exe + "\" " + args;
@@ -43,6 +44,17 @@ std::string RunTool(const std::string& tool, const std::string& args, unsigned l
   si.hStdOutput = write;
   si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  // Standard error into a file when asked (a second pipe could fill while
+  // the first is read).
+  char error_path[MAX_PATH] = {};
+  HANDLE error_file = INVALID_HANDLE_VALUE;
+  if (error_output) {
+    char folder[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    GetTempFileNameA(folder, "err", 0, error_path);
+    error_file = CreateFileA(error_path, GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
+    if (error_file != INVALID_HANDLE_VALUE) si.hStdError = error_file;
+  }
   PROCESS_INFORMATION pi = {};
   BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
   CloseHandle(write);
@@ -59,6 +71,11 @@ std::string RunTool(const std::string& tool, const std::string& args, unsigned l
     CloseHandle(pi.hThread);
   }
   CloseHandle(read);
+  if (error_file != INVALID_HANDLE_VALUE) {
+    CloseHandle(error_file);
+    *error_output = ReadFileBytes(error_path);
+    DeleteFileA(error_path);
+  }
   return out;
 }
 

@@ -21,7 +21,9 @@ std::string ReadFileBytes(const std::string& windows_path);
 
 // Runs kestrel-TOOL.exe (from KESTREL_BIN) with args; gives its standard
 // output and, when asked, its exit code.
-std::string RunTool(const std::string& tool, const std::string& args, unsigned long* exit_code = nullptr);
+// error_output, when given, receives its standard error.
+std::string RunTool(const std::string& tool, const std::string& args, unsigned long* exit_code = nullptr,
+                    std::string* error_output = nullptr);
 inline std::string RunProbe(const std::string& args, unsigned long* exit_code = nullptr) {
   return RunTool("probe", args, exit_code);
 }

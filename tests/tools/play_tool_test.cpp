@@ -130,5 +130,83 @@ TEST(PlayTool, ExitCodes) {
   EXPECT_NE(json.find("\"released\": true"), std::string::npos) << json;
 }
 
+// The first picture at or after the time, as a 32-bit bitmap of the rows
+// the ffmpeg tool decodes there.
+TEST(PlayTool, SnapshotIsTheFirstPictureAtOrAfterTheTime) {
+  std::string bmp = FixturePath("play_tool_snapshot.bmp");
+  DeleteFileA(bmp.c_str());
+  unsigned long code = 9;
+  Play("--snapshot 1.0 " + bmp + " " + FixturePath("long_av.mov"), &code);
+  EXPECT_EQ(code, 0u);
+  std::string bytes = ReadFileBytes(bmp);
+  ASSERT_EQ(bytes.size(), 54u + 160u * 120u * 4u);
+  EXPECT_EQ(bytes.substr(0, 2), "BM");
+  const auto* info = reinterpret_cast<const BITMAPINFOHEADER*>(bytes.data() + sizeof(BITMAPFILEHEADER));
+  EXPECT_EQ(info->biWidth, 160);
+  EXPECT_EQ(info->biHeight, 120);  // bottom-up
+  EXPECT_EQ(info->biBitCount, 32);
+  EXPECT_EQ(info->biCompression, static_cast<DWORD>(BI_RGB));
+  Expected e = LoadExpected("long_av.mov.play", "bgra");
+  size_t first = 0;
+  while (first < e.start.size() && e.start[first] < 10000000) ++first;
+  EXPECT_EQ(PictureMd5(reinterpret_cast<const uint8_t*>(bytes.data()) + 54, 160, 120, 4, 640, true), e.md5[first]);
+}
+
+// The summary a person reads: both streams start together on a movie whose
+// edit list hides the decoder's delay; no progress line on a file.
+TEST(PlayTool, SummaryAndNoProgressOffATerminal) {
+  unsigned long code = 9;
+  std::string errors;
+  std::string out = RunTool("play", "--headless " + FixturePath("h264_bframes.mov"), &code, &errors);
+  EXPECT_EQ(code, 0u);
+  for (const char* line :
+       {"result: EC_COMPLETE after ", "video: 50 frames, UYVY 320x240, ", "first starts 0.000 s, last ends 2.000 s",
+        "audio: 2.020 s delivered, 44100 Hz, 1 channel(s)", "A/V start offset: 0.000 s"})
+    EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+  EXPECT_EQ(errors.find('\r'), std::string::npos) << errors;
+  EXPECT_EQ(errors.find("fps"), std::string::npos) << errors;
+  // The late video starts a second after the sound.
+  out = RunTool("play", "--headless " + FixturePath("late_video.mov"), &code);
+  EXPECT_NE(out.find("A/V start offset: 1.000 s"), std::string::npos) << out;
+}
+
+// kestrel-info reports through the filter what the probe reports of the
+// engine, in the same words.
+TEST(InfoTool, SaysWhatTheProbeSays) {
+  auto section = [](const std::string& json, const std::string& key) {
+    size_t at = json.find("\"" + key + "\": ");
+    if (at == std::string::npos) return std::string();
+    at += key.size() + 4;
+    if (json.compare(at, 4, "null") == 0) return std::string("null");
+    int depth = 0;
+    for (size_t i = at; i < json.size(); ++i) {
+      if (json[i] == '{') ++depth;
+      if (json[i] == '}' && --depth == 0) return json.substr(at, i - at + 1);
+    }
+    return std::string();
+  };
+  for (const char* movie : {"md_tags.mov", "md_tc_df.mov", "h264_bframes.mov", "audio.m4a"}) {
+    SCOPED_TRACE(movie);
+    unsigned long code = 9;
+    std::string info = RunTool("info", "--json " + FixturePath(movie), &code);
+    EXPECT_EQ(code, 0u);
+    std::string probe = RunProbe("--json " + FixturePath(movie));
+    for (const char* key : {"video", "user_data", "timecode"})
+      EXPECT_EQ(section(info, key), section(probe, key)) << key;
+    std::string audio = section(info, "audio");
+    if (audio == "null") {
+      EXPECT_EQ(section(probe, "audio"), "null");
+    } else {
+      // The three facts the info interface gives, as the probe gives them.
+      EXPECT_EQ(section(probe, "audio").rfind(audio.substr(0, audio.size() - 1), 0), 0u) << audio;
+    }
+  }
+  unsigned long code = 9;
+  RunTool("info", FixturePath("not_a_movie.mov"), &code);
+  EXPECT_EQ(code, 1u);
+  RunTool("info", "", &code);
+  EXPECT_EQ(code, 2u);
+}
+
 }  // namespace
 }  // namespace kestrel::test

@@ -5,9 +5,14 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
+
+extern "C" {
+#include <libavutil/log.h>
+}
 
 #include "api/api_state.h"
 #include "api/records.h"
@@ -73,8 +78,10 @@ QTM_EXTERN_C __attribute__((visibility("default"))) void qtm_SetPathTranslator(Q
 
 // ---- Start and end.
 
+// FFmpeg's own messages would land on the host process's standard error:
+// they stay quiet unless KESTREL_FFMPEG_LOG asks for them.
 QTM_EXPORT OSErr InitializeQTML(int32_t) {
-  ++qtm::g_qtml_count;
+  if (qtm::g_qtml_count++ == 0 && !getenv("KESTREL_FFMPEG_LOG")) av_log_set_level(AV_LOG_QUIET);
   return noErr;
 }
 
@@ -417,7 +424,9 @@ MediaSampleFlags FlagsOf(const qtm::SampleInfo& info) {
 // QuickTime 7 sample reading: the sample whose decode interval holds
 // decodeTime, and with maxNumberOfSamples > 1 the samples after it that lie
 // next to it in the file and share its description, duration and flags.
-// Without dataOut only the sizes and flags are given.
+// Without dataOut only the sizes and flags are given. A sample whose data
+// lies beyond the end of the file (a file cut short) answers eofErr either
+// way, so that a reader can tell the end of what exists from a failure.
 QTM_EXPORT OSErr GetMediaSample2(Media theMedia, uint8_t* dataOut, ByteCount maxDataSize, ByteCount* size,
                                  TimeValue64 decodeTime, TimeValue64* sampleDecodeTime,
                                  TimeValue64* durationPerSample, TimeValue64* displayOffset,
@@ -431,6 +440,9 @@ QTM_EXPORT OSErr GetMediaSample2(Media theMedia, uint8_t* dataOut, ByteCount max
   int64_t index = s ? s->IndexAtDecodeTime(decodeTime) : -1;
   qtm::SampleInfo first;
   if (index < 0 || !s->Get(static_cast<uint32_t>(index), &first)) return SetMoviesError(invalidTime);
+  const qtm::DataSource* source = theMedia->movie->model->source.get();
+  const uint64_t file_size = source ? source->Size() : 0;
+  if (!source || first.offset > file_size || first.size > file_size - first.offset) return SetMoviesError(eofErr);
   uint64_t total = first.size;
   uint32_t count = 1;
   qtm::SampleInfo next;
@@ -438,13 +450,13 @@ QTM_EXPORT OSErr GetMediaSample2(Media theMedia, uint8_t* dataOut, ByteCount max
          next.offset == first.offset + total && next.description_index == first.description_index &&
          next.duration == first.duration && next.display_offset == 0 && first.display_offset == 0 &&
          next.sync == first.sync && next.dependency == first.dependency &&
-         total + next.size <= (dataOut ? maxDataSize : UINT32_MAX)) {
+         total + next.size <= (dataOut ? maxDataSize : UINT32_MAX) && next.size <= file_size - first.offset - total) {
     total += next.size;
     ++count;
   }
   if (dataOut) {
     if (total > maxDataSize) return SetMoviesError(paramErr);
-    if (!theMedia->movie->model->source->ReadAt(first.offset, dataOut, total)) return SetMoviesError(ioErr);
+    if (!source->ReadAt(first.offset, dataOut, total)) return SetMoviesError(ioErr);
   }
   if (sampleDescriptionH) {
     if (!*sampleDescriptionH) return SetMoviesError(nilHandleErr);

@@ -1,0 +1,167 @@
+// kestrel-info: what the filter reports of a movie through IQTInfo: the
+// video and audio facts, the user-data entries that have a value, and the
+// time code; as readable lines or, with --json, one JSON object whose keys
+// are those of kestrel-probe for the same facts.
+//   kestrel-info [--json] FILE
+// Exit status: 0 the file loaded, 1 it did not, 2 usage.
+#include <ole2.h>
+#include <windows.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "common/json_writer.h"
+#include "kestrel_idl.h"
+#include "play/play_graph.h"
+
+namespace {
+
+using kestrel::ComPtr;
+using namespace kestrel::tools;
+
+int Usage() {
+  fprintf(stderr, "usage: kestrel-info [--json] FILE\n");
+  return 2;
+}
+
+// Frees the string when it goes.
+struct Text {
+  BSTR b = nullptr;
+  ~Text() { SysFreeString(b); }
+  std::string Utf8() const { return kestrel::tools::Utf8(b ? b : L""); }
+};
+
+struct Report {
+  JsonObject json;
+  std::vector<std::string> lines;
+};
+
+void AddVideo(IQTInfo* info, Report* r) {
+  Text codec;
+  ULONG width = 0, height = 0, depth = 0, frames = 0;
+  double rate = 0, seconds = 0;
+  if (info->GetVideoInfo(&codec.b, &width, &height, &depth, &rate, &frames, &seconds) != S_OK) {
+    r->json.Add("video", "null");
+    r->lines.push_back("video: none");
+    return;
+  }
+  const int64_t duration = std::llround(seconds * 1e7);
+  JsonObject v;
+  v.Add("codec", JsonString(codec.Utf8()));
+  v.Add("width", JsonNumber(int64_t{width}));
+  v.Add("height", JsonNumber(int64_t{height}));
+  v.Add("depth", JsonNumber(int64_t{depth}));
+  v.Add("duration", JsonNumber(duration));
+  v.Add("frame_count", JsonNumber(int64_t{frames}));
+  v.Add("frame_rate", JsonNumber(rate));
+  r->json.Add("video", v.Text());
+  char line[600];
+  snprintf(line, sizeof(line), "video: \"%s\", %lu x %lu x %lu, %.3f frames per second, %lu frames, %.3f s",
+           codec.Utf8().c_str(), width, height, depth, rate, frames, seconds);
+  r->lines.push_back(line);
+}
+
+void AddAudio(IQTInfo* info, Report* r) {
+  Text codec, layout;
+  ULONG rate = 0;
+  if (info->GetAudioInfo(&codec.b, &layout.b, &rate) != S_OK) {
+    r->json.Add("audio", "null");
+    r->lines.push_back("audio: none");
+    return;
+  }
+  JsonObject a;
+  a.Add("format", JsonString(codec.Utf8()));
+  a.Add("layout", JsonString(layout.Utf8()));
+  a.Add("sample_rate", JsonNumber(int64_t{rate}));
+  r->json.Add("audio", a.Text());
+  char line[600];
+  snprintf(line, sizeof(line), "audio: \"%s\", layout \"%s\", %lu Hz", codec.Utf8().c_str(), layout.Utf8().c_str(),
+           rate);
+  r->lines.push_back(line);
+}
+
+void AddUserData(IQTInfo* info, Report* r) {
+  JsonObject tags;
+  ULONG count = 0;
+  if (info->GetUserDataCount(&count) == S_OK) {
+    for (ULONG i = 0; i < count; ++i) {
+      Text name, value;
+      if (info->GetUserDataName(i, &name.b) != S_OK || info->GetUserDataValue(i, &value.b) != S_OK) continue;
+      if (SysStringLen(value.b) == 0) continue;
+      tags.Add(name.Utf8(), JsonString(value.Utf8()));
+      r->lines.push_back("tag: " + name.Utf8() + ": " + value.Utf8());
+    }
+  }
+  r->json.Add("user_data", tags.Text());
+}
+
+void AddTimeCode(IQTInfo* info, Report* r) {
+  LONG drop = 0;
+  BYTE h = 0, m = 0, s = 0, f = 0;
+  if (info->GetTimeCode(&drop, &h, &m, &s, &f) != S_OK) {
+    r->json.Add("timecode", "null");
+    return;
+  }
+  JsonObject t;
+  t.Add("drop_frame", JsonNumber(int64_t{drop}));
+  t.Add("hours", JsonNumber(int64_t{h}));
+  t.Add("minutes", JsonNumber(int64_t{m}));
+  t.Add("seconds", JsonNumber(int64_t{s}));
+  t.Add("frames", JsonNumber(int64_t{f}));
+  r->json.Add("timecode", t.Text());
+  char line[64];
+  snprintf(line, sizeof(line), "time code: %02u:%02u:%02u%c%02u", h, m, s, drop ? ';' : ':', f);
+  r->lines.push_back(line);
+}
+
+int Info(const std::wstring& file, bool json) {
+  Report r;
+  r.json.Add("file", JsonString(file.c_str()));
+  ComPtr<IBaseFilter> filter;
+  HRESULT hr = kestrel::play::CreateKestrelFilter(filter.ReleaseAndGetAddressOf());
+  ComPtr<IFileSourceFilter> source;
+  if (SUCCEEDED(hr)) hr = filter->QueryInterface(IID_IFileSourceFilter, source.ReleaseAndGetVoidAddress());
+  if (SUCCEEDED(hr)) hr = source->Load(file.c_str(), nullptr);
+  r.json.Add("status", JsonString(kestrel::play::HResultName(hr)));
+  ComPtr<IQTInfo> info;
+  if (SUCCEEDED(hr)) hr = filter->QueryInterface(IID_IQTInfo, info.ReleaseAndGetVoidAddress());
+  if (FAILED(hr)) {
+    fprintf(stderr, "kestrel-info: the file does not load (%s)\n", kestrel::play::HResultName(hr).c_str());
+    if (json) printf("%s\n", r.json.Text().c_str());
+    return 1;
+  }
+  AddVideo(info.Get(), &r);
+  AddAudio(info.Get(), &r);
+  AddUserData(info.Get(), &r);
+  AddTimeCode(info.Get(), &r);
+  if (json) {
+    printf("%s\n", r.json.Text().c_str());
+  } else {
+    printf("file: %s\n", Utf8(file.c_str()).c_str());
+    for (const std::string& line : r.lines) printf("%s\n", line.c_str());
+  }
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  bool json = false;
+  std::wstring file;
+  for (int i = 1; i < argc; ++i) {
+    std::wstring a = argv[i];
+    if (a == L"--json") {
+      json = true;
+    } else if (a.empty() || a[0] == L'-' || !file.empty()) {
+      return Usage();
+    } else {
+      file = a;
+    }
+  }
+  if (file.empty()) return Usage();
+  if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
+  int code = Info(file, json);
+  CoUninitialize();
+  return code;
+}
