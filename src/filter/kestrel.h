@@ -15,7 +15,7 @@
 
 #include "audio/audio_extractor.h"
 #include "audio/audio_pin.h"
-#include "engine/movie_session.h"
+#include "video/movie_session.h"
 #include "engine/user_data_catalog.h"
 #include "framework/media_type.h"
 #include "framework/source.h"

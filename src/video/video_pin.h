@@ -13,7 +13,7 @@
 // VIDEOINFOHEADER, after the DirectShow types.
 #include <amvideo.h>
 
-#include "engine/movie_session.h"
+#include "video/movie_session.h"
 #include "framework/seekable_stream.h"
 #include "video/video_timeline.h"
 

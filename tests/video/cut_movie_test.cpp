@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "audio/audio_extractor.h"
-#include "engine/movie_session.h"
+#include "video/movie_session.h"
 #include "support/test_env.h"
 #include "video/video_oracle.h"
 

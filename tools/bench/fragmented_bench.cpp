@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "audio/audio_extractor.h"
-#include "engine/movie_session.h"
+#include "video/movie_session.h"
 #include "engine/user_data_catalog.h"
 
 namespace {

@@ -1,4 +1,4 @@
-// Opens a movie through MovieSession::Open (frame count included) and
+// Opens a movie through MovieFacts::Open (frame count included) and
 // prints the time it took. With REPEATS 0 it only starts the engine, which
 // gives the baseline for the memory measured around it (open_bench.sh): the
 // engine's tables live on the Unix heap, which the Windows counters miss.
@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "engine/movie_session.h"
+#include "engine/movie_facts.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
   uint32_t frames = 0;
   for (int i = 0; i < repeats; ++i) {
     LARGE_INTEGER t0, t1;
-    kestrel::MovieSession session;
+    kestrel::MovieFacts session;
     QueryPerformanceCounter(&t0);
     HRESULT hr = session.Open(argv[1]);
     QueryPerformanceCounter(&t1);
@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
     double s = Seconds(t0, t1, freq);
     if (s < best) best = s;
   }
-  if (repeats > 0) printf("kestrel MovieSession::Open: %u samples, best of %d: %.3f s\n", frames, repeats, best);
+  if (repeats > 0) printf("kestrel MovieFacts::Open: %u samples, best of %d: %.3f s\n", frames, repeats, best);
   ExitMovies();
   return 0;
 }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "common/json_writer.h"
-#include "engine/movie_session.h"
+#include "video/movie_session.h"
 
 namespace kestrel::probe {
 

@@ -10,7 +10,7 @@
 #include <cwchar>
 #include <string>
 
-#include "engine/movie_session.h"
+#include "video/movie_session.h"
 #include "common/json_writer.h"
 #include "probe/probe.h"
 
