@@ -12,9 +12,7 @@ namespace kestrel {
 MovieFacts::MovieFacts() = default;
 
 // A derived class has closed its own part by now: this closes the movie.
-MovieFacts::~MovieFacts() {
-  MovieFacts::Close();
-}
+MovieFacts::~MovieFacts() { MovieFacts::Close(); }
 
 void MovieFacts::ClearFacts() {
   m_frameRate = 0.0;
@@ -74,8 +72,7 @@ HRESULT MovieFacts::Open(const char* path) {
     if (!desc) return E_OUTOFMEMORY;
     m_sampleDescription = reinterpret_cast<ImageDescriptionHandle>(desc);
     GetMediaSampleDescription(m_videoMedia, 1, reinterpret_cast<SampleDescriptionHandle>(desc));
-    if (GetMoviesError() != noErr || !*desc ||
-        GetHandleSize(desc) < static_cast<Size>(sizeof(ImageDescription)))
+    if (GetMoviesError() != noErr || !*desc || GetHandleSize(desc) < static_cast<Size>(sizeof(ImageDescription)))
       return E_FAIL;
 
     const ImageDescription* id = *m_sampleDescription;

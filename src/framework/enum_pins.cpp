@@ -1,9 +1,9 @@
 #include "framework/enum_pins.h"
 
+#include <vfwmsgs.h>
+
 #include <algorithm>
 #include <new>
-
-#include <vfwmsgs.h>
 
 #include "framework/base_pin.h"
 

@@ -17,6 +17,8 @@
 //   the end: before the last sample), and the pictures that come out again
 //   are passed over up to the last delivered, m_deliveredAtFloor of them at
 //   its very time.
+#include "video/movie_session.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -26,7 +28,6 @@
 
 #include "engine/media_time.h"
 #include "engine/qt_library.h"
-#include "video/movie_session.h"
 #include "video/pixel_format_table.h"
 
 namespace kestrel {
@@ -66,9 +67,7 @@ T DataSymbol(const char* name) {
 
 }  // namespace
 
-MovieSession::~MovieSession() {
-  CloseFrameSource();
-}
+MovieSession::~MovieSession() { CloseFrameSource(); }
 
 HRESULT MovieSession::Close() {
   CAutoLock lock(&m_lock);
@@ -76,9 +75,7 @@ HRESULT MovieSession::Close() {
   return MovieFacts::Close();
 }
 
-int64_t MovieSession::ReadingPosition() {
-  return m_currentDecodeTime;
-}
+int64_t MovieSession::ReadingPosition() { return m_currentDecodeTime; }
 
 void MovieSession::ReleaseDecoder() {
   CAutoLock lock(&m_lock);
@@ -286,8 +283,8 @@ HRESULT MovieSession::CreateDecoder(OSType pixel_format) {
   SetDecodeAccuracy(static_cast<int32_t>(ReadSetting(L"quality", 512)));
   SetFieldMode(static_cast<int32_t>(ReadSetting(L"fieldmode", 0)));
   ICMDecompressionTrackingCallbackRecord tracking = {&MovieSession::OnFrameDecoded, this};
-  if (ICMDecompressionSessionCreate(allocator, m_sampleDescription, m_sessionOptions.Get(), attributes.Get(),
-                                    &tracking, m_decompressionSession.Receive()) != noErr ||
+  if (ICMDecompressionSessionCreate(allocator, m_sampleDescription, m_sessionOptions.Get(), attributes.Get(), &tracking,
+                                    m_decompressionSession.Receive()) != noErr ||
       !m_decompressionSession) {
     m_decompressionSession.Reset();  // the options stay: the settings can still be read and set
     return E_FAIL;
@@ -450,9 +447,9 @@ void MovieSession::SetFlip(int32_t flip) {
 HRESULT MovieSession::SetDecodeAccuracy(int32_t value) {
   CAutoLock lock(&m_lock);
   if (!m_sessionOptions) return E_FAIL;
-  return ICMDecompressionSessionOptionsSetProperty(m_sessionOptions.Get(), kQTPropertyClass_ICMDecompressionSessionOptions,
-                                                   kICMDecompressionSessionOptionsPropertyID_Accuracy, sizeof(value),
-                                                   &value) == noErr
+  return ICMDecompressionSessionOptionsSetProperty(
+             m_sessionOptions.Get(), kQTPropertyClass_ICMDecompressionSessionOptions,
+             kICMDecompressionSessionOptionsPropertyID_Accuracy, sizeof(value), &value) == noErr
              ? S_OK
              : E_FAIL;
 }
@@ -460,9 +457,9 @@ HRESULT MovieSession::SetDecodeAccuracy(int32_t value) {
 HRESULT MovieSession::SetFieldMode(int32_t value) {
   CAutoLock lock(&m_lock);
   if (!m_sessionOptions) return E_FAIL;
-  return ICMDecompressionSessionOptionsSetProperty(m_sessionOptions.Get(), kQTPropertyClass_ICMDecompressionSessionOptions,
-                                                   kICMDecompressionSessionOptionsPropertyID_FieldMode, sizeof(value),
-                                                   &value) == noErr
+  return ICMDecompressionSessionOptionsSetProperty(
+             m_sessionOptions.Get(), kQTPropertyClass_ICMDecompressionSessionOptions,
+             kICMDecompressionSessionOptionsPropertyID_FieldMode, sizeof(value), &value) == noErr
              ? S_OK
              : E_FAIL;
 }
@@ -471,9 +468,9 @@ HRESULT MovieSession::GetDecodeAccuracy(int32_t* value) {
   if (!value) return E_POINTER;
   CAutoLock lock(&m_lock);
   if (!m_sessionOptions) return E_FAIL;
-  return ICMDecompressionSessionOptionsGetProperty(m_sessionOptions.Get(), kQTPropertyClass_ICMDecompressionSessionOptions,
-                                                   kICMDecompressionSessionOptionsPropertyID_Accuracy, sizeof(*value),
-                                                   value, nullptr) == noErr
+  return ICMDecompressionSessionOptionsGetProperty(
+             m_sessionOptions.Get(), kQTPropertyClass_ICMDecompressionSessionOptions,
+             kICMDecompressionSessionOptionsPropertyID_Accuracy, sizeof(*value), value, nullptr) == noErr
              ? S_OK
              : E_FAIL;
 }
@@ -482,9 +479,9 @@ HRESULT MovieSession::GetFieldMode(int32_t* value) {
   if (!value) return E_POINTER;
   CAutoLock lock(&m_lock);
   if (!m_sessionOptions) return E_FAIL;
-  return ICMDecompressionSessionOptionsGetProperty(m_sessionOptions.Get(), kQTPropertyClass_ICMDecompressionSessionOptions,
-                                                   kICMDecompressionSessionOptionsPropertyID_FieldMode, sizeof(*value),
-                                                   value, nullptr) == noErr
+  return ICMDecompressionSessionOptionsGetProperty(
+             m_sessionOptions.Get(), kQTPropertyClass_ICMDecompressionSessionOptions,
+             kICMDecompressionSessionOptionsPropertyID_FieldMode, sizeof(*value), value, nullptr) == noErr
              ? S_OK
              : E_FAIL;
 }

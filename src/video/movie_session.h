@@ -110,8 +110,8 @@ class MovieSession : public MovieFacts {
   int32_t m_repeatsToPass = 0;
   bool m_frameCopied = false;  // in the ProduceFrame under way
   int64_t m_copiedTime = 0, m_copiedDuration = 0;
-  bool m_discarding = false;  // pictures emitted now are thrown away
-  bool m_flushed = false;     // the end was reached and the decoder drained
+  bool m_discarding = false;                // pictures emitted now are thrown away
+  bool m_flushed = false;                   // the end was reached and the decoder drained
   std::vector<HeldPicture> m_heldPictures;  // emitted, not yet delivered, display order
   std::vector<std::unique_ptr<SampleBuffer>> m_sampleBuffers;
 };

@@ -19,7 +19,9 @@ TEST(MissingEngineLibrary, EveryCallFailsAndOpenFails) {
   EXPECT_EQ(NewHandle(16), nullptr);
   EXPECT_EQ(GetQtDataSymbol("kCFBooleanTrue"), nullptr);
   FSSpec file_spec = {};
-  const unsigned char name[] = "\x05" "a.mov";
+  const unsigned char name[] =
+      "\x05"
+      "a.mov";
   EXPECT_NE(FSMakeFSSpec(0, 0, name, &file_spec), noErr);
   int16_t ref = 0;
   EXPECT_NE(OpenMovieFile(&file_spec, &ref, fsRdPerm), noErr);

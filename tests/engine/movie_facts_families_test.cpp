@@ -5,8 +5,8 @@
 #include <sstream>
 #include <string>
 
-#include "engine/movie_facts.h"
 #include "common/json_writer.h"
+#include "engine/movie_facts.h"
 #include "support/test_env.h"
 
 namespace kestrel {
@@ -64,21 +64,23 @@ TEST_P(MovieFactsFacts, MatchFfprobe) {
   if (c.depth) EXPECT_EQ(depth, c.depth);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Fixtures, MovieFactsFacts,
-    testing::Values(FactsCase{"h264_bframes.mov", "Lavc libx264", 24}, FactsCase{"h264_bframes.mp4", "Lavc libx264", 24},
-                    FactsCase{"mpeg4.mp4", "Lavc mpeg4", 24}, FactsCase{"mjpeg.mov", "Lavc mjpeg", 24},
-                    FactsCase{"prores.mov", "Lavc prores_ks", 0}, FactsCase{"dv.mov", "Lavc dvvideo", 24},
-                    FactsCase{"dv.dv", nullptr, 0}, FactsCase{"raw2vuy.mov", "Lavc rawvideo", 0},
-                    FactsCase{"h263.3gp", "", 24}, FactsCase{"frames250.mov", "Lavc mjpeg", 24},
-                    FactsCase{"audio.m4a", nullptr, 0}, FactsCase{"audio16.aif", nullptr, 0},
-                    FactsCase{"audio.caf", nullptr, 0}, FactsCase{"audio.aac", nullptr, 0}),
-    [](const testing::TestParamInfo<FactsCase>& info) {
-      std::string name = info.param.file;
-      for (char& ch : name)
-        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-      return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Fixtures, MovieFactsFacts,
+                         testing::Values(FactsCase{"h264_bframes.mov", "Lavc libx264", 24},
+                                         FactsCase{"h264_bframes.mp4", "Lavc libx264", 24},
+                                         FactsCase{"mpeg4.mp4", "Lavc mpeg4", 24},
+                                         FactsCase{"mjpeg.mov", "Lavc mjpeg", 24},
+                                         FactsCase{"prores.mov", "Lavc prores_ks", 0},
+                                         FactsCase{"dv.mov", "Lavc dvvideo", 24}, FactsCase{"dv.dv", nullptr, 0},
+                                         FactsCase{"raw2vuy.mov", "Lavc rawvideo", 0}, FactsCase{"h263.3gp", "", 24},
+                                         FactsCase{"frames250.mov", "Lavc mjpeg", 24},
+                                         FactsCase{"audio.m4a", nullptr, 0}, FactsCase{"audio16.aif", nullptr, 0},
+                                         FactsCase{"audio.caf", nullptr, 0}, FactsCase{"audio.aac", nullptr, 0}),
+                         [](const testing::TestParamInfo<FactsCase>& info) {
+                           std::string name = info.param.file;
+                           for (char& ch : name)
+                             if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                           return name;
+                         });
 
 }  // namespace
 }  // namespace kestrel

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <string>
 
-#include "engine/movie_file.h"
 #include "engine/movie_facts.h"
+#include "engine/movie_file.h"
 #include "support/test_env.h"
 
 namespace kestrel {

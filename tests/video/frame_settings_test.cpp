@@ -3,14 +3,15 @@
 // an interlaced H.264 movie (320 x 480, two fields woven in each frame):
 // normal quality converts as `ffmpeg -sws_flags neighbor`, high quality as
 // ffmpeg's default.
-#include <gtest/gtest.h>
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
-#include "video/movie_session.h"
 #include "support/test_env.h"
+#include "video/movie_session.h"
 #include "video/video_oracle.h"
 
 namespace kestrel::test {

@@ -49,10 +49,11 @@ int main(int argc, char** argv) {
     if (s < best) best = s;
   }
   double seconds_of_sound = static_cast<double>(bytes_out) / wf.nAvgBytesPerSec;
-  printf("kestrel AudioExtractor: %.1f s of %u Hz %u-channel %u-bit PCM (%llu bytes), best of %d: %.3f s "
-         "(%.0f times real time)\n",
-         seconds_of_sound, static_cast<unsigned>(wf.nSamplesPerSec), static_cast<unsigned>(wf.nChannels),
-         static_cast<unsigned>(wf.wBitsPerSample), bytes_out, repeats, best, seconds_of_sound / best);
+  printf(
+      "kestrel AudioExtractor: %.1f s of %u Hz %u-channel %u-bit PCM (%llu bytes), best of %d: %.3f s "
+      "(%.0f times real time)\n",
+      seconds_of_sound, static_cast<unsigned>(wf.nSamplesPerSec), static_cast<unsigned>(wf.nChannels),
+      static_cast<unsigned>(wf.wBitsPerSample), bytes_out, repeats, best, seconds_of_sound / best);
   ExitMovies();
   return 0;
 }

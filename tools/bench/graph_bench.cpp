@@ -11,10 +11,11 @@
 //   kestrel-bench-graph [--source kestrel|wine] [--format UYVY|YUY2|RGB32|ARGB32]
 //                       [--quality N] [--seek SECONDS,SECONDS,...] FILE
 // A source that cannot play the file answers {"error": reason}.
+#include <windows.h>
+
 #include <dshow.h>
 #include <evcode.h>
 #include <uuids.h>
-#include <windows.h>
 
 #include <cmath>
 #include <cstdio>
