@@ -1,13 +1,16 @@
 // The movie reader for QuickTime and ISO base media files (ISO/IEC 14496-12,
-// QuickTime File Format). One container walker reads every atom tree; a table
-// maps each four-character code to its handler. Nothing of the media data is
-// read: sample tables are taken over in their run-length form.
+// QuickTime File Format). The container walker reads every atom tree; a table
+// maps each four-character code and the parent it belongs in to its handler.
+// Nothing of the media data is read: sample tables are taken over in their
+// run-length form.
 #include <algorithm>
 #include <cstring>
 #include <map>
 
+#include "movie/atom_walker.h"
 #include "movie/byte_reader.h"
 #include "movie/descriptions.h"
+#include "movie/four_cc.h"
 #include "movie/movie_model.h"
 #include "movie/mul_div.h"
 #include "movie/sample_table.h"
@@ -16,27 +19,11 @@ namespace qtm {
 
 namespace {
 
-constexpr uint32_t FourCC(const char (&s)[5]) {
-  return (uint32_t(uint8_t(s[0])) << 24) | (uint32_t(uint8_t(s[1])) << 16) | (uint32_t(uint8_t(s[2])) << 8) |
-         uint32_t(uint8_t(s[3]));
-}
-
-constexpr int kMaxDepth = 16;
-// A leaf atom's payload is read into memory; sample tables of a few million
-// entries fit, anything larger than this is refused.
+// An atom whose payload is held in memory (descriptions, names, edit lists,
+// user data items) larger than this is refused.
 constexpr uint64_t kMaxLeafBytes = 256u << 20;
 // A fragment ('moof') up to this size is read at once and walked in memory.
 constexpr uint64_t kMaxFragmentWindow = 16u << 20;
-
-struct Atom {
-  uint32_t type = 0;
-  uint32_t parent = 0;  // type of the enclosing atom, 0 at the top
-  uint64_t start = 0;   // offset of the header
-  uint64_t payload = 0;
-  uint64_t end = 0;  // one past the last byte
-  bool clamped = false;  // its size said more than its parent holds
-  uint64_t PayloadSize() const { return end - payload; }
-};
 
 struct TrackDefaults {  // 'trex'
   uint32_t description_index = 1;
@@ -74,9 +61,13 @@ class Reader {
   const std::string& reason() const { return reason_; }
 
  private:
+  // Every handler: noErr, or a failure with its reason kept; a handler that
+  // finds its atom shorter than its fields and counts say fails. A handler
+  // is called only for its atom inside the parent its entry names.
   using Handler = OSErr (Reader::*)(const Atom&);
   struct Entry {
     uint32_t type;
+    uint32_t parent;
     Handler handler;
   };
   static const Entry kHandlers[];
@@ -85,16 +76,14 @@ class Reader {
     if (reason_.empty()) reason_ = why;
     return invalidMovie;
   }
-  // Reads the header at offset inside [offset, end).
-  OSErr ReadHeader(uint64_t offset, uint64_t end, uint32_t parent, bool clamp, Atom* atom);
-  // The container walker: every child of [begin, end) through the table.
+  // Every child of parent through the table.
   OSErr Walk(const Atom& parent);
   OSErr Dispatch(const Atom& atom);
-  OSErr Load(const Atom& atom, std::vector<uint8_t>* bytes);
+  // A reader of the atom's payload, straight from the source.
+  ByteReader Payload(const Atom& a) const { return ByteReader(*source_, a.payload, a.PayloadSize()); }
   OSErr FinishTrack(TrackState& t);
 
   OSErr ReadContainer(const Atom& a) { return Walk(a); }
-  OSErr ReadMoov(const Atom& a);
   OSErr ReadMvhd(const Atom& a);
   OSErr ReadTrak(const Atom& a);
   OSErr ReadTkhd(const Atom& a);
@@ -137,26 +126,26 @@ class Reader {
   // Where the data of the 'moof' being read ended so far: the base of a
   // track fragment that gives none (ISO/IEC 14496-12, 8.8.7).
   uint64_t implicit_base_ = 0;
-  bool seen_mvhd_ = false;
-  int depth_ = 0;
 };
 
+// The top level ('moov', 'moof') is read by Run. A track's atoms are read
+// only inside a 'trak' of the movie atom and a fragment's only inside a
+// 'traf', so their handlers always have a track or a fragment to fill.
 const Reader::Entry Reader::kHandlers[] = {
-    {FourCC("moov"), &Reader::ReadMoov},      {FourCC("mvhd"), &Reader::ReadMvhd},
-    {FourCC("trak"), &Reader::ReadTrak},      {FourCC("tkhd"), &Reader::ReadTkhd},
-    {FourCC("edts"), &Reader::ReadContainer}, {FourCC("elst"), &Reader::ReadElst},
-    {FourCC("mdia"), &Reader::ReadContainer}, {FourCC("mdhd"), &Reader::ReadMdhd},
-    {FourCC("hdlr"), &Reader::ReadHdlr},      {FourCC("minf"), &Reader::ReadContainer},
-    {FourCC("stbl"), &Reader::ReadContainer}, {FourCC("stsd"), &Reader::ReadStsd},
-    {FourCC("stts"), &Reader::ReadStts},      {FourCC("ctts"), &Reader::ReadCtts},
-    {FourCC("stss"), &Reader::ReadStss},      {FourCC("sdtp"), &Reader::ReadSdtp},
-    {FourCC("stsc"), &Reader::ReadStsc},      {FourCC("stsz"), &Reader::ReadStsz},
-    {FourCC("stz2"), &Reader::ReadStz2},      {FourCC("stco"), &Reader::ReadStco},
-    {FourCC("co64"), &Reader::ReadCo64},      {FourCC("udta"), &Reader::ReadUdta},
-    {FourCC("mvex"), &Reader::ReadContainer}, {FourCC("trex"), &Reader::ReadTrex},
-    {FourCC("moof"), &Reader::ReadMoof},      {FourCC("traf"), &Reader::ReadTraf},
-    {FourCC("tfhd"), &Reader::ReadTfhd},      {FourCC("tfdt"), &Reader::ReadTfdt},
-    {FourCC("trun"), &Reader::ReadTrun},
+    {FourCC("mvhd"), FourCC("moov"), &Reader::ReadMvhd},      {FourCC("trak"), FourCC("moov"), &Reader::ReadTrak},
+    {FourCC("udta"), FourCC("moov"), &Reader::ReadUdta},      {FourCC("mvex"), FourCC("moov"), &Reader::ReadContainer},
+    {FourCC("trex"), FourCC("mvex"), &Reader::ReadTrex},      {FourCC("tkhd"), FourCC("trak"), &Reader::ReadTkhd},
+    {FourCC("edts"), FourCC("trak"), &Reader::ReadContainer}, {FourCC("elst"), FourCC("edts"), &Reader::ReadElst},
+    {FourCC("mdia"), FourCC("trak"), &Reader::ReadContainer}, {FourCC("mdhd"), FourCC("mdia"), &Reader::ReadMdhd},
+    {FourCC("hdlr"), FourCC("mdia"), &Reader::ReadHdlr},      {FourCC("minf"), FourCC("mdia"), &Reader::ReadContainer},
+    {FourCC("stbl"), FourCC("minf"), &Reader::ReadContainer}, {FourCC("stsd"), FourCC("stbl"), &Reader::ReadStsd},
+    {FourCC("stts"), FourCC("stbl"), &Reader::ReadStts},      {FourCC("ctts"), FourCC("stbl"), &Reader::ReadCtts},
+    {FourCC("stss"), FourCC("stbl"), &Reader::ReadStss},      {FourCC("sdtp"), FourCC("stbl"), &Reader::ReadSdtp},
+    {FourCC("stsc"), FourCC("stbl"), &Reader::ReadStsc},      {FourCC("stsz"), FourCC("stbl"), &Reader::ReadStsz},
+    {FourCC("stz2"), FourCC("stbl"), &Reader::ReadStz2},      {FourCC("stco"), FourCC("stbl"), &Reader::ReadStco},
+    {FourCC("co64"), FourCC("stbl"), &Reader::ReadCo64},      {FourCC("traf"), FourCC("moof"), &Reader::ReadTraf},
+    {FourCC("tfhd"), FourCC("traf"), &Reader::ReadTfhd},      {FourCC("tfdt"), FourCC("traf"), &Reader::ReadTfdt},
+    {FourCC("trun"), FourCC("traf"), &Reader::ReadTrun},
 };
 
 bool PlausibleType(uint32_t type) {
@@ -169,84 +158,23 @@ bool PlausibleType(uint32_t type) {
   return true;
 }
 
-OSErr Reader::ReadHeader(uint64_t offset, uint64_t end, uint32_t parent, bool clamp, Atom* atom) {
-  uint8_t h[16];
-  if (end - offset < 8 || !source_->ReadAt(offset, h, 8)) return Fail("atom header cut short");
-  uint64_t size = ReadBE32(h);
-  atom->type = ReadBE32(h + 4);
-  atom->parent = parent;
-  atom->start = offset;
-  uint64_t header = 8;
-  if (size == 1) {
-    if (end - offset < 16 || !source_->ReadAt(offset + 8, h + 8, 8)) return Fail("64-bit atom size cut short");
-    size = (uint64_t(ReadBE32(h + 8)) << 32) | ReadBE32(h + 12);
-    header = 16;
-  } else if (size == 0) {
-    size = end - offset;  // extends to the end of its parent
-  }
-  if (size < header) return Fail("atom size smaller than its header");
-  if (size > end - offset) {
-    if (!clamp) return Fail("atom overruns its parent");
-    size = end - offset;
-    atom->clamped = true;
-  }
-  atom->payload = offset + header;
-  atom->end = offset + size;
-  return noErr;
-}
-
 OSErr Reader::Walk(const Atom& parent) {
-  if (++depth_ > kMaxDepth) {
-    --depth_;
-    return Fail("atoms nested too deep");
-  }
-  OSErr err = noErr;
-  uint64_t pos = parent.payload;
-  while (parent.end - pos >= 8) {
-    Atom child;
-    err = ReadHeader(pos, parent.end, parent.type, false, &child);
-    if (err) break;
-    err = Dispatch(child);
-    if (err) break;
-    pos = child.end;  // whatever the handler did not read is skipped
-  }
-  --depth_;
+  const char* why = nullptr;
+  OSErr err = WalkAtoms(
+      *source_, parent, [this](const Atom& child) { return Dispatch(child); }, &why);
+  if (err && why) Fail(why);
   return err;
 }
 
 OSErr Reader::Dispatch(const Atom& atom) {
   for (const Entry& e : kHandlers) {
-    if (e.type == atom.type) return (this->*e.handler)(atom);
+    if (e.type == atom.type && e.parent == atom.parent) return (this->*e.handler)(atom);
   }
   return noErr;
 }
 
-OSErr Reader::Load(const Atom& atom, std::vector<uint8_t>* bytes) {
-  uint64_t n = atom.PayloadSize();
-  if (n > kMaxLeafBytes) return Fail("table atom too large");
-  bytes->resize(n);
-  if (!source_->ReadAt(atom.payload, bytes->data(), n)) return Fail("atom cut short");
-  return noErr;
-}
-
-// Every handler: noErr, or a failure with its reason kept; a handler that
-// finds its atom shorter than its fields and counts say fails.
-#define STREAM(atom)                                                        \
-  auto stream_ = std::make_unique<StreamReader<DataSource>>(*source_, (atom).payload, (atom).PayloadSize()); \
-  StreamReader<DataSource>& r = *stream_
-
-#define LOAD_OR_FAIL(atom, bytes)          \
-  std::vector<uint8_t> bytes;              \
-  if (OSErr e_ = Load(atom, &bytes)) return e_; \
-  ByteReader r(bytes.data(), bytes.size())
-
-// The top level reads the first 'moov' itself; one found anywhere else is
-// not part of the movie.
-OSErr Reader::ReadMoov(const Atom&) { return noErr; }
-
 OSErr Reader::ReadMvhd(const Atom& a) {
-  if (a.parent != FourCC("moov")) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  ByteReader r = Payload(a);
   uint8_t version = r.U8();
   r.Skip(3);
   if (version == 1) {
@@ -262,12 +190,10 @@ OSErr Reader::ReadMvhd(const Atom& a) {
   if (!r.ok()) return Fail("mvhd too short");
   if (movie_->duration < 0) movie_->duration = 0;
   if (movie_->timescale < 0) movie_->timescale = 0;
-  seen_mvhd_ = true;
   return noErr;
 }
 
 OSErr Reader::ReadTrak(const Atom& a) {
-  if (a.parent != FourCC("moov")) return noErr;
   auto t = std::make_unique<TrackState>();
   t->model = std::make_unique<TrackModel>();
   t->table = std::make_unique<CompactSampleTable>(file_size_);
@@ -279,8 +205,7 @@ OSErr Reader::ReadTrak(const Atom& a) {
 }
 
 OSErr Reader::ReadTkhd(const Atom& a) {
-  if (!track_ || a.parent != FourCC("trak")) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  ByteReader r = Payload(a);
   uint8_t version = r.U8();
   uint32_t flags = r.U24();
   TrackModel& m = *track_->model;
@@ -305,8 +230,7 @@ OSErr Reader::ReadTkhd(const Atom& a) {
 }
 
 OSErr Reader::ReadElst(const Atom& a) {
-  if (!track_) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  ByteReader r = Payload(a);
   uint8_t version = r.U8();
   r.Skip(3);
   uint32_t count = r.U32();
@@ -331,8 +255,7 @@ OSErr Reader::ReadElst(const Atom& a) {
 }
 
 OSErr Reader::ReadMdhd(const Atom& a) {
-  if (!track_ || a.parent != FourCC("mdia")) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  ByteReader r = Payload(a);
   uint8_t version = r.U8();
   r.Skip(3);
   TrackModel& m = *track_->model;
@@ -353,16 +276,17 @@ OSErr Reader::ReadMdhd(const Atom& a) {
 }
 
 OSErr Reader::ReadHdlr(const Atom& a) {
-  if (!track_ || a.parent != FourCC("mdia")) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  if (a.PayloadSize() > kMaxLeafBytes) return Fail("table atom too large");
+  ByteReader r = Payload(a);
   r.Skip(4 + 4);  // version, flags, component type
   uint32_t subtype = r.U32();
   r.Skip(12);
   if (!r.ok()) return Fail("hdlr too short");
   track_->model->media_type = subtype;
   // QuickTime writes a Pascal string, ISO files a C string.
-  const char* p = reinterpret_cast<const char*>(r.here());
-  size_t n = r.remaining();
+  std::vector<uint8_t> rest = r.Rest();
+  const char* p = reinterpret_cast<const char*>(rest.data());
+  size_t n = rest.size();
   std::string name;
   if (n > 0 && uint8_t(p[0]) == n - 1) {
     name.assign(p + 1, n - 1);
@@ -374,25 +298,26 @@ OSErr Reader::ReadHdlr(const Atom& a) {
 }
 
 OSErr Reader::ReadStsd(const Atom& a) {
-  if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  if (a.PayloadSize() > kMaxLeafBytes) return Fail("table atom too large");
+  ByteReader r = Payload(a);
   r.Skip(4);
   uint32_t count = r.U32();
   if (!r.ok() || count > r.remaining() / 16) return Fail("stsd entry count exceeds the atom");
   track_->entries.clear();
   for (uint32_t i = 0; i < count; ++i) {
     if (r.remaining() < 16) return Fail("stsd entry cut short");
-    uint32_t size = ReadBE32(r.here());
-    if (size < 16 || size > r.remaining()) return Fail("stsd entry size out of range");
-    track_->entries.emplace_back(r.here(), r.here() + size);
-    r.Skip(size);
+    uint32_t size = r.U32();
+    if (size < 16 || size - 4 > r.remaining()) return Fail("stsd entry size out of range");
+    std::vector<uint8_t> entry(size);
+    for (int k = 0; k < 4; ++k) entry[k] = uint8_t(size >> (24 - 8 * k));
+    r.Read(entry.data() + 4, size - 4);
+    track_->entries.push_back(std::move(entry));
   }
-  return noErr;
+  return r.ok() ? OSErr(noErr) : Fail("stsd too short");
 }
 
 OSErr Reader::ReadStts(const Atom& a) {
-  if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  STREAM(a);
+  ByteReader r = Payload(a);
   r.Skip(4);
   uint32_t count = r.U32();
   if (!r.ok() || count > r.remaining() / 8) return Fail("stts entry count exceeds the atom");
@@ -406,8 +331,7 @@ OSErr Reader::ReadStts(const Atom& a) {
 }
 
 OSErr Reader::ReadCtts(const Atom& a) {
-  if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  STREAM(a);
+  ByteReader r = Payload(a);
   r.Skip(4);
   uint32_t count = r.U32();
   if (!r.ok() || count > r.remaining() / 8) return Fail("ctts entry count exceeds the atom");
@@ -420,8 +344,7 @@ OSErr Reader::ReadCtts(const Atom& a) {
 }
 
 OSErr Reader::ReadStss(const Atom& a) {
-  if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  STREAM(a);
+  ByteReader r = Payload(a);
   r.Skip(4);
   uint32_t count = r.U32();
   if (!r.ok() || count > r.remaining() / 4) return Fail("stss entry count exceeds the atom");
@@ -435,8 +358,7 @@ OSErr Reader::ReadStss(const Atom& a) {
 }
 
 OSErr Reader::ReadSdtp(const Atom& a) {
-  if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  STREAM(a);
+  ByteReader r = Payload(a);
   r.Skip(4);
   if (!r.ok()) return Fail("sdtp too short");
   uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(r.remaining(), 0x7FFFFFFF));
@@ -445,8 +367,7 @@ OSErr Reader::ReadSdtp(const Atom& a) {
 }
 
 OSErr Reader::ReadStsc(const Atom& a) {
-  if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  STREAM(a);
+  ByteReader r = Payload(a);
   r.Skip(4);
   uint32_t count = r.U32();
   if (!r.ok() || count > r.remaining() / 12) return Fail("stsc entry count exceeds the atom");
@@ -461,8 +382,7 @@ OSErr Reader::ReadStsc(const Atom& a) {
 }
 
 OSErr Reader::ReadStsz(const Atom& a) {
-  if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  STREAM(a);
+  ByteReader r = Payload(a);
   r.Skip(4);
   uint32_t size = r.U32();
   uint32_t count = r.U32();
@@ -477,11 +397,11 @@ OSErr Reader::ReadStsz(const Atom& a) {
 }
 
 OSErr Reader::ReadStz2(const Atom& a) {
-  if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  ByteReader r = Payload(a);
   r.Skip(4 + 3);
   uint8_t field = r.U8();
   uint32_t count = r.U32();
+  uint8_t pair = 0;  // two 4-bit sizes a byte
   if (!r.ok() || (field != 4 && field != 8 && field != 16)) return Fail("stz2 field size invalid");
   if (count > r.remaining() * 8 / field) return Fail("stz2 entry count exceeds the atom");
   for (uint32_t i = 0; i < count; ++i) {
@@ -491,9 +411,8 @@ OSErr Reader::ReadStz2(const Atom& a) {
     } else if (field == 8) {
       size = r.U8();
     } else {
-      uint8_t b = r.here()[0];
-      size = (i & 1) ? (b & 0x0F) : (b >> 4);
-      if (i & 1) r.Skip(1);
+      if (!(i & 1)) pair = r.U8();
+      size = (i & 1) ? (pair & 0x0F) : (pair >> 4);
     }
     track_->table->AddSizes(1, size);
   }
@@ -501,8 +420,7 @@ OSErr Reader::ReadStz2(const Atom& a) {
 }
 
 OSErr Reader::ReadStco(const Atom& a) {
-  if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  STREAM(a);
+  ByteReader r = Payload(a);
   r.Skip(4);
   uint32_t count = r.U32();
   if (!r.ok() || count > r.remaining() / 4) return Fail("stco entry count exceeds the atom");
@@ -511,8 +429,7 @@ OSErr Reader::ReadStco(const Atom& a) {
 }
 
 OSErr Reader::ReadCo64(const Atom& a) {
-  if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  STREAM(a);
+  ByteReader r = Payload(a);
   r.Skip(4);
   uint32_t count = r.U32();
   if (!r.ok() || count > r.remaining() / 8) return Fail("co64 entry count exceeds the atom");
@@ -521,31 +438,27 @@ OSErr Reader::ReadCo64(const Atom& a) {
 }
 
 OSErr Reader::ReadUdta(const Atom& a) {
-  if (a.parent != FourCC("moov")) return noErr;
-  // User data is kept raw, child by child; a child that overruns is cut to
-  // what is there, and a trailing 32-bit zero ends the list.
-  uint64_t pos = a.payload;
-  while (a.end - pos >= 8) {
-    Atom child;
-    if (ReadHeader(pos, a.end, a.type, true, &child) != noErr) {
-      reason_.clear();
-      break;
-    }
-    UserDataItem item;
-    item.type = child.type;
-    uint64_t n = child.PayloadSize();
-    if (n > kMaxLeafBytes) return Fail("user data item too large");
-    item.payload.resize(n);
-    if (!source_->ReadAt(child.payload, item.payload.data(), n)) return Fail("user data cut short");
-    movie_->user_data.push_back(std::move(item));
-    pos = child.end;
-  }
-  return noErr;
+  // User data is kept raw, item by item. A broken item header ends the list
+  // and the movie opens with the items before it.
+  const char* why = nullptr;
+  OSErr err = WalkAtoms(
+      *source_, a,
+      [this](const Atom& child) {
+        if (child.PayloadSize() > kMaxLeafBytes) return Fail("user data item too large");
+        ByteReader r = Payload(child);
+        UserDataItem item;
+        item.type = child.type;
+        item.payload = r.Rest();
+        if (!r.ok()) return Fail("user data cut short");
+        movie_->user_data.push_back(std::move(item));
+        return OSErr(noErr);
+      },
+      &why);
+  return why ? OSErr(noErr) : err;
 }
 
 OSErr Reader::ReadTrex(const Atom& a) {
-  if (a.parent != FourCC("mvex")) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  ByteReader r = Payload(a);
   r.Skip(4);
   uint32_t id = r.U32();
   TrackDefaults d;
@@ -559,7 +472,6 @@ OSErr Reader::ReadTrex(const Atom& a) {
 }
 
 OSErr Reader::ReadMoof(const Atom& a) {
-  if (a.parent != 0) return noErr;
   moof_start_ = a.start;
   implicit_base_ = a.start;
   // A fragment is many small atoms: it is read at once and walked in memory.
@@ -575,7 +487,6 @@ OSErr Reader::ReadMoof(const Atom& a) {
 }
 
 OSErr Reader::ReadTraf(const Atom& a) {
-  if (a.parent != FourCC("moof")) return noErr;
   FragmentState f;
   f.moof_start = moof_start_;
   fragment_ = &f;
@@ -586,8 +497,7 @@ OSErr Reader::ReadTraf(const Atom& a) {
 }
 
 OSErr Reader::ReadTfhd(const Atom& a) {
-  if (!fragment_) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  ByteReader r = Payload(a);
   uint32_t flags = r.U32() & 0xFFFFFF;
   uint32_t id = r.U32();
   FragmentState& f = *fragment_;
@@ -610,8 +520,7 @@ OSErr Reader::ReadTfhd(const Atom& a) {
 }
 
 OSErr Reader::ReadTfdt(const Atom& a) {
-  if (!fragment_) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  ByteReader r = Payload(a);
   uint8_t version = r.U8();
   r.Skip(3);
   int64_t t = version == 1 ? r.S64() : int64_t(r.U32());
@@ -625,7 +534,7 @@ OSErr Reader::ReadTrun(const Atom& a) {
   FragmentState& f = *fragment_;
   TrackState& t = *f.track;
   CompactSampleTable& table = *t.table;
-  STREAM(a);
+  ByteReader r = Payload(a);
   uint32_t flags = r.U32() & 0xFFFFFF;
   uint32_t count = r.U32();
   uint64_t offset = f.next_offset;
@@ -685,11 +594,13 @@ OSErr Reader::Run(std::unique_ptr<MovieModel>* out) {
   movie_->source = source_;
   movie_->timescale = 0;
   // The first atom tells a movie from anything else.
+  const Atom file = WholeSource(file_size_);
+  const char* why = nullptr;
   Atom first;
   static const uint32_t kTopLevel[] = {FourCC("ftyp"), FourCC("moov"), FourCC("mdat"), FourCC("free"),
                                        FourCC("skip"), FourCC("wide"), FourCC("pnot"), FourCC("uuid"),
                                        FourCC("styp"), FourCC("junk"), FourCC("pdin"), FourCC("moof")};
-  bool header_ok = ReadHeader(0, file_size_, 0, true, &first) == noErr;
+  bool header_ok = ReadAtomHeader(*source_, file, 0, &first, &why) == noErr;
   bool known = std::find(std::begin(kTopLevel), std::end(kTopLevel), first.type) != std::end(kTopLevel);
   if (!header_ok || !PlausibleType(first.type) || (first.clamped && !known)) {
     reason_ = "not a movie file";
@@ -698,24 +609,23 @@ OSErr Reader::Run(std::unique_ptr<MovieModel>* out) {
   // Top level: moov first (fragments need its defaults), then the fragments.
   std::vector<Atom> moofs;
   bool have_moov = false;
-  uint64_t pos = 0;
-  while (file_size_ - pos >= 8) {
-    Atom atom;
-    if (ReadHeader(pos, file_size_, 0, true, &atom) != noErr) break;
-    if (atom.type == FourCC("moov") && !have_moov) {
-      if (atom.clamped) return Fail("movie atom cut short");
-      OSErr err = Walk(atom);
-      if (err) return err;
-      have_moov = true;
-    } else if (atom.type == FourCC("moof")) {
-      moofs.push_back(atom);
-    }
-    pos = atom.end;
-  }
-  if (!have_moov) {
-    if (reason_.empty()) reason_ = "no movie atom";
-    return invalidMovie;
-  }
+  why = nullptr;
+  OSErr err = WalkAtoms(
+      *source_, file,
+      [&](const Atom& atom) {
+        if (atom.type == FourCC("moov") && !have_moov) {
+          if (atom.clamped) return Fail("movie atom cut short");
+          if (OSErr e = Walk(atom)) return e;
+          have_moov = true;
+        } else if (atom.type == FourCC("moof")) {
+          moofs.push_back(atom);
+        }
+        return OSErr(noErr);
+      },
+      &why);
+  // A broken header at the top level ends the file; what came before stands.
+  if (err && !why) return err;
+  if (!have_moov) return Fail(why ? why : "no movie atom");
   for (const Atom& m : moofs) {
     if (OSErr err = ReadMoof(m)) return err;
   }
@@ -733,9 +643,6 @@ OSErr Reader::Run(std::unique_ptr<MovieModel>* out) {
   *out = std::move(movie_);
   return noErr;
 }
-
-#undef LOAD_OR_FAIL
-#undef STREAM
 
 }  // namespace
 

@@ -1,11 +1,11 @@
 // File and memory data sources, and a window of a source held in memory.
+#include "movie/data_source.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
-
-#include "movie/movie_model.h"
 
 namespace qtm {
 
@@ -68,6 +68,12 @@ class WindowSource final : public DataSource {
 };
 
 }  // namespace
+
+bool SpanSource::ReadAt(uint64_t offset, void* dst, size_t size) const {
+  if (offset > size_ || size > size_ - offset) return false;
+  if (size) std::memcpy(dst, data_ + offset, size);
+  return true;
+}
 
 std::shared_ptr<DataSource> OpenFileSource(const std::string& path) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -20,6 +20,11 @@ class RecordWriter {
     std::memcpy(out_->data() + at, &value, sizeof(T));
   }
   void Bytes(const uint8_t* p, size_t n) { out_->insert(out_->end(), p, p + n); }
+  // Whatever the reader has left, as it is.
+  void Rest(ByteReader& r) {
+    std::vector<uint8_t> rest = r.Rest();
+    Bytes(rest.data(), rest.size());
+  }
 
  private:
   std::vector<uint8_t>* out_;
@@ -43,7 +48,7 @@ std::vector<uint8_t> Generic(const uint8_t* entry, size_t size) {
   ByteReader r(entry, size);
   RecordWriter w(&out);
   PutHead(r, w);
-  w.Bytes(r.here(), r.remaining());
+  w.Rest(r);
   FixSize(&out);
   return out;
 }
@@ -69,8 +74,7 @@ std::vector<uint8_t> DescriptionFromEntry(OSType media_type, const uint8_t* entr
     w.Put<int32_t>(r.S32());   // dataSize
     w.Put<int16_t>(r.S16());   // frameCount
     uint8_t name[32];
-    std::memcpy(name, r.here(), 32);
-    r.Skip(32);
+    r.Read(name, 32);
     if (name[0] > 31) name[0] = 31;
     w.Bytes(name, 32);
     w.Put<int16_t>(r.S16());  // depth
@@ -109,13 +113,13 @@ std::vector<uint8_t> DescriptionFromEntry(OSType media_type, const uint8_t* entr
   } else {
     return {};
   }
-  w.Bytes(r.here(), r.remaining());
+  w.Rest(r);
   FixSize(&out);
   return out;
 }
 
-std::vector<uint8_t> MakeImageDescription(OSType codec, int width, int height, int depth,
-                                          const std::string& name, const std::vector<uint8_t>& extensions) {
+std::vector<uint8_t> MakeImageDescription(OSType codec, int width, int height, int depth, const std::string& name,
+                                          const std::vector<uint8_t>& extensions) {
   ImageDescription d{};
   d.cType = codec;
   d.dataRefIndex = 1;
