@@ -4,8 +4,11 @@
 // Nothing of the media data is read: sample tables are taken over in their
 // run-length form.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <deque>
 #include <map>
+#include <type_traits>
 
 #include "movie/atom_walker.h"
 #include "movie/byte_reader.h"
@@ -24,6 +27,41 @@ namespace {
 constexpr uint64_t kMaxLeafBytes = 256u << 20;
 // A fragment ('moof') up to this size is read at once and walked in memory.
 constexpr uint64_t kMaxFragmentWindow = 16u << 20;
+// A dump shows this many entries of a table.
+constexpr uint32_t kShownEntries = 6;
+
+// The first entries of a table, for a dump; inactive when not dumping.
+class EntryText {
+ public:
+  explicit EntryText(bool active) : active_(active) {}
+  bool Wants() const { return active_ && shown_ < kShownEntries; }
+  template <typename... Parts>
+  void Add(Parts... parts) {
+    text_ += shown_++ ? " " : "";
+    const char* sep = "";
+    ((text_ += sep + std::to_string(parts), sep = ":"), ...);
+  }
+  std::string Text(uint64_t count) const {
+    return std::to_string(count) + " [" + text_ + (count > shown_ ? " ..." : "") + "]";
+  }
+
+ private:
+  bool active_;
+  uint32_t shown_ = 0;
+  std::string text_;
+};
+
+std::string Hex(uint32_t v) {
+  char text[12];
+  snprintf(text, sizeof text, "0x%X", v);
+  return text;
+}
+
+std::string FixedText(int32_t v) {  // 16.16
+  char text[24];
+  snprintf(text, sizeof text, "%g", v / 65536.0);
+  return text;
+}
 
 struct TrackDefaults {  // 'trex'
   uint32_t description_index = 1;
@@ -55,10 +93,14 @@ struct FragmentState {  // one 'traf'
 
 class Reader {
  public:
-  explicit Reader(std::shared_ptr<DataSource> source) : source_(std::move(source)), file_size_(source_->Size()) {}
+  // With dumping, every atom walked adds a line (type, size, offset), and
+  // the atoms the reader understands add their fields to it.
+  Reader(std::shared_ptr<DataSource> source, bool dumping)
+      : source_(std::move(source)), file_size_(source_->Size()), dumping_(dumping) {}
 
   OSErr Run(std::unique_ptr<MovieModel>* out);
   const std::string& reason() const { return reason_; }
+  std::string Dump() const;
 
  private:
   // Every handler: noErr, or a failure with its reason kept; a handler that
@@ -83,6 +125,21 @@ class Reader {
   ByteReader Payload(const Atom& a) const { return ByteReader(*source_, a.payload, a.PayloadSize()); }
   OSErr FinishTrack(TrackState& t);
 
+  // The dump: a line for an atom, a line of text at a depth, a field of the
+  // atom whose line was written last.
+  void Line(const Atom& a);
+  void Line(int depth, const std::string& text);
+  void Show(const char* name, const std::string& value) {
+    if (dump_) *dump_ += std::string(" ") + name + "=" + value;
+  }
+  template <typename T, typename = std::enable_if_t<std::is_integral_v<T>>>
+  void Show(const char* name, T value) {
+    if (dump_) Show(name, std::to_string(value));
+  }
+  void ShowCode(const char* name, uint32_t code) {
+    if (dump_) Show(name, "'" + FourCCText(code) + "'");
+  }
+
   OSErr ReadContainer(const Atom& a) { return Walk(a); }
   OSErr ReadMvhd(const Atom& a);
   OSErr ReadTrak(const Atom& a);
@@ -98,8 +155,7 @@ class Reader {
   OSErr ReadStsc(const Atom& a);
   OSErr ReadStsz(const Atom& a);
   OSErr ReadStz2(const Atom& a);
-  OSErr ReadStco(const Atom& a);
-  OSErr ReadCo64(const Atom& a);
+  OSErr ReadChunkOffsets(const Atom& a);
   OSErr ReadUdta(const Atom& a);
   OSErr ReadTrex(const Atom& a);
   OSErr ReadMoof(const Atom& a);
@@ -126,25 +182,41 @@ class Reader {
   // Where the data of the 'moof' being read ended so far: the base of a
   // track fragment that gives none (ISO/IEC 14496-12, 8.8.7).
   uint64_t implicit_base_ = 0;
+  bool dumping_;
+  std::deque<std::string> blocks_;  // the dump, a block per top-level atom
+  std::string* dump_ = nullptr;     // the block being written
 };
 
 // The top level ('moov', 'moof') is read by Run. A track's atoms are read
 // only inside a 'trak' of the movie atom and a fragment's only inside a
 // 'traf', so their handlers always have a track or a fragment to fill.
 const Reader::Entry Reader::kHandlers[] = {
-    {FourCC("mvhd"), FourCC("moov"), &Reader::ReadMvhd},      {FourCC("trak"), FourCC("moov"), &Reader::ReadTrak},
-    {FourCC("udta"), FourCC("moov"), &Reader::ReadUdta},      {FourCC("mvex"), FourCC("moov"), &Reader::ReadContainer},
-    {FourCC("trex"), FourCC("mvex"), &Reader::ReadTrex},      {FourCC("tkhd"), FourCC("trak"), &Reader::ReadTkhd},
-    {FourCC("edts"), FourCC("trak"), &Reader::ReadContainer}, {FourCC("elst"), FourCC("edts"), &Reader::ReadElst},
-    {FourCC("mdia"), FourCC("trak"), &Reader::ReadContainer}, {FourCC("mdhd"), FourCC("mdia"), &Reader::ReadMdhd},
-    {FourCC("hdlr"), FourCC("mdia"), &Reader::ReadHdlr},      {FourCC("minf"), FourCC("mdia"), &Reader::ReadContainer},
-    {FourCC("stbl"), FourCC("minf"), &Reader::ReadContainer}, {FourCC("stsd"), FourCC("stbl"), &Reader::ReadStsd},
-    {FourCC("stts"), FourCC("stbl"), &Reader::ReadStts},      {FourCC("ctts"), FourCC("stbl"), &Reader::ReadCtts},
-    {FourCC("stss"), FourCC("stbl"), &Reader::ReadStss},      {FourCC("sdtp"), FourCC("stbl"), &Reader::ReadSdtp},
-    {FourCC("stsc"), FourCC("stbl"), &Reader::ReadStsc},      {FourCC("stsz"), FourCC("stbl"), &Reader::ReadStsz},
-    {FourCC("stz2"), FourCC("stbl"), &Reader::ReadStz2},      {FourCC("stco"), FourCC("stbl"), &Reader::ReadStco},
-    {FourCC("co64"), FourCC("stbl"), &Reader::ReadCo64},      {FourCC("traf"), FourCC("moof"), &Reader::ReadTraf},
-    {FourCC("tfhd"), FourCC("traf"), &Reader::ReadTfhd},      {FourCC("tfdt"), FourCC("traf"), &Reader::ReadTfdt},
+    {FourCC("mvhd"), FourCC("moov"), &Reader::ReadMvhd},
+    {FourCC("trak"), FourCC("moov"), &Reader::ReadTrak},
+    {FourCC("udta"), FourCC("moov"), &Reader::ReadUdta},
+    {FourCC("mvex"), FourCC("moov"), &Reader::ReadContainer},
+    {FourCC("trex"), FourCC("mvex"), &Reader::ReadTrex},
+    {FourCC("tkhd"), FourCC("trak"), &Reader::ReadTkhd},
+    {FourCC("edts"), FourCC("trak"), &Reader::ReadContainer},
+    {FourCC("elst"), FourCC("edts"), &Reader::ReadElst},
+    {FourCC("mdia"), FourCC("trak"), &Reader::ReadContainer},
+    {FourCC("mdhd"), FourCC("mdia"), &Reader::ReadMdhd},
+    {FourCC("hdlr"), FourCC("mdia"), &Reader::ReadHdlr},
+    {FourCC("minf"), FourCC("mdia"), &Reader::ReadContainer},
+    {FourCC("stbl"), FourCC("minf"), &Reader::ReadContainer},
+    {FourCC("stsd"), FourCC("stbl"), &Reader::ReadStsd},
+    {FourCC("stts"), FourCC("stbl"), &Reader::ReadStts},
+    {FourCC("ctts"), FourCC("stbl"), &Reader::ReadCtts},
+    {FourCC("stss"), FourCC("stbl"), &Reader::ReadStss},
+    {FourCC("sdtp"), FourCC("stbl"), &Reader::ReadSdtp},
+    {FourCC("stsc"), FourCC("stbl"), &Reader::ReadStsc},
+    {FourCC("stsz"), FourCC("stbl"), &Reader::ReadStsz},
+    {FourCC("stz2"), FourCC("stbl"), &Reader::ReadStz2},
+    {FourCC("stco"), FourCC("stbl"), &Reader::ReadChunkOffsets},
+    {FourCC("co64"), FourCC("stbl"), &Reader::ReadChunkOffsets},
+    {FourCC("traf"), FourCC("moof"), &Reader::ReadTraf},
+    {FourCC("tfhd"), FourCC("traf"), &Reader::ReadTfhd},
+    {FourCC("tfdt"), FourCC("traf"), &Reader::ReadTfdt},
     {FourCC("trun"), FourCC("traf"), &Reader::ReadTrun},
 };
 
@@ -158,10 +230,32 @@ bool PlausibleType(uint32_t type) {
   return true;
 }
 
+void Reader::Line(int depth, const std::string& text) {
+  if (!dump_) return;
+  if (!dump_->empty()) *dump_ += '\n';
+  *dump_ += std::string(2 * std::max(depth, 0), ' ') + text;
+}
+
+void Reader::Line(const Atom& a) {
+  Line(a.depth, FourCCText(a.type) + " " + std::to_string(a.end - a.start) + " @" + std::to_string(a.start) +
+                    (a.clamped ? " (held to its parent)" : ""));
+}
+
+std::string Reader::Dump() const {
+  std::string text;
+  for (const std::string& block : blocks_) text += block + "\n";
+  return text;
+}
+
 OSErr Reader::Walk(const Atom& parent) {
   const char* why = nullptr;
   OSErr err = WalkAtoms(
-      *source_, parent, [this](const Atom& child) { return Dispatch(child); }, &why);
+      *source_, parent,
+      [this](const Atom& child) {
+        Line(child);
+        return Dispatch(child);
+      },
+      &why);
   if (err && why) Fail(why);
   return err;
 }
@@ -188,6 +282,10 @@ OSErr Reader::ReadMvhd(const Atom& a) {
   }
   movie_->preferred_rate = r.S32();
   if (!r.ok()) return Fail("mvhd too short");
+  Show("version", version);
+  Show("timescale", movie_->timescale);
+  Show("duration", movie_->duration);
+  Show("rate", FixedText(movie_->preferred_rate));
   if (movie_->duration < 0) movie_->duration = 0;
   if (movie_->timescale < 0) movie_->timescale = 0;
   return noErr;
@@ -225,6 +323,12 @@ OSErr Reader::ReadTkhd(const Atom& a) {
   m.width = r.S32() >> 16;
   m.height = r.S32() >> 16;
   if (!r.ok()) return Fail("tkhd too short");
+  Show("version", version);
+  Show("flags", Hex(flags));
+  Show("track", m.track_id);
+  Show("duration", m.track_duration);
+  Show("width", m.width);
+  Show("height", m.height);
   if (m.track_duration < 0) m.track_duration = 0;
   return noErr;
 }
@@ -239,6 +343,7 @@ OSErr Reader::ReadElst(const Atom& a) {
   auto& edits = track_->model->edits;
   edits.clear();
   edits.reserve(count);
+  EntryText shown(dump_);
   for (uint32_t i = 0; i < count; ++i) {
     Edit e;
     if (version == 1) {
@@ -249,9 +354,13 @@ OSErr Reader::ReadElst(const Atom& a) {
       e.media_time = r.S32();
     }
     e.rate = r.S32();
+    if (shown.Wants()) shown.Add(e.segment_duration, e.media_time, e.rate);
     edits.push_back(e);
   }
-  return r.ok() ? OSErr(noErr) : Fail("elst too short");
+  if (!r.ok()) return Fail("elst too short");
+  Show("version", version);
+  Show("entries", shown.Text(count));
+  return noErr;
 }
 
 OSErr Reader::ReadMdhd(const Atom& a) {
@@ -270,6 +379,9 @@ OSErr Reader::ReadMdhd(const Atom& a) {
     track_->mdhd_duration = d == 0xFFFFFFFFu ? 0 : d;
   }
   if (!r.ok()) return Fail("mdhd too short");
+  Show("version", version);
+  Show("timescale", m.timescale);
+  Show("duration", track_->mdhd_duration);
   if (m.timescale < 0) m.timescale = 0;
   if (track_->mdhd_duration < 0) track_->mdhd_duration = 0;
   return noErr;
@@ -294,6 +406,8 @@ OSErr Reader::ReadHdlr(const Atom& a) {
     name.assign(p, strnlen(p, n));
   }
   track_->model->handler_name = name;
+  ShowCode("subtype", subtype);
+  Show("name", "\"" + name + "\"");
   return noErr;
 }
 
@@ -313,7 +427,16 @@ OSErr Reader::ReadStsd(const Atom& a) {
     r.Read(entry.data() + 4, size - 4);
     track_->entries.push_back(std::move(entry));
   }
-  return r.ok() ? OSErr(noErr) : Fail("stsd too short");
+  if (!r.ok()) return Fail("stsd too short");
+  Show("entries", count);
+  for (const auto& e : track_->entries) {
+    if (!dump_) break;
+    size_t extensions = e.size();
+    Line(a.depth + 1, DescribeEntry(track_->model->media_type, e.data(), e.size(), &extensions));
+    for (const AtomBytes& x : ChildAtoms(e.data() + extensions, e.size() - extensions))
+      Line(a.depth + 2, FourCCText(x.type) + " " + std::to_string(x.AtomSize()));
+  }
+  return noErr;
 }
 
 OSErr Reader::ReadStts(const Atom& a) {
@@ -321,12 +444,15 @@ OSErr Reader::ReadStts(const Atom& a) {
   r.Skip(4);
   uint32_t count = r.U32();
   if (!r.ok() || count > r.remaining() / 8) return Fail("stts entry count exceeds the atom");
+  EntryText shown(dump_);
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t n = r.U32();
     uint32_t delta = r.U32();
     if (delta > 0x7FFFFFFFu) delta = 0;  // a negative delta as some writers leave it
     if (!track_->table->AddTimes(n, delta)) return Fail("more samples than the file can hold");
+    if (shown.Wants()) shown.Add(n, delta);
   }
+  Show("entries", shown.Text(count));
   return noErr;
 }
 
@@ -335,11 +461,14 @@ OSErr Reader::ReadCtts(const Atom& a) {
   r.Skip(4);
   uint32_t count = r.U32();
   if (!r.ok() || count > r.remaining() / 8) return Fail("ctts entry count exceeds the atom");
+  EntryText shown(dump_);
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t n = r.U32();
     int32_t offset = r.S32();
     if (!track_->table->AddDisplayOffsets(n, offset)) return Fail("more samples than the file can hold");
+    if (shown.Wants()) shown.Add(n, offset);
   }
+  Show("entries", shown.Text(count));
   return noErr;
 }
 
@@ -348,12 +477,14 @@ OSErr Reader::ReadStss(const Atom& a) {
   r.Skip(4);
   uint32_t count = r.U32();
   if (!r.ok() || count > r.remaining() / 4) return Fail("stss entry count exceeds the atom");
-  if (count == 0) return noErr;  // an empty list: every sample is sync
-  track_->table->MarkSyncList();
+  EntryText shown(dump_);
+  if (count > 0) track_->table->MarkSyncList();  // an empty list: every sample is sync
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t number = r.U32();
     if (number > 0) track_->table->AddSync(number - 1);
+    if (shown.Wants()) shown.Add(number);
   }
+  Show("entries", shown.Text(count));
   return noErr;
 }
 
@@ -363,6 +494,7 @@ OSErr Reader::ReadSdtp(const Atom& a) {
   if (!r.ok()) return Fail("sdtp too short");
   uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(r.remaining(), 0x7FFFFFFF));
   for (uint32_t i = 0; i < n; ++i) track_->table->AddDependency(i, r.U8());
+  Show("samples", n);
   return noErr;
 }
 
@@ -371,13 +503,16 @@ OSErr Reader::ReadStsc(const Atom& a) {
   r.Skip(4);
   uint32_t count = r.U32();
   if (!r.ok() || count > r.remaining() / 12) return Fail("stsc entry count exceeds the atom");
+  EntryText shown(dump_);
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t first = r.U32();
     uint32_t per_chunk = r.U32();
     uint32_t description = r.U32();
     if (first == 0 || !track_->table->AddChunkRun(first - 1, per_chunk, description))
       return Fail("stsc entries out of order");
+    if (shown.Wants()) shown.Add(first, per_chunk, description);
   }
+  Show("entries", shown.Text(count));
   return noErr;
 }
 
@@ -387,12 +522,20 @@ OSErr Reader::ReadStsz(const Atom& a) {
   uint32_t size = r.U32();
   uint32_t count = r.U32();
   if (!r.ok()) return Fail("stsz too short");
+  Show("size", size);
   if (size != 0) {
     if (!track_->table->AddSizes(count, size)) return Fail("more samples than the file can hold");
+    Show("samples", count);
     return noErr;
   }
   if (count > r.remaining() / 4) return Fail("stsz entry count exceeds the atom");
-  for (uint32_t i = 0; i < count; ++i) track_->table->AddSizes(1, r.U32());
+  EntryText shown(dump_);
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t sample_size = r.U32();
+    track_->table->AddSizes(1, sample_size);
+    if (shown.Wants()) shown.Add(sample_size);
+  }
+  Show("samples", shown.Text(count));
   return noErr;
 }
 
@@ -404,6 +547,7 @@ OSErr Reader::ReadStz2(const Atom& a) {
   uint8_t pair = 0;  // two 4-bit sizes a byte
   if (!r.ok() || (field != 4 && field != 8 && field != 16)) return Fail("stz2 field size invalid");
   if (count > r.remaining() * 8 / field) return Fail("stz2 entry count exceeds the atom");
+  EntryText shown(dump_);
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t size;
     if (field == 16) {
@@ -415,25 +559,28 @@ OSErr Reader::ReadStz2(const Atom& a) {
       size = (i & 1) ? (pair & 0x0F) : (pair >> 4);
     }
     track_->table->AddSizes(1, size);
+    if (shown.Wants()) shown.Add(size);
   }
+  Show("field", field);
+  Show("samples", shown.Text(count));
   return noErr;
 }
 
-OSErr Reader::ReadStco(const Atom& a) {
+// 'stco' and 'co64': chunk offsets of 32 and 64 bits.
+OSErr Reader::ReadChunkOffsets(const Atom& a) {
+  const bool wide = a.type == FourCC("co64");
   ByteReader r = Payload(a);
   r.Skip(4);
   uint32_t count = r.U32();
-  if (!r.ok() || count > r.remaining() / 4) return Fail("stco entry count exceeds the atom");
-  for (uint32_t i = 0; i < count; ++i) track_->table->AddChunkOffset(r.U32());
-  return noErr;
-}
-
-OSErr Reader::ReadCo64(const Atom& a) {
-  ByteReader r = Payload(a);
-  r.Skip(4);
-  uint32_t count = r.U32();
-  if (!r.ok() || count > r.remaining() / 8) return Fail("co64 entry count exceeds the atom");
-  for (uint32_t i = 0; i < count; ++i) track_->table->AddChunkOffset(r.U64());
+  if (!r.ok() || count > r.remaining() / (wide ? 8 : 4))
+    return Fail(wide ? "co64 entry count exceeds the atom" : "stco entry count exceeds the atom");
+  EntryText shown(dump_);
+  for (uint32_t i = 0; i < count; ++i) {
+    uint64_t offset = wide ? r.U64() : r.U32();
+    track_->table->AddChunkOffset(offset);
+    if (shown.Wants()) shown.Add(offset);
+  }
+  Show("chunks", shown.Text(count));
   return noErr;
 }
 
@@ -444,6 +591,7 @@ OSErr Reader::ReadUdta(const Atom& a) {
   OSErr err = WalkAtoms(
       *source_, a,
       [this](const Atom& child) {
+        Line(child);
         if (child.PayloadSize() > kMaxLeafBytes) return Fail("user data item too large");
         ByteReader r = Payload(child);
         UserDataItem item;
@@ -468,6 +616,11 @@ OSErr Reader::ReadTrex(const Atom& a) {
   d.flags = r.U32();
   if (!r.ok()) return Fail("trex too short");
   defaults_[id] = d;
+  Show("track", id);
+  Show("description", d.description_index);
+  Show("duration", d.duration);
+  Show("size", d.size);
+  Show("flags", Hex(d.flags));
   return noErr;
 }
 
@@ -516,6 +669,13 @@ OSErr Reader::ReadTfhd(const Atom& a) {
   f.flags = (flags & 0x000020) ? r.U32() : d.flags;
   if (!r.ok()) return Fail("tfhd too short");
   f.next_offset = f.base_offset;
+  Show("flags", Hex(flags));
+  Show("track", id);
+  Show("base", f.base_offset);
+  Show("description", f.description_index);
+  Show("duration", f.duration);
+  Show("size", f.size);
+  Show("sample_flags", Hex(f.flags));
   return noErr;
 }
 
@@ -526,11 +686,13 @@ OSErr Reader::ReadTfdt(const Atom& a) {
   int64_t t = version == 1 ? r.S64() : int64_t(r.U32());
   if (!r.ok()) return Fail("tfdt too short");
   fragment_->decode_time = t;
+  Show("version", version);
+  Show("decode_time", t);
   return noErr;
 }
 
 OSErr Reader::ReadTrun(const Atom& a) {
-  if (!fragment_ || !fragment_->track) return noErr;
+  if (!fragment_->track) return noErr;  // a fragment of a track the movie does not have
   FragmentState& f = *fragment_;
   TrackState& t = *f.track;
   CompactSampleTable& table = *t.table;
@@ -544,6 +706,8 @@ OSErr Reader::ReadTrun(const Atom& a) {
   size_t per_sample = 4 * (((flags >> 8) & 1) + ((flags >> 9) & 1) + ((flags >> 10) & 1) + ((flags >> 11) & 1));
   if (per_sample ? count > r.remaining() / per_sample : count > file_size_)
     return Fail("trun sample count exceeds the atom");
+  Show("flags", Hex(flags));
+  Show("data", offset);
   if (count == 0) return noErr;
   if (!t.fragmented) {
     t.fragmented = true;
@@ -557,6 +721,7 @@ OSErr Reader::ReadTrun(const Atom& a) {
   int64_t start = f.decode_time;
   f.decode_time = -1;  // only the first run of a fragment starts there
   uint64_t bytes_total = 0;
+  EntryText shown(dump_);
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t duration = (flags & 0x000100) ? r.U32() : f.duration;
     uint32_t size = (flags & 0x000200) ? r.U32() : f.size;
@@ -569,9 +734,12 @@ OSErr Reader::ReadTrun(const Atom& a) {
     if (!(sample_flags & 0x10000)) table.AddSync(index);
     table.AddDependency(index, static_cast<uint8_t>(sample_flags >> 20));
     bytes_total += size;
+    if (shown.Wants()) shown.Add(duration, size, cto);
   }
   f.next_offset = offset + bytes_total;
-  return r.ok() ? OSErr(noErr) : Fail("trun too short");
+  if (!r.ok()) return Fail("trun too short");
+  Show("samples", shown.Text(count));
+  return noErr;
 }
 
 OSErr Reader::FinishTrack(TrackState& t) {
@@ -607,18 +775,25 @@ OSErr Reader::Run(std::unique_ptr<MovieModel>* out) {
     return badFileFormat;
   }
   // Top level: moov first (fragments need its defaults), then the fragments.
-  std::vector<Atom> moofs;
+  // A dump keeps the file's order: a block of lines per top-level atom.
+  struct Fragment {
+    Atom atom;
+    std::string* block;
+  };
+  std::vector<Fragment> moofs;
   bool have_moov = false;
   why = nullptr;
   OSErr err = WalkAtoms(
       *source_, file,
       [&](const Atom& atom) {
+        if (dumping_) dump_ = &blocks_.emplace_back();
+        Line(atom);
         if (atom.type == FourCC("moov") && !have_moov) {
           if (atom.clamped) return Fail("movie atom cut short");
           if (OSErr e = Walk(atom)) return e;
           have_moov = true;
         } else if (atom.type == FourCC("moof")) {
-          moofs.push_back(atom);
+          moofs.push_back({atom, dump_});
         }
         return OSErr(noErr);
       },
@@ -626,9 +801,11 @@ OSErr Reader::Run(std::unique_ptr<MovieModel>* out) {
   // A broken header at the top level ends the file; what came before stands.
   if (err && !why) return err;
   if (!have_moov) return Fail(why ? why : "no movie atom");
-  for (const Atom& m : moofs) {
-    if (OSErr err = ReadMoof(m)) return err;
+  for (const Fragment& m : moofs) {
+    dump_ = m.block;
+    if (OSErr err = ReadMoof(m.atom)) return err;
   }
+  dump_ = nullptr;
   for (auto& t : tracks_) {
     if (OSErr err = FinishTrack(*t)) return err;
     movie_->tracks.push_back(std::move(t->model));
@@ -648,9 +825,19 @@ OSErr Reader::Run(std::unique_ptr<MovieModel>* out) {
 
 OSErr ReadMovie(std::shared_ptr<DataSource> source, std::unique_ptr<MovieModel>* out, std::string* reason) {
   if (!source || !out) return paramErr;
-  Reader reader(std::move(source));
+  Reader reader(std::move(source), false);
   OSErr err = reader.Run(out);
   if (reason) *reason = err ? reader.reason() : std::string();
+  return err;
+}
+
+OSErr DumpAtoms(std::shared_ptr<DataSource> source, std::string* text) {
+  if (!source || !text) return paramErr;
+  Reader reader(std::move(source), true);
+  std::unique_ptr<MovieModel> movie;
+  OSErr err = reader.Run(&movie);
+  *text = reader.Dump();
+  if (err) *text += "failed: " + reader.reason() + "\n";
   return err;
 }
 

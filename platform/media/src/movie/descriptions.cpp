@@ -1,9 +1,11 @@
 #include "movie/descriptions.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
 #include "movie/byte_reader.h"
+#include "movie/four_cc.h"
 
 namespace qtm {
 
@@ -116,6 +118,49 @@ std::vector<uint8_t> DescriptionFromEntry(OSType media_type, const uint8_t* entr
   w.Rest(r);
   FixSize(&out);
   return out;
+}
+
+std::string DescribeEntry(OSType media_type, const uint8_t* entry, size_t size, size_t* extensions) {
+  ByteReader r(entry, size);
+  r.Skip(4);
+  std::string text = "entry format='" + FourCCText(r.U32()) + "'";
+  r.Skip(6);
+  text += " data_reference=" + std::to_string(r.U16());
+  auto field = [&text](const char* name, int64_t value) {
+    text += std::string(" ") + name + "=" + std::to_string(value);
+  };
+  *extensions = size;
+  if (media_type == VideoMediaType && size >= sizeof(ImageDescription)) {
+    r.Skip(2 + 2 + 4 + 4 + 4);  // version, revision, vendor, qualities
+    field("width", r.S16());
+    field("height", r.S16());
+    r.Skip(4 + 4 + 4);  // resolutions, data size
+    field("frames", r.S16());
+    uint8_t name[32];
+    r.Read(name, 32);
+    field("depth", r.S16());
+    text += " name=\"" + std::string(reinterpret_cast<const char*>(name + 1), std::min<uint8_t>(name[0], 31)) + "\"";
+    *extensions = sizeof(ImageDescription);
+  } else if (media_type == SoundMediaType && size >= sizeof(SoundDescription)) {
+    int16_t version = r.S16();
+    r.Skip(2 + 4);  // revision, vendor
+    field("version", version);
+    field("channels", r.S16());
+    field("bits", r.S16());
+    r.Skip(2 + 2);  // compression ID, packet size
+    field("rate", r.U32() >> 16);
+    *extensions = sizeof(SoundDescription);
+    if (version == 1 && size >= sizeof(SoundDescription) + 16) *extensions += 16;
+    if (version == 2 && size >= sizeof(SoundDescription) + 36) *extensions += 36;
+  } else if (media_type == TimeCodeMediaType && size >= 34) {
+    r.Skip(4);  // reserved
+    text += " flags=" + std::to_string(r.U32());
+    field("timescale", r.S32());
+    field("frame_duration", r.S32());
+    field("frames", r.U8());
+    *extensions = 34;
+  }
+  return text;
 }
 
 std::vector<uint8_t> MakeImageDescription(OSType codec, int width, int height, int depth, const std::string& name,

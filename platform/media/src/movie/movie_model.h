@@ -107,6 +107,13 @@ OSErr OpenMovieModel(const std::string& path, std::unique_ptr<MovieModel>* out, 
 // Runs the movie reader (QuickTime and ISO base media files) on any source.
 OSErr ReadMovie(std::shared_ptr<DataSource> source, std::unique_ptr<MovieModel>* out, std::string* reason = nullptr);
 
+// The atom tree of a QuickTime or ISO base media file as the movie reader
+// walks it: a line per atom (type, size, "@" offset) indented two spaces a
+// level, with the fields of the atoms the reader understands, and a last
+// line "failed: REASON" when the reader refuses the file. Returns what
+// ReadMovie would.
+OSErr DumpAtoms(std::shared_ptr<DataSource> source, std::string* text);
+
 // Imports any other kind through libavformat.
 OSErr ImportMovie(const std::string& path, std::unique_ptr<MovieModel>* out, std::string* reason = nullptr);
 
