@@ -1,7 +1,5 @@
 // Start-up, files, movies, tracks and media: QuickTime's movie calls on the
 // engine's movie model.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <atomic>
 #include <climits>
@@ -113,8 +111,7 @@ QTM_EXPORT OSErr FSMakeFSSpec(int16_t vRefNum, int32_t dirID, ConstStr255Param f
   out->parID = dirID;
   std::memcpy(out->name, fileName, size_t{fileName[0]} + 1);
   std::string native = qtm::NativePath(qtm::PascalToString(fileName).c_str());
-  struct stat st;
-  if (native.empty() || stat(native.c_str(), &st) != 0) return SetMoviesError(fnfErr);
+  if (native.empty() || !qtm::FileExists(native)) return SetMoviesError(fnfErr);
   return SetMoviesError(noErr);
 }
 

@@ -1,5 +1,5 @@
 // Random access to the bytes of a movie. The engine's core reads files only
-// through this interface: a build for another system needs one new file
+// through this interface: a build for another system needs its own file
 // source and nothing else.
 #ifndef QTMEDIA_MOVIE_DATA_SOURCE_H
 #define QTMEDIA_MOVIE_DATA_SOURCE_H
@@ -33,9 +33,13 @@ class SpanSource final : public DataSource {
 };
 
 // A file opened for reading (nullptr when it does not open or is not a
-// regular file), a memory buffer, and a source whose bytes from offset on
-// are held in memory (bytes: what the source has there).
+// regular file), and whether a file of any kind is there at all: the two
+// calls a build for another system implements anew (file_source_posix.cpp).
 std::shared_ptr<DataSource> OpenFileSource(const std::string& path);
+bool FileExists(const std::string& path);
+
+// A memory buffer, and a source whose bytes from offset on are held in
+// memory (bytes: what the source has there).
 std::shared_ptr<DataSource> MakeMemorySource(std::vector<uint8_t> bytes);
 std::shared_ptr<DataSource> MakeWindowSource(std::shared_ptr<DataSource> source, uint64_t offset,
                                              std::vector<uint8_t> bytes);
