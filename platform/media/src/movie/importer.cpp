@@ -259,15 +259,22 @@ OSErr ImportMovie(const std::string& path, std::unique_ptr<MovieModel>* out, std
       previous_duration = duration;
       if (duration < 0) duration = 0;
       if (duration > 0x7FFFFFFF) duration = 0x7FFFFFFF;
-      table->AddTimes(1, static_cast<uint32_t>(duration), dts);
-      table->AddSizes(1, p.size);
-      table->AddChunkRun(static_cast<uint32_t>(i), 1, 1);
+      // Each packet is a chunk of one sample; a table holds at most a sample
+      // for each byte of the file.
+      if (!table->AddTimes(1, static_cast<uint32_t>(duration), dts) || !table->AddSizes(1, p.size) ||
+          !table->AddChunkRun(static_cast<uint32_t>(i), 1, 1)) {
+        if (reason) *reason = "more packets than the file can hold";
+        return invalidMovie;
+      }
       table->AddChunkOffset(p.pos >= 0 ? static_cast<uint64_t>(p.pos) : UINT64_MAX);
       if (!all_key && p.key) table->AddSync(static_cast<uint32_t>(i));
       next_time = std::max(dts, table->TimeEnd());
     }
     std::vector<Packet>().swap(list);
-    table->Finish();
+    if (!table->Finish()) {
+      if (reason) *reason = "sample tables contradict each other";
+      return invalidMovie;
+    }
     track.media_duration = table->TotalDuration();
     track.samples = std::move(table);
     if (track.timescale > 0) {
