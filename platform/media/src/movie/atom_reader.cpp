@@ -343,7 +343,7 @@ OSErr Reader::ReadElst(const Atom& a) {
   auto& edits = track_->model->edits;
   edits.clear();
   edits.reserve(count);
-  EntryText shown(dump_);
+  EntryText shown(dump_ != nullptr);
   for (uint32_t i = 0; i < count; ++i) {
     Edit e;
     if (version == 1) {
@@ -444,7 +444,7 @@ OSErr Reader::ReadStts(const Atom& a) {
   r.Skip(4);
   uint32_t count = r.U32();
   if (!r.ok() || count > r.remaining() / 8) return Fail("stts entry count exceeds the atom");
-  EntryText shown(dump_);
+  EntryText shown(dump_ != nullptr);
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t n = r.U32();
     uint32_t delta = r.U32();
@@ -461,7 +461,7 @@ OSErr Reader::ReadCtts(const Atom& a) {
   r.Skip(4);
   uint32_t count = r.U32();
   if (!r.ok() || count > r.remaining() / 8) return Fail("ctts entry count exceeds the atom");
-  EntryText shown(dump_);
+  EntryText shown(dump_ != nullptr);
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t n = r.U32();
     int32_t offset = r.S32();
@@ -477,7 +477,7 @@ OSErr Reader::ReadStss(const Atom& a) {
   r.Skip(4);
   uint32_t count = r.U32();
   if (!r.ok() || count > r.remaining() / 4) return Fail("stss entry count exceeds the atom");
-  EntryText shown(dump_);
+  EntryText shown(dump_ != nullptr);
   if (count > 0) track_->table->MarkSyncList();  // an empty list: every sample is sync
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t number = r.U32();
@@ -503,7 +503,7 @@ OSErr Reader::ReadStsc(const Atom& a) {
   r.Skip(4);
   uint32_t count = r.U32();
   if (!r.ok() || count > r.remaining() / 12) return Fail("stsc entry count exceeds the atom");
-  EntryText shown(dump_);
+  EntryText shown(dump_ != nullptr);
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t first = r.U32();
     uint32_t per_chunk = r.U32();
@@ -529,7 +529,7 @@ OSErr Reader::ReadStsz(const Atom& a) {
     return noErr;
   }
   if (count > r.remaining() / 4) return Fail("stsz entry count exceeds the atom");
-  EntryText shown(dump_);
+  EntryText shown(dump_ != nullptr);
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t sample_size = r.U32();
     track_->table->AddSizes(1, sample_size);
@@ -547,7 +547,7 @@ OSErr Reader::ReadStz2(const Atom& a) {
   uint8_t pair = 0;  // two 4-bit sizes a byte
   if (!r.ok() || (field != 4 && field != 8 && field != 16)) return Fail("stz2 field size invalid");
   if (count > r.remaining() * 8 / field) return Fail("stz2 entry count exceeds the atom");
-  EntryText shown(dump_);
+  EntryText shown(dump_ != nullptr);
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t size;
     if (field == 16) {
@@ -574,7 +574,7 @@ OSErr Reader::ReadChunkOffsets(const Atom& a) {
   uint32_t count = r.U32();
   if (!r.ok() || count > r.remaining() / (wide ? 8 : 4))
     return Fail(wide ? "co64 entry count exceeds the atom" : "stco entry count exceeds the atom");
-  EntryText shown(dump_);
+  EntryText shown(dump_ != nullptr);
   for (uint32_t i = 0; i < count; ++i) {
     uint64_t offset = wide ? r.U64() : r.U32();
     track_->table->AddChunkOffset(offset);
@@ -721,7 +721,7 @@ OSErr Reader::ReadTrun(const Atom& a) {
   int64_t start = f.decode_time;
   f.decode_time = -1;  // only the first run of a fragment starts there
   uint64_t bytes_total = 0;
-  EntryText shown(dump_);
+  EntryText shown(dump_ != nullptr);
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t duration = (flags & 0x000100) ? r.U32() : f.duration;
     uint32_t size = (flags & 0x000200) ? r.U32() : f.size;
