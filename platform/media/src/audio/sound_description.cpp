@@ -71,6 +71,30 @@ int FindAacObjectType(const uint8_t* p, const uint8_t* end, int depth = 0) {
   return 0;
 }
 
+// The linear PCM formats whose layout the format alone says.
+struct PcmFormat {
+  OSType format;
+  uint32_t bits;  // 0: the description's sample size
+  uint32_t flags;
+};
+constexpr uint32_t kBigSigned = kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsSignedInteger;
+constexpr uint32_t kBigFloat = kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsFloat;
+constexpr PcmFormat kPcmFormats[] = {
+    {FourCC("sowt"), 0, kAudioFormatFlagIsSignedInteger},
+    {FourCC("raw "), 8, 0},
+    {FourCC("NONE"), 0, kBigSigned},
+    {FourCC("in24"), 24, kBigSigned},
+    {FourCC("in32"), 32, kBigSigned},
+    {FourCC("fl32"), 32, kBigFloat},
+    {FourCC("fl64"), 64, kBigFloat},
+};
+
+const PcmFormat* FindPcmFormat(OSType format) {
+  for (const PcmFormat& f : kPcmFormats)
+    if (f.format == format) return &f;
+  return nullptr;
+}
+
 }  // namespace
 
 bool StreamFormatOfSoundDescription(const uint8_t* desc, size_t size, AudioStreamBasicDescription* out) {
@@ -100,45 +124,17 @@ bool StreamFormatOfSoundDescription(const uint8_t* desc, size_t size, AudioStrea
 
   uint32_t bits = 0, flags = 0;
   bool pcm = true;
-  switch (format) {
-    case FourCC("twos"):
-      bits = sample_size;
-      flags = sample_size > 8 ? kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsSignedInteger
-                              : kAudioFormatFlagIsSignedInteger;
-      break;
-    case FourCC("sowt"):
-      bits = sample_size;
-      flags = kAudioFormatFlagIsSignedInteger;
-      break;
-    case FourCC("raw "):
-      bits = 8;
-      break;
-    case FourCC("NONE"):
-      bits = sample_size;
-      flags = kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsSignedInteger;
-      break;
-    case FourCC("in24"):
-      bits = 24;
-      flags = kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsSignedInteger;
-      break;
-    case FourCC("in32"):
-      bits = 32;
-      flags = kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsSignedInteger;
-      break;
-    case FourCC("fl32"):
-      bits = 32;
-      flags = kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsFloat;
-      break;
-    case FourCC("fl64"):
-      bits = 64;
-      flags = kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsFloat;
-      break;
-    case FourCC("lpcm"):
-      bits = v2_bits ? v2_bits : sample_size;
-      flags = v2_flags;
-      break;
-    default:
-      pcm = false;
+  if (format == FourCC("twos")) {
+    bits = sample_size;
+    flags = kAudioFormatFlagIsSignedInteger | (sample_size > 8 ? kAudioFormatFlagIsBigEndian : 0);
+  } else if (format == FourCC("lpcm")) {
+    bits = v2_bits ? v2_bits : sample_size;
+    flags = v2_flags;
+  } else if (const PcmFormat* f = FindPcmFormat(format)) {
+    bits = f->bits ? f->bits : sample_size;
+    flags = f->flags;
+  } else {
+    pcm = false;
   }
   if (pcm) {
     out->mFormatID = kAudioFormatLinearPCM;
