@@ -1,5 +1,6 @@
 // kestrel-probe: opens a movie as the filter does and prints its facts.
 //   kestrel-probe [--json] FILE
+//   kestrel-probe --atoms FILE
 //   kestrel-probe --wav OUT.wav [--seek SECONDS] FILE
 //   kestrel-probe --frames N --format UYVY|YUY2|RGB32|ARGB32 [--seek SECONDS]
 //                 [--stride BYTES] [--flip 0|1] --out DIR FILE
@@ -45,6 +46,7 @@ const char* StatusName(HRESULT hr) {
 int Usage() {
   fprintf(stderr,
           "usage: kestrel-probe [--json] FILE\n"
+          "       kestrel-probe --atoms FILE\n"
           "       kestrel-probe --wav OUT.wav [--seek SECONDS] FILE\n"
           "       kestrel-probe --frames N --format UYVY|YUY2|RGB32|ARGB32 [--seek SECONDS]\n"
           "                     [--stride BYTES] [--flip 0|1] --out DIR FILE\n");
@@ -61,6 +63,8 @@ int wmain(int argc, wchar_t** argv) {
     auto next = [&]() -> std::string { return i + 1 < argc ? Ansi(argv[++i]) : std::string(); };
     if (a == L"--json")
       options.json = true;
+    else if (a == L"--atoms")
+      options.atoms = true;
     else if (a == L"--wav")
       options.wav_out = next();
     else if (a == L"--seek")
@@ -86,6 +90,7 @@ int wmain(int argc, wchar_t** argv) {
     fprintf(stderr, "kestrel-probe: the media engine could not be started\n");
   }
 
+  if (options.atoms) return PrintAtoms(options);
   if (!options.wav_out.empty()) return WriteWav(options);
 
   kestrel::MovieSession session;

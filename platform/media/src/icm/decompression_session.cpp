@@ -256,11 +256,18 @@ OSStatus DecompressionSession::SendAndDrain(AVPacket* packet) {
 }
 
 OSStatus DecompressionSession::Drain() {
+  int failures = 0;  // in a row
   for (;;) {
     int ret = avcodec_receive_frame(ctx_, frame_);
     if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return noErr;
     if (ret == AVERROR(ENOMEM)) return memFullErr;
-    if (ret < 0) continue;  // one damaged picture; the next may be fine
+    if (ret < 0) {
+      // One damaged picture; the next may be fine. A decoder that answers
+      // nothing but failures is broken, and asking it again would never end.
+      if (++failures > kMaxFailuresInARow) return codecErr;
+      continue;
+    }
+    failures = 0;
     EmitDecoded(frame_);
     av_frame_unref(frame_);
   }

@@ -67,6 +67,10 @@ class DecompressionSession {
     bool emit = true;
   };
   static constexpr size_t kFrameInfos = 64;
+  // Receive failures in a row that end a drain with codecErr: more than a
+  // decoder can hold pictures (frame threads and reorder delay), each of
+  // which may fail once.
+  static constexpr int kMaxFailuresInARow = static_cast<int>(kFrameInfos);
 
   DecompressionSession() = default;
   OSStatus Open(const CodecSetup& setup);
