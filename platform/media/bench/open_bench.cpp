@@ -3,9 +3,9 @@
 // `ffprobe -show_streams` on the same file. Prints wall time and peak
 // memory of each; the engine's run is a fresh process of its own.
 //   qtmedia_open_bench [FILE]   (FILE is made when missing)
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/time.h>
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -78,10 +78,11 @@ int RunEngine(const std::string& path) {
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   long peak = PeakKiB();
   size_t table = media->track->samples->MemoryBytes();
-  std::printf("engine : %.3f s, peak %ld KiB (+%.1f bytes/sample over the %ld KiB before), %lld frames, "
-              "sample table %.2f bytes/sample\n",
-              seconds, peak, (peak - before) * 1024.0 / kSamples, before, static_cast<long long>(frames),
-              double(table) / kSamples);
+  std::printf(
+      "engine : %.3f s, peak %ld KiB (+%.1f bytes/sample over the %ld KiB before), %lld frames, "
+      "sample table %.2f bytes/sample\n",
+      seconds, peak, (peak - before) * 1024.0 / kSamples, before, static_cast<long long>(frames),
+      double(table) / kSamples);
   DisposeMovie(movie);
   return frames == kSamples ? 0 : 1;
 }

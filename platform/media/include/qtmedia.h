@@ -17,9 +17,9 @@
 
 // The operations apart from start-up and shut-down.
 #define QTM_CALL_FUNCTIONS(X) \
-  QTM_MOVIE_FUNCTIONS(X)     \
-  QTM_USERDATA_FUNCTIONS(X)  \
-  QTM_AUDIO_FUNCTIONS(X)     \
+  QTM_MOVIE_FUNCTIONS(X)      \
+  QTM_USERDATA_FUNCTIONS(X)   \
+  QTM_AUDIO_FUNCTIONS(X)      \
   QTM_ICM_FUNCTIONS(X)
 
 // Every exported data symbol: X(type, name). GetProcAddress gives its address.

@@ -17,11 +17,11 @@ struct PcmCase {
 
 TEST(AudioExtraction, PcmIsTheFfmpegDecodeSampleForSample) {
   const PcmCase cases[] = {
-      {"aud_s16.aif", 1, 16, "s16le"},   {"aud_s24.aif", 1, 24, "s24le"}, {"aud_s24.aif", 1, 32, "s32le"},
-      {"aud_s24.aif", 1, 16, "s16le"},   {"aud_sowt.mov", 1, 16, "s16le"}, {"aud_s16.caf", 1, 16, "s16le"},
-      {"aud_alac.m4a", 1, 16, "s16le"},  {"aud_aac.m4a", 1, 16, "s16le"}, {"aud_aac.m4a", 1, 32, "s32le"},
-      {"aud_aac.mp4", 2, 16, "s16le"},   {"aud_aac.aac", 1, 16, "s16le"}, {"aud_u8.mov", 1, 8, "u8"},
-      {"aud_s16.aif", 1, 8, "u8"},       {"aud_51.m4a", 1, 16, "s16le"},  {"aud_30.caf", 1, 16, "s16le"},
+      {"aud_s16.aif", 1, 16, "s16le"},  {"aud_s24.aif", 1, 24, "s24le"},  {"aud_s24.aif", 1, 32, "s32le"},
+      {"aud_s24.aif", 1, 16, "s16le"},  {"aud_sowt.mov", 1, 16, "s16le"}, {"aud_s16.caf", 1, 16, "s16le"},
+      {"aud_alac.m4a", 1, 16, "s16le"}, {"aud_aac.m4a", 1, 16, "s16le"},  {"aud_aac.m4a", 1, 32, "s32le"},
+      {"aud_aac.mp4", 2, 16, "s16le"},  {"aud_aac.aac", 1, 16, "s16le"},  {"aud_u8.mov", 1, 8, "u8"},
+      {"aud_s16.aif", 1, 8, "u8"},      {"aud_51.m4a", 1, 16, "s16le"},   {"aud_30.caf", 1, 16, "s16le"},
   };
   for (const PcmCase& c : cases) {
     SCOPED_TRACE(std::string(c.file) + " " + c.oracle);
@@ -50,11 +50,9 @@ TEST(AudioExtraction, DefaultsAreTheSourceRateChannelsAndLayout) {
     uint32_t channels;
     AudioChannelLayoutTag tag;
   } cases[] = {
-      {"aud_s16.aif", 44100, 2, 0x650002},
-      {"aud_s24.aif", 48000, 2, 0x650002},
-      {"aud_aac.m4a", 44100, 2, 0x650002},
-      {"aud_51.m4a", 48000, 6, 0x7C0006},  // AAC 5.1: C L R Ls Rs LFE
-      {"aud_30.caf", 44100, 3, 0x710003},  // L R C
+      {"aud_s16.aif", 44100, 2, 0x650002},  {"aud_s24.aif", 48000, 2, 0x650002},
+      {"aud_aac.m4a", 44100, 2, 0x650002},  {"aud_51.m4a", 48000, 6, 0x7C0006},  // AAC 5.1: C L R Ls Rs LFE
+      {"aud_30.caf", 44100, 3, 0x710003},                                        // L R C
       {"aud_9ch.caf", 8000, 9, 0xFFFF0009},
   };
   for (const Case& c : cases) {

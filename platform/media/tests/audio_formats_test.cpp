@@ -31,7 +31,7 @@ std::vector<uint8_t> Description(OSType format, int16_t version, int16_t channel
 void AppendAtom(std::vector<uint8_t>* d, const char (&type)[5], const std::vector<uint8_t>& payload) {
   uint32_t size = static_cast<uint32_t>(8 + payload.size());
   uint8_t head[8] = {uint8_t(size >> 24), uint8_t(size >> 16), uint8_t(size >> 8), uint8_t(size),
-                     uint8_t(type[0]), uint8_t(type[1]), uint8_t(type[2]), uint8_t(type[3])};
+                     uint8_t(type[0]),    uint8_t(type[1]),    uint8_t(type[2]),   uint8_t(type[3])};
   d->insert(d->end(), head, head + 8);
   d->insert(d->end(), payload.begin(), payload.end());
   int32_t total = static_cast<int32_t>(d->size());
@@ -44,10 +44,10 @@ AudioStreamBasicDescription Asbd(const std::vector<uint8_t>& d) {
   Ptr p = reinterpret_cast<Ptr>(copy.data());
   SoundDescriptionHandle h = reinterpret_cast<SoundDescriptionHandle>(&p);
   ByteCount used = 0;
-  EXPECT_EQ(QTSoundDescriptionGetProperty(h, kQTPropertyClass_SoundDescription,
-                                          kQTSoundDescriptionPropertyID_AudioStreamBasicDescription, sizeof f, &f,
-                                          &used),
-            noErr);
+  EXPECT_EQ(
+      QTSoundDescriptionGetProperty(h, kQTPropertyClass_SoundDescription,
+                                    kQTSoundDescriptionPropertyID_AudioStreamBasicDescription, sizeof f, &f, &used),
+      noErr);
   EXPECT_EQ(used, 40u);
   return f;
 }
@@ -77,8 +77,8 @@ TEST(SoundDescription, CompressedFormatsHaveNoBitDepthAndTheirKind) {
   EXPECT_EQ(f.mFramesPerPacket, 1024u);
   // An esds naming object type 5 (SBR): high efficiency.
   std::vector<uint8_t> he = aac;
-  AppendAtom(&he, "esds", {0, 0, 0, 0, 0x03, 0x19, 0, 1, 0, 0x04, 0x11, 0x40, 0x15, 0, 0, 0, 0, 0, 0, 0, 0,
-                           0, 0, 0, 0x05, 0x02, 0x2B, 0x92});
+  AppendAtom(&he, "esds", {0, 0, 0, 0, 0x03, 0x19, 0, 1, 0, 0x04, 0x11, 0x40, 0x15, 0,
+                           0, 0, 0, 0, 0,    0,    0, 0, 0, 0,    0x05, 0x02, 0x2B, 0x92});
   EXPECT_EQ(Asbd(he).mFormatID, Code("aach"));
   EXPECT_EQ(Asbd(Description(Code("alac"), 0, 2, 16, 44100)).mFormatID, Code("alac"));
   EXPECT_EQ(Asbd(Description(Code("alac"), 0, 2, 16, 44100)).mBitsPerChannel, 0u);
@@ -132,7 +132,8 @@ std::vector<AVChannel> Channels(AudioChannelLayoutTag tag, uint64_t source_mask)
 
 TEST(ChannelLayout, WaveOrderTagsMapToWaveSpeakers) {
   using V = std::vector<AVChannel>;
-  EXPECT_EQ(Channels(0x710003, AV_CH_LAYOUT_SURROUND), (V{AV_CHAN_FRONT_LEFT, AV_CHAN_FRONT_RIGHT, AV_CHAN_FRONT_CENTER}));
+  EXPECT_EQ(Channels(0x710003, AV_CH_LAYOUT_SURROUND),
+            (V{AV_CHAN_FRONT_LEFT, AV_CHAN_FRONT_RIGHT, AV_CHAN_FRONT_CENTER}));
   EXPECT_EQ(Channels(0x6C0004, AV_CH_LAYOUT_QUAD),
             (V{AV_CHAN_FRONT_LEFT, AV_CHAN_FRONT_RIGHT, AV_CHAN_BACK_LEFT, AV_CHAN_BACK_RIGHT}));
   EXPECT_EQ(Channels(0x790006, AV_CH_LAYOUT_5POINT1_BACK),

@@ -79,8 +79,8 @@ class Extraction {
   OSStatus SetFormat(const AudioStreamBasicDescription& f) {
     format_ = f;
     return MovieAudioExtractionSetProperty(ref_, kQTPropertyClass_MovieAudioExtraction_Audio,
-                                           kQTMovieAudioExtractionAudioPropertyID_AudioStreamBasicDescription,
-                                           sizeof f, &f);
+                                           kQTMovieAudioExtractionAudioPropertyID_AudioStreamBasicDescription, sizeof f,
+                                           &f);
   }
   OSStatus SetPcm(uint32_t bits, bool signed8 = false) {
     AudioStreamBasicDescription f = Format();
@@ -89,8 +89,8 @@ class Extraction {
   AudioChannelLayoutTag LayoutTag() const {
     AudioChannelLayout layout{};
     MovieAudioExtractionGetProperty(ref_, kQTPropertyClass_MovieAudioExtraction_Audio,
-                                    kQTMovieAudioExtractionAudioPropertyID_AudioChannelLayout, sizeof layout,
-                                    &layout, nullptr);
+                                    kQTMovieAudioExtractionAudioPropertyID_AudioChannelLayout, sizeof layout, &layout,
+                                    nullptr);
     return layout.mChannelLayoutTag;
   }
   OSStatus SetLayoutTag(AudioChannelLayoutTag tag) {

@@ -168,8 +168,8 @@ TEST_F(MovieApi, MissingAndBadFiles) {
   EXPECT_EQ(GetMovieTrackCount(nullptr), 0);
   EXPECT_EQ(GetMoviesError(), invalidMovie);
   EXPECT_EQ(GetTrackMedia(nullptr), nullptr);
-  EXPECT_EQ(GetMediaSample2(nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr, 1,
-                            nullptr, nullptr),
+  EXPECT_EQ(GetMediaSample2(nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr, 1, nullptr,
+                            nullptr),
             invalidMedia);
   DisposeMovie(nullptr);
 }
@@ -188,23 +188,16 @@ TEST_F(MovieApi, SteppingThroughSamples) {
   Media media = GetTrackMedia(GetMovieIndTrackType(movie, 1, VideoMediaType, movieTrackMediaType));
   const Fixed back = static_cast<Fixed>(0xFFFF0000);
   const Step steps[] = {
-      {0x4001, 0, fixed1, 0},      // the sample at the time itself
-      {0x0001, 0, fixed1, 50},     // the next one
-      {0x0001, 25, fixed1, 50},    // from inside a sample
-      {0x4001, 25, fixed1, 50},
-      {0x0001, 550, fixed1, -1},   // after the last sample
-      {0x4001, 550, fixed1, 550},  // the last sample itself
-      {0x0001, -1, fixed1, -1},    // stepping from the end stays at the end
-      {0x4001, -1, fixed1, -1},
-      {0x4008, 250, back, 0},      // sync at or before, backwards
-      {0x4008, 300, back, 300},
-      {0x4008, 320, back, 300},
-      {0x0008, 300, back, 0},
-      {0x4008, 5000, back, 300},
-      {0x4008, -1, back, -1},
-      {0x0008, 0, fixed1, 300},    // next sync forward
-      {0x0008, 300, fixed1, -1},
-      {0x0001, 100, back, 50},     // previous sample
+      {0x4001, 0, fixed1, 0},                                 // the sample at the time itself
+      {0x0001, 0, fixed1, 50},                                // the next one
+      {0x0001, 25, fixed1, 50},                               // from inside a sample
+      {0x4001, 25, fixed1, 50},   {0x0001, 550, fixed1, -1},  // after the last sample
+      {0x4001, 550, fixed1, 550},                             // the last sample itself
+      {0x0001, -1, fixed1, -1},                               // stepping from the end stays at the end
+      {0x4001, -1, fixed1, -1},   {0x4008, 250, back, 0},     // sync at or before, backwards
+      {0x4008, 300, back, 300},   {0x4008, 320, back, 300},  {0x0008, 300, back, 0},
+      {0x4008, 5000, back, 300},  {0x4008, -1, back, -1},    {0x0008, 0, fixed1, 300},  // next sync forward
+      {0x0008, 300, fixed1, -1},  {0x0001, 100, back, 50},                              // previous sample
       {0x0001, 0, back, -1},
   };
   for (const Step& s : steps) {
@@ -238,8 +231,8 @@ TEST_F(MovieApi, ReadingSamples) {
     TimeValue64 decode = 0, duration = 0, offset = 0;
     ByteCount desc_index = 0;
     // Size and flags only.
-    ASSERT_EQ(GetMediaSample2(media, nullptr, 0, &size, i * 50 + 10, &decode, &duration, &offset, nullptr,
-                              &desc_index, 1, &count, &flags),
+    ASSERT_EQ(GetMediaSample2(media, nullptr, 0, &size, i * 50 + 10, &decode, &duration, &offset, nullptr, &desc_index,
+                              1, &count, &flags),
               noErr);
     EXPECT_EQ(size, ByteCount(100 + i));
     EXPECT_EQ(count, 1u);
@@ -251,13 +244,13 @@ TEST_F(MovieApi, ReadingSamples) {
     EXPECT_EQ((flags & mediaSampleDroppable) != 0, i % 3 != 0);
     // The data.
     std::vector<uint8_t> data(size);
-    ASSERT_EQ(GetMediaSample2(media, data.data(), size, &size, i * 50, nullptr, nullptr, nullptr, nullptr, nullptr,
-                              1, &count, nullptr),
+    ASSERT_EQ(GetMediaSample2(media, data.data(), size, &size, i * 50, nullptr, nullptr, nullptr, nullptr, nullptr, 1,
+                              &count, nullptr),
               noErr);
     EXPECT_EQ(data, std::vector<uint8_t>(100 + i, testmovie::SampleByte(0, i)));
     // Too small a buffer.
-    EXPECT_EQ(GetMediaSample2(media, data.data(), size - 1, &size, i * 50, nullptr, nullptr, nullptr, nullptr,
-                              nullptr, 1, &count, nullptr),
+    EXPECT_EQ(GetMediaSample2(media, data.data(), size - 1, &size, i * 50, nullptr, nullptr, nullptr, nullptr, nullptr,
+                              1, &count, nullptr),
               paramErr);
     int64_t number = 0;
     TimeValue64 st = 0, sd = 0;
@@ -271,9 +264,9 @@ TEST_F(MovieApi, ReadingSamples) {
     EXPECT_EQ(display_duration, 50);
   }
   ByteCount size = 0;
-  EXPECT_EQ(GetMediaSample2(media, nullptr, 0, &size, 600, nullptr, nullptr, nullptr, nullptr, nullptr, 1, nullptr,
-                            nullptr),
-            invalidTime);
+  EXPECT_EQ(
+      GetMediaSample2(media, nullptr, 0, &size, 600, nullptr, nullptr, nullptr, nullptr, nullptr, 1, nullptr, nullptr),
+      invalidTime);
   EXPECT_EQ(GetMoviesError(), invalidTime);
   int64_t number = 9;
   MediaDecodeTimeToSampleNum(media, 600, &number, nullptr, nullptr);
@@ -283,22 +276,22 @@ TEST_F(MovieApi, ReadingSamples) {
   Media sound = GetTrackMedia(GetMovieIndTrackType(movie, 1, SoundMediaType, movieTrackMediaType));
   std::vector<uint8_t> pcm(4000);
   ByteCount count = 0;
-  ASSERT_EQ(GetMediaSample2(sound, pcm.data(), pcm.size(), &size, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
-                            10, &count, nullptr),
+  ASSERT_EQ(GetMediaSample2(sound, pcm.data(), pcm.size(), &size, 0, nullptr, nullptr, nullptr, nullptr, nullptr, 10,
+                            &count, nullptr),
             noErr);
   EXPECT_EQ(count, 6u);
   EXPECT_EQ(size, 2400u);
   EXPECT_EQ(pcm[0], testmovie::SampleByte(1, 0));
   EXPECT_EQ(pcm[2399], testmovie::SampleByte(1, 5));
-  ASSERT_EQ(GetMediaSample2(sound, pcm.data(), pcm.size(), &size, 100, nullptr, nullptr, nullptr, nullptr, nullptr,
-                            2, &count, nullptr),
+  ASSERT_EQ(GetMediaSample2(sound, pcm.data(), pcm.size(), &size, 100, nullptr, nullptr, nullptr, nullptr, nullptr, 2,
+                            &count, nullptr),
             noErr);
   EXPECT_EQ(count, 2u);
   EXPECT_EQ(size, 800u);
   EXPECT_EQ(pcm[0], testmovie::SampleByte(1, 1));
   // A buffer for two and a half samples takes two.
-  ASSERT_EQ(GetMediaSample2(sound, pcm.data(), 1000, &size, 0, nullptr, nullptr, nullptr, nullptr, nullptr, 10,
-                            &count, nullptr),
+  ASSERT_EQ(GetMediaSample2(sound, pcm.data(), 1000, &size, 0, nullptr, nullptr, nullptr, nullptr, nullptr, 10, &count,
+                            nullptr),
             noErr);
   EXPECT_EQ(count, 2u);
   Handle h = NewHandle(0);

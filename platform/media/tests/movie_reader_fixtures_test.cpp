@@ -79,9 +79,8 @@ TEST_P(FixtureFacts, MatchFfprobe) {
     // ffprobe gives the duration after a single edit that skips the start
     // (AAC priming); the media keeps those units. For raw ADTS it only
     // estimates from the bit rate: there every packet is 1024 frames.
-    int64_t skipped = t.media_type == SoundMediaType && t.edits.size() == 1 && t.edits[0].media_time > 0
-                          ? t.edits[0].media_time
-                          : 0;
+    int64_t skipped =
+        t.media_type == SoundMediaType && t.edits.size() == 1 && t.edits[0].media_time > 0 ? t.edits[0].media_time : 0;
     if (movie->format_name == "aac") {
       EXPECT_EQ(t.media_duration, int64_t{p.packets} * 1024 * (p.tb_den / 44100));
     } else if (p.duration_ts != "N/A") {

@@ -51,18 +51,18 @@ typedef struct AudioChannelLayout {
   AudioChannelBitmap mChannelBitmap;
   uint32_t mNumberChannelDescriptions;
   AudioChannelDescription mChannelDescriptions[1];  // mNumberChannelDescriptions of them
-} AudioChannelLayout;  // 32 bytes with one description
+} AudioChannelLayout;                               // 32 bytes with one description
 
 typedef struct MovieAudioExtractionRefRecord* MovieAudioExtractionRef;
 
 enum {
-  kQTPropertyClass_MovieAudioExtraction_Audio = 0x78617564,  // 'xaud'
+  kQTPropertyClass_MovieAudioExtraction_Audio = 0x78617564,                         // 'xaud'
   kQTMovieAudioExtractionAudioPropertyID_AudioStreamBasicDescription = 0x61736264,  // 'asbd'
-  kQTMovieAudioExtractionAudioPropertyID_AudioChannelLayout = 0x636C6179,  // 'clay'
-  kQTPropertyClass_MovieAudioExtraction_Movie = 0x786D6F76,  // 'xmov'
-  kQTMovieAudioExtractionMoviePropertyID_CurrentTime = 0x74696D65,  // 'time'
-  kQTPropertyClass_SoundDescription = 0x73646573,  // 'sdes'
-  kQTSoundDescriptionPropertyID_AudioStreamBasicDescription = 0x61736264  // 'asbd'
+  kQTMovieAudioExtractionAudioPropertyID_AudioChannelLayout = 0x636C6179,           // 'clay'
+  kQTPropertyClass_MovieAudioExtraction_Movie = 0x786D6F76,                         // 'xmov'
+  kQTMovieAudioExtractionMoviePropertyID_CurrentTime = 0x74696D65,                  // 'time'
+  kQTPropertyClass_SoundDescription = 0x73646573,                                   // 'sdes'
+  kQTSoundDescriptionPropertyID_AudioStreamBasicDescription = 0x61736264            // 'asbd'
 };
 
 // Property flags of GetPropertyInfo.
@@ -109,33 +109,29 @@ enum {
 };
 
 // X(return type, name, (parameters), (arguments), value when the engine is missing)
-#define QTM_AUDIO_FUNCTIONS(X)                                                                            \
-  X(OSStatus, MovieAudioExtractionBegin,                                                                  \
-    (Movie theMovie, uint32_t flags, MovieAudioExtractionRef * outSession), (theMovie, flags, outSession), \
-    qtmlUninitialized)                                                                                    \
-  X(OSStatus, MovieAudioExtractionEnd, (MovieAudioExtractionRef session), (session), qtmlUninitialized)   \
-  X(OSStatus, MovieAudioExtractionGetPropertyInfo,                                                        \
-    (MovieAudioExtractionRef session, QTPropertyClass inPropClass, QTPropertyID inPropID,                 \
-     QTPropertyValueType * outPropType, ByteCount * outPropValueSize, uint32_t * outPropertyFlags),       \
-    (session, inPropClass, inPropID, outPropType, outPropValueSize, outPropertyFlags), qtmlUninitialized) \
-  X(OSStatus, MovieAudioExtractionGetProperty,                                                            \
-    (MovieAudioExtractionRef session, QTPropertyClass inPropClass, QTPropertyID inPropID,                 \
-     ByteCount inPropValueSize, QTPropertyValuePtr outPropValueAddress, ByteCount * outPropValueSizeUsed), \
-    (session, inPropClass, inPropID, inPropValueSize, outPropValueAddress, outPropValueSizeUsed),         \
-    qtmlUninitialized)                                                                                    \
-  X(OSStatus, MovieAudioExtractionSetProperty,                                                            \
-    (MovieAudioExtractionRef session, QTPropertyClass inPropClass, QTPropertyID inPropID,                 \
-     ByteCount inPropValueSize, ConstQTPropertyValuePtr inPropValueAddress),                              \
-    (session, inPropClass, inPropID, inPropValueSize, inPropValueAddress), qtmlUninitialized)             \
-  X(OSStatus, MovieAudioExtractionFillBuffer,                                                             \
-    (MovieAudioExtractionRef session, uint32_t * ioNumFrames, AudioBufferList * ioData,                   \
-     uint32_t * outFlags),                                                                                \
-    (session, ioNumFrames, ioData, outFlags), qtmlUninitialized)                                          \
-  X(OSStatus, QTSoundDescriptionGetProperty,                                                              \
-    (SoundDescriptionHandle inDesc, QTPropertyClass inPropClass, QTPropertyID inPropID,                   \
-     ByteCount inPropValueSize, QTPropertyValuePtr outPropValueAddress, ByteCount * outPropValueSizeUsed), \
-    (inDesc, inPropClass, inPropID, inPropValueSize, outPropValueAddress, outPropValueSizeUsed),          \
-    qtmlUninitialized)
+#define QTM_AUDIO_FUNCTIONS(X)                                                                                       \
+  X(OSStatus, MovieAudioExtractionBegin, (Movie theMovie, uint32_t flags, MovieAudioExtractionRef * outSession),     \
+    (theMovie, flags, outSession), qtmlUninitialized)                                                                \
+  X(OSStatus, MovieAudioExtractionEnd, (MovieAudioExtractionRef session), (session), qtmlUninitialized)              \
+  X(OSStatus, MovieAudioExtractionGetPropertyInfo,                                                                   \
+    (MovieAudioExtractionRef session, QTPropertyClass inPropClass, QTPropertyID inPropID,                            \
+     QTPropertyValueType * outPropType, ByteCount * outPropValueSize, uint32_t * outPropertyFlags),                  \
+    (session, inPropClass, inPropID, outPropType, outPropValueSize, outPropertyFlags), qtmlUninitialized)            \
+  X(OSStatus, MovieAudioExtractionGetProperty,                                                                       \
+    (MovieAudioExtractionRef session, QTPropertyClass inPropClass, QTPropertyID inPropID, ByteCount inPropValueSize, \
+     QTPropertyValuePtr outPropValueAddress, ByteCount * outPropValueSizeUsed),                                      \
+    (session, inPropClass, inPropID, inPropValueSize, outPropValueAddress, outPropValueSizeUsed), qtmlUninitialized) \
+  X(OSStatus, MovieAudioExtractionSetProperty,                                                                       \
+    (MovieAudioExtractionRef session, QTPropertyClass inPropClass, QTPropertyID inPropID, ByteCount inPropValueSize, \
+     ConstQTPropertyValuePtr inPropValueAddress),                                                                    \
+    (session, inPropClass, inPropID, inPropValueSize, inPropValueAddress), qtmlUninitialized)                        \
+  X(OSStatus, MovieAudioExtractionFillBuffer,                                                                        \
+    (MovieAudioExtractionRef session, uint32_t * ioNumFrames, AudioBufferList * ioData, uint32_t * outFlags),        \
+    (session, ioNumFrames, ioData, outFlags), qtmlUninitialized)                                                     \
+  X(OSStatus, QTSoundDescriptionGetProperty,                                                                         \
+    (SoundDescriptionHandle inDesc, QTPropertyClass inPropClass, QTPropertyID inPropID, ByteCount inPropValueSize,   \
+     QTPropertyValuePtr outPropValueAddress, ByteCount * outPropValueSizeUsed),                                      \
+    (inDesc, inPropClass, inPropID, inPropValueSize, outPropValueAddress, outPropValueSizeUsed), qtmlUninitialized)
 
 #define QTM_AUDIO_DATA(X)
 

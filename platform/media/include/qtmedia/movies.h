@@ -103,7 +103,7 @@ typedef struct SoundDescription {
   int16_t compressionID;
   int16_t packetSize;
   uint32_t sampleRate;  // 16.16 fixed, unsigned
-} SoundDescription;  // 36 bytes
+} SoundDescription;     // 36 bytes
 
 typedef struct SoundDescriptionV1 {
   SoundDescription desc;
@@ -124,81 +124,75 @@ typedef SoundDescriptionPtr* SoundDescriptionHandle;
   X(OSErr, InitializeQTML, (int32_t flag), (flag), qtmlDllLoadErr) \
   X(void, TerminateQTML, (void), (), )
 
-#define QTM_MOVIE_FUNCTIONS(X)                                                                          \
-  X(OSErr, EnterMovies, (void), (), qtmlUninitialized)                                                  \
-  X(void, ExitMovies, (void), (), )                                                                     \
-  X(OSErr, GetMoviesError, (void), (), qtmlUninitialized)                                               \
-  X(OSErr, FSMakeFSSpec, (int16_t vRefNum, int32_t dirID, ConstStr255Param fileName, FSSpec* out),      \
-    (vRefNum, dirID, fileName, out),  qtmlUninitialized)                                                \
-  X(OSErr, OpenMovieFile, (const FSSpec* fileSpec, int16_t* resRefNum, int8_t permission),              \
-    (fileSpec, resRefNum, permission), qtmlUninitialized)                                               \
-  X(OSErr, NewMovieFromFile,                                                                            \
-    (Movie * theMovie, int16_t resRefNum, int16_t* resId, StringPtr resName, int16_t newMovieFlags,     \
-     Boolean* dataRefWasChanged),                                                                       \
-    (theMovie, resRefNum, resId, resName, newMovieFlags, dataRefWasChanged), qtmlUninitialized)         \
-  X(OSErr, CloseMovieFile, (int16_t resRefNum), (resRefNum), qtmlUninitialized)                         \
-  X(void, DisposeMovie, (Movie theMovie), (theMovie), )                                                 \
-  X(Track, GetMovieIndTrackType, (Movie theMovie, int32_t index, OSType trackType, int32_t flags),      \
-    (theMovie, index, trackType, flags), 0)                                                             \
-  X(int32_t, GetMovieTrackCount, (Movie theMovie), (theMovie), 0)                                       \
-  X(TimeScale, GetMovieTimeScale, (Movie theMovie), (theMovie), 0)                                      \
-  X(TimeValue, GetMovieDuration, (Movie theMovie), (theMovie), 0)                                       \
-  X(TimeValue, GetMovieTime, (Movie theMovie, TimeRecord * currentTime), (theMovie, currentTime), 0)    \
-  X(Fixed, GetMoviePreferredRate, (Movie theMovie), (theMovie), 0)                                      \
-  X(OSErr, PrerollMovie, (Movie theMovie, TimeValue time, Fixed rate), (theMovie, time, rate),          \
-    qtmlUninitialized)                                                                                  \
-  X(void, SetMovieActive, (Movie theMovie, Boolean active), (theMovie, active), )                       \
-  X(Media, GetTrackMedia, (Track theTrack), (theTrack), 0)                                              \
-  X(Boolean, GetTrackEnabled, (Track theTrack), (theTrack), 0)                                          \
-  X(void, GetTrackNextInterestingTime,                                                                  \
-    (Track theTrack, int16_t interestingTimeFlags, TimeValue time, Fixed rate,                          \
-     TimeValue * interestingTime, TimeValue * interestingDuration),                                     \
-    (theTrack, interestingTimeFlags, time, rate, interestingTime, interestingDuration), )               \
-  X(TimeValue64, TrackTimeToMediaDisplayTime, (TimeValue64 value, Track theTrack), (value, theTrack), -1) \
-  X(Fixed, GetTrackEditRate64, (Track theTrack, TimeValue64 atTime), (theTrack, atTime), 0)             \
-  X(void, GetMediaHandlerDescription,                                                                   \
-    (Media theMedia, OSType * mediaType, StringPtr creatorName, OSType * creatorManufacturer),          \
-    (theMedia, mediaType, creatorName, creatorManufacturer), )                                          \
-  X(TimeScale, GetMediaTimeScale, (Media theMedia), (theMedia), 0)                                      \
-  X(TimeValue, GetMediaDuration, (Media theMedia), (theMedia), 0)                                       \
-  X(TimeValue64, GetMediaDecodeDuration, (Media theMedia), (theMedia), 0)                               \
-  X(MediaHandler, GetMediaHandler, (Media theMedia), (theMedia), 0)                                     \
-  X(int32_t, GetMediaSampleDescriptionCount, (Media theMedia), (theMedia), 0)                           \
-  X(void, GetMediaSampleDescription, (Media theMedia, int32_t index, SampleDescriptionHandle descH),    \
-    (theMedia, index, descH), )                                                                         \
-  X(int32_t, GetMediaSampleCount, (Media theMedia), (theMedia), 0)                                      \
-  X(void, GetMediaNextInterestingDecodeTime,                                                            \
-    (Media theMedia, int16_t interestingTimeFlags, TimeValue64 decodeTime, Fixed rate,                  \
-     TimeValue64 * interestingDecodeTime, TimeValue64 * interestingDecodeDuration),                     \
-    (theMedia, interestingTimeFlags, decodeTime, rate, interestingDecodeTime,                           \
-     interestingDecodeDuration), )                                                                      \
-  X(OSErr, GetMediaSample2,                                                                             \
-    (Media theMedia, uint8_t * dataOut, ByteCount maxDataSize, ByteCount * size,                        \
-     TimeValue64 decodeTime, TimeValue64 * sampleDecodeTime, TimeValue64 * durationPerSample,           \
-     TimeValue64 * displayOffset, SampleDescriptionHandle sampleDescriptionH,                           \
-     ByteCount * sampleDescriptionIndex, ByteCount maxNumberOfSamples, ByteCount * numberOfSamples,     \
-     MediaSampleFlags * sampleFlags),                                                                   \
-    (theMedia, dataOut, maxDataSize, size, decodeTime, sampleDecodeTime, durationPerSample,             \
-     displayOffset, sampleDescriptionH, sampleDescriptionIndex, maxNumberOfSamples, numberOfSamples,    \
-     sampleFlags),                                                                                      \
-    qtmlUninitialized)                                                                                  \
-  X(void, MediaDecodeTimeToSampleNum,                                                                   \
-    (Media theMedia, TimeValue64 decodeTime, int64_t * sampleNum, TimeValue64 * sampleDecodeTime,       \
-     TimeValue64 * sampleDecodeDuration),                                                               \
-    (theMedia, decodeTime, sampleNum, sampleDecodeTime, sampleDecodeDuration), )                        \
-  X(void, SampleNumToMediaDisplayTime,                                                                  \
-    (Media theMedia, int64_t logicalSampleNum, TimeValue64 * sampleDisplayTime,                         \
-     TimeValue64 * sampleDisplayDuration),                                                              \
-    (theMedia, logicalSampleNum, sampleDisplayTime, sampleDisplayDuration), )                           \
-  X(Handle, NewHandle, (Size byteCount), (byteCount), 0)                                                \
-  X(Handle, NewHandleClear, (Size byteCount), (byteCount), 0)                                           \
-  X(void, DisposeHandle, (Handle h), (h), )                                                             \
-  X(Size, GetHandleSize, (Handle h), (h), 0)                                                            \
-  X(void, SetHandleSize, (Handle h, Size newSize), (h, newSize), )                                      \
-  X(OSErr, MemError, (void), (), qtmlUninitialized)                                                     \
-  X(void, HLock, (Handle h), (h), )                                                                     \
-  X(void, HUnlock, (Handle h), (h), )                                                                   \
-  X(OSErr, PtrAndHand, (const void* ptr1, Handle hand2, Size size), (ptr1, hand2, size),                \
-    qtmlUninitialized)
+#define QTM_MOVIE_FUNCTIONS(X)                                                                                        \
+  X(OSErr, EnterMovies, (void), (), qtmlUninitialized)                                                                \
+  X(void, ExitMovies, (void), (), )                                                                                   \
+  X(OSErr, GetMoviesError, (void), (), qtmlUninitialized)                                                             \
+  X(OSErr, FSMakeFSSpec, (int16_t vRefNum, int32_t dirID, ConstStr255Param fileName, FSSpec * out),                   \
+    (vRefNum, dirID, fileName, out), qtmlUninitialized)                                                               \
+  X(OSErr, OpenMovieFile, (const FSSpec* fileSpec, int16_t* resRefNum, int8_t permission),                            \
+    (fileSpec, resRefNum, permission), qtmlUninitialized)                                                             \
+  X(OSErr, NewMovieFromFile,                                                                                          \
+    (Movie * theMovie, int16_t resRefNum, int16_t * resId, StringPtr resName, int16_t newMovieFlags,                  \
+     Boolean * dataRefWasChanged),                                                                                    \
+    (theMovie, resRefNum, resId, resName, newMovieFlags, dataRefWasChanged), qtmlUninitialized)                       \
+  X(OSErr, CloseMovieFile, (int16_t resRefNum), (resRefNum), qtmlUninitialized)                                       \
+  X(void, DisposeMovie, (Movie theMovie), (theMovie), )                                                               \
+  X(Track, GetMovieIndTrackType, (Movie theMovie, int32_t index, OSType trackType, int32_t flags),                    \
+    (theMovie, index, trackType, flags), 0)                                                                           \
+  X(int32_t, GetMovieTrackCount, (Movie theMovie), (theMovie), 0)                                                     \
+  X(TimeScale, GetMovieTimeScale, (Movie theMovie), (theMovie), 0)                                                    \
+  X(TimeValue, GetMovieDuration, (Movie theMovie), (theMovie), 0)                                                     \
+  X(TimeValue, GetMovieTime, (Movie theMovie, TimeRecord * currentTime), (theMovie, currentTime), 0)                  \
+  X(Fixed, GetMoviePreferredRate, (Movie theMovie), (theMovie), 0)                                                    \
+  X(OSErr, PrerollMovie, (Movie theMovie, TimeValue time, Fixed rate), (theMovie, time, rate), qtmlUninitialized)     \
+  X(void, SetMovieActive, (Movie theMovie, Boolean active), (theMovie, active), )                                     \
+  X(Media, GetTrackMedia, (Track theTrack), (theTrack), 0)                                                            \
+  X(Boolean, GetTrackEnabled, (Track theTrack), (theTrack), 0)                                                        \
+  X(void, GetTrackNextInterestingTime,                                                                                \
+    (Track theTrack, int16_t interestingTimeFlags, TimeValue time, Fixed rate, TimeValue * interestingTime,           \
+     TimeValue * interestingDuration),                                                                                \
+    (theTrack, interestingTimeFlags, time, rate, interestingTime, interestingDuration), )                             \
+  X(TimeValue64, TrackTimeToMediaDisplayTime, (TimeValue64 value, Track theTrack), (value, theTrack), -1)             \
+  X(Fixed, GetTrackEditRate64, (Track theTrack, TimeValue64 atTime), (theTrack, atTime), 0)                           \
+  X(void, GetMediaHandlerDescription,                                                                                 \
+    (Media theMedia, OSType * mediaType, StringPtr creatorName, OSType * creatorManufacturer),                        \
+    (theMedia, mediaType, creatorName, creatorManufacturer), )                                                        \
+  X(TimeScale, GetMediaTimeScale, (Media theMedia), (theMedia), 0)                                                    \
+  X(TimeValue, GetMediaDuration, (Media theMedia), (theMedia), 0)                                                     \
+  X(TimeValue64, GetMediaDecodeDuration, (Media theMedia), (theMedia), 0)                                             \
+  X(MediaHandler, GetMediaHandler, (Media theMedia), (theMedia), 0)                                                   \
+  X(int32_t, GetMediaSampleDescriptionCount, (Media theMedia), (theMedia), 0)                                         \
+  X(void, GetMediaSampleDescription, (Media theMedia, int32_t index, SampleDescriptionHandle descH),                  \
+    (theMedia, index, descH), )                                                                                       \
+  X(int32_t, GetMediaSampleCount, (Media theMedia), (theMedia), 0)                                                    \
+  X(void, GetMediaNextInterestingDecodeTime,                                                                          \
+    (Media theMedia, int16_t interestingTimeFlags, TimeValue64 decodeTime, Fixed rate,                                \
+     TimeValue64 * interestingDecodeTime, TimeValue64 * interestingDecodeDuration),                                   \
+    (theMedia, interestingTimeFlags, decodeTime, rate, interestingDecodeTime, interestingDecodeDuration), )           \
+  X(OSErr, GetMediaSample2,                                                                                           \
+    (Media theMedia, uint8_t * dataOut, ByteCount maxDataSize, ByteCount * size, TimeValue64 decodeTime,              \
+     TimeValue64 * sampleDecodeTime, TimeValue64 * durationPerSample, TimeValue64 * displayOffset,                    \
+     SampleDescriptionHandle sampleDescriptionH, ByteCount * sampleDescriptionIndex, ByteCount maxNumberOfSamples,    \
+     ByteCount * numberOfSamples, MediaSampleFlags * sampleFlags),                                                    \
+    (theMedia, dataOut, maxDataSize, size, decodeTime, sampleDecodeTime, durationPerSample, displayOffset,            \
+     sampleDescriptionH, sampleDescriptionIndex, maxNumberOfSamples, numberOfSamples, sampleFlags),                   \
+    qtmlUninitialized)                                                                                                \
+  X(void, MediaDecodeTimeToSampleNum,                                                                                 \
+    (Media theMedia, TimeValue64 decodeTime, int64_t * sampleNum, TimeValue64 * sampleDecodeTime,                     \
+     TimeValue64 * sampleDecodeDuration),                                                                             \
+    (theMedia, decodeTime, sampleNum, sampleDecodeTime, sampleDecodeDuration), )                                      \
+  X(void, SampleNumToMediaDisplayTime,                                                                                \
+    (Media theMedia, int64_t logicalSampleNum, TimeValue64 * sampleDisplayTime, TimeValue64 * sampleDisplayDuration), \
+    (theMedia, logicalSampleNum, sampleDisplayTime, sampleDisplayDuration), )                                         \
+  X(Handle, NewHandle, (Size byteCount), (byteCount), 0)                                                              \
+  X(Handle, NewHandleClear, (Size byteCount), (byteCount), 0)                                                         \
+  X(void, DisposeHandle, (Handle h), (h), )                                                                           \
+  X(Size, GetHandleSize, (Handle h), (h), 0)                                                                          \
+  X(void, SetHandleSize, (Handle h, Size newSize), (h, newSize), )                                                    \
+  X(OSErr, MemError, (void), (), qtmlUninitialized)                                                                   \
+  X(void, HLock, (Handle h), (h), )                                                                                   \
+  X(void, HUnlock, (Handle h), (h), )                                                                                 \
+  X(OSErr, PtrAndHand, (const void* ptr1, Handle hand2, Size size), (ptr1, hand2, size), qtmlUninitialized)
 
 #endif

@@ -33,7 +33,7 @@ class AudioExtraction {
   // Where the sound comes from: the movie's file and which of its streams.
   struct Source {
     std::string path;
-    bool imported = false;       // stream chosen by index, else by track id
+    bool imported = false;  // stream chosen by index, else by track id
     uint32_t track_id = 0;
     int source_stream = -1;
     int32_t movie_timescale = 0;  // the scale of positions handed out
@@ -109,10 +109,10 @@ class AudioExtraction {
   int work_sample_bytes_ = 0;
   std::vector<std::vector<uint8_t>> planes_;
   std::vector<uint8_t*> plane_pointers_;
-  int64_t capacity_ = 0;   // frames each plane holds
-  int64_t begin_ = 0;      // first pending frame in the planes
-  int64_t pending_ = 0;    // pending frame count
-  int64_t position_ = 0;   // output-rate sample index of the first pending frame
+  int64_t capacity_ = 0;  // frames each plane holds
+  int64_t begin_ = 0;     // first pending frame in the planes
+  int64_t pending_ = 0;   // pending frame count
+  int64_t position_ = 0;  // output-rate sample index of the first pending frame
   bool position_known_ = false;
   int64_t seek_target_ = INT64_MIN;  // frames before it are dropped
   bool input_done_ = false;

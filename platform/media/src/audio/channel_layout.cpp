@@ -8,10 +8,34 @@ namespace {
 
 // Core Audio channel labels.
 enum : AudioChannelLabel {
-  L = 1, R = 2, C = 3, LFE = 4, Ls = 5, Rs = 6, Lc = 7, Rc = 8, Cs = 9, Lsd = 10, Rsd = 11,
-  Ts = 12, Vhl = 13, Vhc = 14, Vhr = 15, Rlt = 16, Rct = 17, Rrt = 18,
-  Rls = 33, Rrs = 34, Lw = 35, Rw = 36, LFE2 = 37, Lt = 38, Rt = 39, Mono = 42,
-  HeadphonesLeft = 301, HeadphonesRight = 302
+  L = 1,
+  R = 2,
+  C = 3,
+  LFE = 4,
+  Ls = 5,
+  Rs = 6,
+  Lc = 7,
+  Rc = 8,
+  Cs = 9,
+  Lsd = 10,
+  Rsd = 11,
+  Ts = 12,
+  Vhl = 13,
+  Vhc = 14,
+  Vhr = 15,
+  Rlt = 16,
+  Rct = 17,
+  Rrt = 18,
+  Rls = 33,
+  Rrs = 34,
+  Lw = 35,
+  Rw = 36,
+  LFE2 = 37,
+  Lt = 38,
+  Rt = 39,
+  Mono = 42,
+  HeadphonesLeft = 301,
+  HeadphonesRight = 302
 };
 
 struct TagLabels {
@@ -76,35 +100,64 @@ bool HasLabel(const std::vector<AudioChannelLabel>& labels, AudioChannelLabel la
 // pair; otherwise the back pair, as wave PCM has it.
 AVChannel ChannelOfLabel(AudioChannelLabel label, const std::vector<AudioChannelLabel>& all,
                          const AVChannelLayout& source) {
-  bool side = HasLabel(all, Rls) || HasLabel(all, Rrs) ||
-              (Has(source, AV_CHAN_SIDE_LEFT) && !Has(source, AV_CHAN_BACK_LEFT));
+  bool side =
+      HasLabel(all, Rls) || HasLabel(all, Rrs) || (Has(source, AV_CHAN_SIDE_LEFT) && !Has(source, AV_CHAN_BACK_LEFT));
   switch (label) {
-    case L: case HeadphonesLeft: return AV_CHAN_FRONT_LEFT;
-    case R: case HeadphonesRight: return AV_CHAN_FRONT_RIGHT;
-    case C: case Mono: return AV_CHAN_FRONT_CENTER;
-    case LFE: return AV_CHAN_LOW_FREQUENCY;
-    case Ls: return side ? AV_CHAN_SIDE_LEFT : AV_CHAN_BACK_LEFT;
-    case Rs: return side ? AV_CHAN_SIDE_RIGHT : AV_CHAN_BACK_RIGHT;
-    case Lc: return AV_CHAN_FRONT_LEFT_OF_CENTER;
-    case Rc: return AV_CHAN_FRONT_RIGHT_OF_CENTER;
-    case Cs: return AV_CHAN_BACK_CENTER;
-    case Lsd: return AV_CHAN_SIDE_LEFT;
-    case Rsd: return AV_CHAN_SIDE_RIGHT;
-    case Ts: return AV_CHAN_TOP_CENTER;
-    case Vhl: return AV_CHAN_TOP_FRONT_LEFT;
-    case Vhc: return AV_CHAN_TOP_FRONT_CENTER;
-    case Vhr: return AV_CHAN_TOP_FRONT_RIGHT;
-    case Rlt: return AV_CHAN_TOP_BACK_LEFT;
-    case Rct: return AV_CHAN_TOP_BACK_CENTER;
-    case Rrt: return AV_CHAN_TOP_BACK_RIGHT;
-    case Rls: return AV_CHAN_BACK_LEFT;
-    case Rrs: return AV_CHAN_BACK_RIGHT;
-    case Lw: return AV_CHAN_WIDE_LEFT;
-    case Rw: return AV_CHAN_WIDE_RIGHT;
-    case LFE2: return AV_CHAN_LOW_FREQUENCY_2;
-    case Lt: return AV_CHAN_STEREO_LEFT;
-    case Rt: return AV_CHAN_STEREO_RIGHT;
-    default: return AV_CHAN_NONE;
+    case L:
+    case HeadphonesLeft:
+      return AV_CHAN_FRONT_LEFT;
+    case R:
+    case HeadphonesRight:
+      return AV_CHAN_FRONT_RIGHT;
+    case C:
+    case Mono:
+      return AV_CHAN_FRONT_CENTER;
+    case LFE:
+      return AV_CHAN_LOW_FREQUENCY;
+    case Ls:
+      return side ? AV_CHAN_SIDE_LEFT : AV_CHAN_BACK_LEFT;
+    case Rs:
+      return side ? AV_CHAN_SIDE_RIGHT : AV_CHAN_BACK_RIGHT;
+    case Lc:
+      return AV_CHAN_FRONT_LEFT_OF_CENTER;
+    case Rc:
+      return AV_CHAN_FRONT_RIGHT_OF_CENTER;
+    case Cs:
+      return AV_CHAN_BACK_CENTER;
+    case Lsd:
+      return AV_CHAN_SIDE_LEFT;
+    case Rsd:
+      return AV_CHAN_SIDE_RIGHT;
+    case Ts:
+      return AV_CHAN_TOP_CENTER;
+    case Vhl:
+      return AV_CHAN_TOP_FRONT_LEFT;
+    case Vhc:
+      return AV_CHAN_TOP_FRONT_CENTER;
+    case Vhr:
+      return AV_CHAN_TOP_FRONT_RIGHT;
+    case Rlt:
+      return AV_CHAN_TOP_BACK_LEFT;
+    case Rct:
+      return AV_CHAN_TOP_BACK_CENTER;
+    case Rrt:
+      return AV_CHAN_TOP_BACK_RIGHT;
+    case Rls:
+      return AV_CHAN_BACK_LEFT;
+    case Rrs:
+      return AV_CHAN_BACK_RIGHT;
+    case Lw:
+      return AV_CHAN_WIDE_LEFT;
+    case Rw:
+      return AV_CHAN_WIDE_RIGHT;
+    case LFE2:
+      return AV_CHAN_LOW_FREQUENCY_2;
+    case Lt:
+      return AV_CHAN_STEREO_LEFT;
+    case Rt:
+      return AV_CHAN_STEREO_RIGHT;
+    default:
+      return AV_CHAN_NONE;
   }
 }
 
@@ -119,8 +172,7 @@ bool SameChannelSet(std::vector<AVChannel> a, const AVChannelLayout& source) {
 
 }  // namespace
 
-bool ChannelsOfLayout(const CoreAudioLayout& layout, const AVChannelLayout& source,
-                      std::vector<AVChannel>* channels) {
+bool ChannelsOfLayout(const CoreAudioLayout& layout, const AVChannelLayout& source, std::vector<AVChannel>* channels) {
   channels->clear();
   uint32_t tag = layout.tag;
   if (tag == kAudioChannelLayoutTag_UseChannelBitmap) {

@@ -43,8 +43,7 @@ void WriteLayoutRecord(const CoreAudioLayout& layout, void* dst);
 // An "unknown" tag yields the source's channels in its order when the
 // counts agree. False when a tag, bit or label has no channel, a channel
 // repeats, or the count is 0.
-bool ChannelsOfLayout(const CoreAudioLayout& layout, const AVChannelLayout& source,
-                      std::vector<AVChannel>* channels);
+bool ChannelsOfLayout(const CoreAudioLayout& layout, const AVChannelLayout& source, std::vector<AVChannel>* channels);
 
 }  // namespace qtm
 

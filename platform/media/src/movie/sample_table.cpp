@@ -111,8 +111,7 @@ bool CompactSampleTable::AddSizes(uint64_t count, uint32_t size) {
   return true;
 }
 
-bool CompactSampleTable::AddChunkRun(uint32_t first_chunk, uint32_t samples_per_chunk,
-                                     uint32_t description_index) {
+bool CompactSampleTable::AddChunkRun(uint32_t first_chunk, uint32_t samples_per_chunk, uint32_t description_index) {
   if (samples_per_chunk == 0) return false;
   if (!chunks_.empty() && first_chunk <= chunks_.back().first_chunk) return false;
   if (!chunks_.empty() && chunks_.back().samples_per_chunk == samples_per_chunk &&
@@ -274,8 +273,8 @@ uint64_t CompactSampleTable::OffsetOf(uint32_t index, const ChunkRun& run) const
 
 bool CompactSampleTable::Get(uint32_t index, SampleInfo* out) const {
   if (index >= count_ || !out) return false;
-  auto t = std::upper_bound(times_.begin(), times_.end(), index,
-                            [](uint32_t i, const TimeRun& r) { return i < r.first; });
+  auto t =
+      std::upper_bound(times_.begin(), times_.end(), index, [](uint32_t i, const TimeRun& r) { return i < r.first; });
   --t;
   out->decode_time = t->start + static_cast<int64_t>(index - t->first) * t->delta;
   out->duration = t->delta;
@@ -287,8 +286,8 @@ bool CompactSampleTable::Get(uint32_t index, SampleInfo* out) const {
   if (all_sync_) {
     out->sync = true;
   } else {
-    auto s = std::upper_bound(sync_.begin(), sync_.end(), index,
-                              [](uint32_t i, const SyncRun& r) { return i < r.first; });
+    auto s =
+        std::upper_bound(sync_.begin(), sync_.end(), index, [](uint32_t i, const SyncRun& r) { return i < r.first; });
     out->sync = s != sync_.begin() && index < static_cast<uint64_t>((s - 1)->first) + (s - 1)->count;
   }
   out->dependency = index < dependency_.size() ? dependency_[index] : 0;
@@ -298,8 +297,7 @@ bool CompactSampleTable::Get(uint32_t index, SampleInfo* out) const {
 
 int64_t CompactSampleTable::LastStartAtOrBefore(int64_t t) const {
   if (count_ == 0) return -1;
-  auto it = std::upper_bound(times_.begin(), times_.end(), t,
-                             [](int64_t v, const TimeRun& r) { return v < r.start; });
+  auto it = std::upper_bound(times_.begin(), times_.end(), t, [](int64_t v, const TimeRun& r) { return v < r.start; });
   if (it == times_.begin()) return -1;
   --it;
   // Zero-duration runs share their start with the next run: the later one wins.
@@ -357,9 +355,9 @@ uint32_t CompactSampleTable::SyncCount() const {
 size_t CompactSampleTable::MemoryBytes() const {
   return sizeof(*this) + times_.capacity() * sizeof(TimeRun) + offsets_.capacity() * sizeof(OffsetRun) +
          sizes_.capacity() * sizeof(uint32_t) + sizes16_.capacity() * sizeof(uint16_t) +
-         offset_palette_.capacity() * sizeof(int32_t) + offset_index_.capacity() + chunks_.capacity() * sizeof(ChunkRun) +
-         chunk_offsets_.capacity() * sizeof(uint64_t) + checkpoints_.capacity() * sizeof(uint64_t) +
-         sync_.capacity() * sizeof(SyncRun) + dependency_.capacity();
+         offset_palette_.capacity() * sizeof(int32_t) + offset_index_.capacity() +
+         chunks_.capacity() * sizeof(ChunkRun) + chunk_offsets_.capacity() * sizeof(uint64_t) +
+         checkpoints_.capacity() * sizeof(uint64_t) + sync_.capacity() * sizeof(SyncRun) + dependency_.capacity();
 }
 
 }  // namespace qtm
