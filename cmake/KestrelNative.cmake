@@ -1,12 +1,33 @@
 # Native pass: media engine, fixtures, Wine prefix, then the Windows pass.
+#
+# KESTREL_SANITIZE builds the engine and its tests alone (no Wine DLL, no
+# Windows pass) with AddressSanitizer, UndefinedBehaviorSanitizer and the
+# standard library's assertions; KESTREL_FUZZ (clang) adds the libFuzzer
+# targets. KESTREL_FIXTURES_DIR may name another tree's fixtures.
 include(ExternalProject)
+option(KESTREL_SANITIZE "Engine and its tests only, with ASan, UBSan and libstdc++ assertions" OFF)
+option(KESTREL_FUZZ "The engine's libFuzzer targets (clang; implies KESTREL_SANITIZE)" OFF)
+if(KESTREL_FUZZ)
+  set(KESTREL_SANITIZE ON)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "KESTREL_FUZZ needs clang (CXX=clang++)")
+  endif()
+endif()
+if(KESTREL_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
+                      -D_GLIBCXX_ASSERTIONS)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+if(KESTREL_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
 find_package(PkgConfig REQUIRED)
 find_package(GTest REQUIRED)
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET
   libavformat libavcodec libswscale libswresample libavutil libavfilter)
 
 set(KESTREL_BIN_DIR ${CMAKE_BINARY_DIR}/bin)
-set(KESTREL_FIXTURES_DIR ${CMAKE_BINARY_DIR}/fixtures)
+set(KESTREL_FIXTURES_DIR ${CMAKE_BINARY_DIR}/fixtures CACHE PATH "Where the fixtures are generated")
 set(KESTREL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 file(MAKE_DIRECTORY ${KESTREL_BIN_DIR})
 
@@ -21,6 +42,9 @@ add_custom_command(
   DEPENDS ${CMAKE_SOURCE_DIR}/scripts/make-fixtures.sh ${KESTREL_FIXTURE_SCRIPTS}
   COMMENT "Generating media fixtures")
 add_custom_target(fixtures ALL DEPENDS ${KESTREL_FIXTURES_DIR}/.stamp)
+if(KESTREL_SANITIZE)
+  return()
+endif()
 
 ExternalProject_Add(kestrel-windows
   SOURCE_DIR ${CMAKE_SOURCE_DIR}

@@ -9,6 +9,7 @@ packages=(
   ffmpeg libavformat-dev libavcodec-dev libswscale-dev libswresample-dev
   libavutil-dev libavfilter-dev
   xvfb xauth imagemagick time
+  clang libclang-rt-14-dev llvm-14
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <new>
 
+#include "engine/media_time.h"
 #include "engine/movie_file.h"
 #include "host/log.h"
 
@@ -14,8 +15,6 @@ namespace {
 constexpr OSType Code(const char (&s)[5]) {
   return (OSType(uint8_t(s[0])) << 24) | (OSType(uint8_t(s[1])) << 16) | (OSType(uint8_t(s[2])) << 8) | uint8_t(s[3]);
 }
-
-constexpr int64_t kUnitsPerSecond = 10000000;
 
 struct FormatNameEntry {
   OSType format;
@@ -287,7 +286,7 @@ HRESULT AudioExtractor::HasAudio(int32_t* has_audio) {
 HRESULT AudioExtractor::GetDuration(int64_t* duration) {
   if (!duration) return E_POINTER;
   if (!m_movie || m_timeScale == 0) return E_FAIL;
-  *duration = static_cast<int64_t>(GetMovieDuration(m_movie)) * kUnitsPerSecond / m_timeScale;
+  *duration = MovieToMediaTime(GetMovieDuration(m_movie), m_timeScale);
   return S_OK;
 }
 
@@ -295,7 +294,7 @@ HRESULT AudioExtractor::Seek(int64_t start) {
   CAutoLock lock(&m_lock);
   if (!m_movie || !m_session || m_timeScale <= 0) return E_FAIL;
   TimeRecord position = {};
-  position.value = static_cast<int64_t>(m_timeScale) * start / kUnitsPerSecond;
+  position.value = MediaToMovieTime(start, m_timeScale);
   position.scale = m_timeScale;
   position.base = nullptr;
   if (MovieAudioExtractionSetProperty(m_session, kQTPropertyClass_MovieAudioExtraction_Movie,
@@ -340,9 +339,9 @@ HRESULT AudioExtractor::Fill(BYTE* destination, uint32_t capacity, uint32_t* byt
   memcpy(destination, m_bufferList->mBuffers[0].mData, size);
   *bytes = size;
 
-  int64_t first = position.scale > 0 ? position.value * kUnitsPerSecond / position.scale : 0;
+  int64_t first = position.scale > 0 ? MovieToMediaTime(position.value, position.scale) : 0;
   if (start) *start = first;
-  if (stop) *stop = first + static_cast<int64_t>(size / block) * kUnitsPerSecond / second;
+  if (stop) *stop = first + MulDiv64(size / block, kUnitsPerSecond, second);
   return S_OK;
 }
 

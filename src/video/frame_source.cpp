@@ -41,6 +41,9 @@ constexpr Fixed kBackward = static_cast<Fixed>(0xFFFF0000);
 constexpr int64_t kUnitsPerSecond = 10000000;
 constexpr size_t kHeldPictureReserve = 32;
 constexpr size_t kMaxHeldPictures = 256;  // more than any decoder delay
+// DecodeCurrentSample: the sample's data lies beyond the end of the file (a
+// file cut short), which ends the stream as the end of the media does.
+constexpr HRESULT kDataMissing = HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
 
 // value * mul / div in signed 64 bits, truncating, without overflowing
 // the product.
@@ -164,13 +167,14 @@ MovieSession::SampleBuffer* MovieSession::TakeSampleBuffer(size_t size) {
 
 // Reads the sample at the current decode time and decodes it. A sample
 // shown before m_displayFloor is decoded as a reference only (frame flag
-// 32), or passed over (S_FALSE) when it is droppable.
+// 32), or passed over (S_FALSE) when it is droppable. kDataMissing when the
+// sample's data is not in the file.
 HRESULT MovieSession::DecodeCurrentSample() {
   ByteCount size = 0, count = 0;
   MediaSampleFlags sample_flags = 0;
-  if (GetMediaSample2(m_videoMedia, nullptr, 0, &size, m_currentDecodeTime, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      1, &count, &sample_flags) != noErr)
-    return E_FAIL;
+  OSErr err = GetMediaSample2(m_videoMedia, nullptr, 0, &size, m_currentDecodeTime, nullptr, nullptr, nullptr, nullptr,
+                              nullptr, 1, &count, &sample_flags);
+  if (err != noErr) return err == eofErr ? kDataMissing : E_FAIL;
 
   int64_t number = 0;
   TimeValue64 display = m_currentDecodeTime, display_duration = 0;
@@ -369,6 +373,12 @@ HRESULT MovieSession::ProducePicture(uint8_t* destination, size_t size, TimeValu
       break;
     }
     hr = DecodeCurrentSample();
+    if (hr == kDataMissing) {
+      // The rest of the media is not in the file: the end, as above.
+      m_currentDecodeTime = -1;
+      hr = S_OK;
+      continue;
+    }
     if (FAILED(hr)) break;
     hr = S_OK;
     if (m_frameCopied) break;

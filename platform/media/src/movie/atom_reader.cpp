@@ -9,6 +9,7 @@
 #include "movie/byte_reader.h"
 #include "movie/descriptions.h"
 #include "movie/movie_model.h"
+#include "movie/mul_div.h"
 #include "movie/sample_table.h"
 
 namespace qtm {
@@ -669,7 +670,7 @@ OSErr Reader::FinishTrack(TrackState& t) {
   for (const auto& e : t.entries) {
     m.descriptions.push_back(DescriptionFromEntry(m.media_type, e.data(), e.size()));
   }
-  if (!t.table->Finish(file_size_)) return Fail("sample tables contradict each other");
+  if (!t.table->Finish()) return Fail("sample tables contradict each other");
   m.media_duration = t.fragmented || t.mdhd_duration == 0 ? t.table->TotalDuration() : t.mdhd_duration;
   m.samples = std::move(t.table);
   return noErr;
@@ -725,7 +726,7 @@ OSErr Reader::Run(std::unique_ptr<MovieModel>* out) {
   if (movie_->duration == 0 && movie_->timescale > 0) {
     for (const auto& t : movie_->tracks) {
       if (t->timescale <= 0) continue;
-      int64_t d = t->media_duration * movie_->timescale / t->timescale;
+      int64_t d = MulDiv64(t->media_duration, movie_->timescale, t->timescale);
       movie_->duration = std::max(movie_->duration, d);
     }
   }

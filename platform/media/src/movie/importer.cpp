@@ -12,6 +12,7 @@ extern "C" {
 
 #include "movie/descriptions.h"
 #include "movie/movie_model.h"
+#include "movie/mul_div.h"
 #include "movie/sample_table.h"
 
 namespace qtm {
@@ -24,6 +25,8 @@ constexpr uint32_t FourCC(const char (&s)[5]) {
 }
 
 constexpr int32_t kImportedMovieScale = 600;
+// Packet times are kept below 2^61, so that sums of their differences fit.
+constexpr int64_t kMaxPacketTime = int64_t{1} << 61;
 
 struct Packet {
   int64_t dts;
@@ -203,8 +206,9 @@ OSErr ImportMovie(const std::string& path, std::unique_ptr<MovieModel>* out, std
     if (t >= 0 && pkt->size > 0) {
       int64_t num = fmt->streams[pkt->stream_index]->time_base.num;
       int64_t dts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
-      packets[t].push_back({dts == AV_NOPTS_VALUE ? -1 : dts * num, pkt->duration * num, pkt->pos,
-                            static_cast<uint32_t>(pkt->size), (pkt->flags & AV_PKT_FLAG_KEY) != 0});
+      packets[t].push_back({dts == AV_NOPTS_VALUE ? -1 : std::min(MulDiv64(dts, num, 1), kMaxPacketTime),
+                            MulDiv64(pkt->duration, num, 1), pkt->pos, static_cast<uint32_t>(pkt->size),
+                            (pkt->flags & AV_PKT_FLAG_KEY) != 0});
     }
     av_packet_unref(pkt);
   }
@@ -245,11 +249,11 @@ OSErr ImportMovie(const std::string& path, std::unique_ptr<MovieModel>* out, std
       next_time = std::max(dts, table->TimeEnd());
     }
     std::vector<Packet>().swap(list);
-    table->Finish(source->Size());
+    table->Finish();
     track.media_duration = table->TotalDuration();
     track.samples = std::move(table);
     if (track.timescale > 0) {
-      track.track_duration = track.media_duration * kImportedMovieScale / track.timescale;
+      track.track_duration = MulDiv64(track.media_duration, kImportedMovieScale, track.timescale);
       movie->duration = std::max(movie->duration, track.track_duration);
     }
   }

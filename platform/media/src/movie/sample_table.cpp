@@ -8,13 +8,21 @@ namespace qtm {
 namespace {
 constexpr uint32_t kCheckpointStep = 16;
 constexpr uint64_t kMaxSamples = std::numeric_limits<int32_t>::max();
+// Decode times stay below 2^62 (fewer than 2^31 samples of durations below
+// 2^31 sum to less), so that every sum of a time and a duration or offset fits.
+constexpr int64_t kMaxTime = int64_t{1} << 62;
 }  // namespace
 
 bool CompactSampleTable::AddTimes(uint64_t count, uint32_t delta, int64_t start) {
   if (count == 0) return true;
   if (time_total_ + count > std::min(limit_, kMaxSamples)) return false;
-  int64_t end = TimeEnd();
-  if (start < end) start = end;  // runs never go back in time
+  if (delta > 0x7FFFFFFFu) delta = 0;  // a negative duration as some writers leave it
+  const int64_t end = TimeEnd();
+  const int64_t span = static_cast<int64_t>(count) * delta;
+  // Runs never go back in time; a start past every time there can be is
+  // not followed either.
+  if (start < end || start > kMaxTime - span) start = end;
+  if (start > kMaxTime - span) return false;
   if (!times_.empty() && start == end && times_.back().delta == delta) {
     times_.back().count += static_cast<uint32_t>(count);
   } else {
@@ -144,13 +152,16 @@ void CompactSampleTable::AddDependency(uint32_t index, uint8_t sdtp) {
   dependency_[index] = sdtp;
 }
 
-bool CompactSampleTable::Finish(uint64_t file_size) {
-  // Samples that the chunk runs hold.
+bool CompactSampleTable::Finish() {
+  // Samples that the chunk runs hold. A run holds the chunks from its first
+  // up to the next run's first, within the chunk-offset table: runs that
+  // start past the table hold none.
+  const uint64_t chunk_count = chunk_offsets_.size();
   uint64_t chunk_samples = 0;
   for (size_t i = 0; i < chunks_.size(); ++i) {
     ChunkRun& run = chunks_[i];
     run.first_sample = static_cast<uint32_t>(std::min<uint64_t>(chunk_samples, kMaxSamples));
-    uint64_t last = i + 1 < chunks_.size() ? chunks_[i + 1].first_chunk : chunk_offsets_.size();
+    uint64_t last = std::min<uint64_t>(i + 1 < chunks_.size() ? chunks_[i + 1].first_chunk : chunk_count, chunk_count);
     if (run.first_chunk >= last) continue;
     chunk_samples += (last - run.first_chunk) * static_cast<uint64_t>(run.samples_per_chunk);
   }
@@ -158,47 +169,28 @@ bool CompactSampleTable::Finish(uint64_t file_size) {
   uint64_t count = std::min({time_total_, size_total_, chunk_samples, kMaxSamples});
   count_ = static_cast<uint32_t>(count);
 
-  // Keep only the samples whose data is inside the file.
+  // Every sample the tables describe is kept, whether its data is in the
+  // file or not (a file cut short): reading one that is not fails then.
+  // With varying sizes, the offset of every 16th sample is noted.
   checkpoints_.clear();
-  if (!sizes_.empty()) checkpoints_.reserve(count_ / kCheckpointStep + 1);
-  uint32_t in_file = 0;
-  bool stop = false;
-  for (size_t r = 0; r < chunks_.size() && !stop; ++r) {
-    const ChunkRun& run = chunks_[r];
-    uint64_t last = r + 1 < chunks_.size() ? chunks_[r + 1].first_chunk : chunk_offsets_.size();
-    for (uint64_t chunk = run.first_chunk; chunk < last && !stop; ++chunk) {
-      uint64_t index = run.first_sample + (chunk - run.first_chunk) * run.samples_per_chunk;
-      if (index >= count_) {
-        stop = true;
-        break;
-      }
-      uint64_t offset = chunk_offsets_[chunk];
-      uint32_t in_chunk = static_cast<uint32_t>(std::min<uint64_t>(run.samples_per_chunk, count_ - index));
-      if (sizes_.empty()) {
-        uint64_t bytes = static_cast<uint64_t>(in_chunk) * constant_size_;
-        if (offset > file_size || bytes > file_size - offset) {
-          uint64_t fit = offset > file_size || constant_size_ == 0 ? 0 : (file_size - offset) / constant_size_;
-          in_file = static_cast<uint32_t>(index + std::min<uint64_t>(fit, in_chunk));
-          stop = true;
-          break;
+  if (!sizes_.empty()) {
+    checkpoints_.reserve(count_ / kCheckpointStep + 1);
+    for (size_t r = 0; r < chunks_.size(); ++r) {
+      const ChunkRun& run = chunks_[r];
+      uint64_t last =
+          std::min<uint64_t>(r + 1 < chunks_.size() ? chunks_[r + 1].first_chunk : chunk_count, chunk_count);
+      for (uint64_t chunk = run.first_chunk; chunk < last; ++chunk) {
+        uint64_t index = run.first_sample + (chunk - run.first_chunk) * run.samples_per_chunk;
+        if (index >= count_) break;
+        uint64_t offset = chunk_offsets_[chunk];
+        uint64_t end = std::min<uint64_t>(index + run.samples_per_chunk, count_);
+        for (uint64_t k = index; k < end; ++k) {
+          if (k % kCheckpointStep == 0) checkpoints_.push_back(offset);
+          offset += sizes_[k];
         }
-      } else {
-        for (uint32_t k = 0; k < in_chunk; ++k) {
-          uint32_t size = sizes_[index + k];
-          if (offset > file_size || size > file_size - offset) {
-            in_file = static_cast<uint32_t>(index + k);
-            stop = true;
-            break;
-          }
-          if ((index + k) % kCheckpointStep == 0) checkpoints_.push_back(offset);
-          offset += size;
-        }
-        if (stop) break;
       }
-      in_file = static_cast<uint32_t>(index + in_chunk);
     }
   }
-  count_ = std::min(count_, in_file);
   Compact();
   return true;
 }
@@ -262,7 +254,9 @@ const CompactSampleTable::ChunkRun* CompactSampleTable::ChunkRunOf(uint32_t inde
 uint64_t CompactSampleTable::OffsetOf(uint32_t index, const ChunkRun& run) const {
   uint32_t k = (index - run.first_sample) / run.samples_per_chunk;
   uint32_t chunk_first = run.first_sample + k * run.samples_per_chunk;
-  uint64_t offset = chunk_offsets_[run.first_chunk + k];
+  uint64_t chunk = uint64_t{run.first_chunk} + k;
+  if (chunk >= chunk_offsets_.size()) return UINT64_MAX;  // Finish keeps counts inside the table
+  uint64_t offset = chunk_offsets_[chunk];
   if (sizes_.empty() && sizes16_.empty()) return offset + static_cast<uint64_t>(index - chunk_first) * constant_size_;
   uint32_t from = chunk_first;
   uint32_t checkpoint = index / kCheckpointStep;

@@ -19,7 +19,8 @@ class CompactSampleTable final : public SampleTable {
   // pass the limit given to the constructor (samples, bounded by the file).
   explicit CompactSampleTable(uint64_t sample_limit) : limit_(sample_limit) {}
 
-  // count samples of duration delta; start < 0 continues after the last run.
+  // count samples of duration delta (2^31 and more count as 0); a start
+  // before the end of the last run, or past 2^62, continues after it.
   bool AddTimes(uint64_t count, uint32_t delta, int64_t start = -1);
   bool AddDisplayOffsets(uint64_t count, int32_t offset);
   // Sizes: one size for many samples, or one each.
@@ -36,10 +37,12 @@ class CompactSampleTable final : public SampleTable {
   void KeepSyncPrefix(uint32_t count);
   void AddDependency(uint32_t index, uint8_t sdtp);
 
-  // Called once, after the last Add*. Checks the parts against each other and the data against the file size;
-  // trims the count to the samples that all parts describe and whose data
-  // lies inside the file. Returns false when the tables contradict themselves.
-  bool Finish(uint64_t file_size);
+  // Called once, after the last Add*. Checks the parts against each other
+  // and trims the count to the samples that all parts describe (chunk
+  // numbers bounded by the chunk-offset table). Samples whose data lies
+  // beyond the end of the file are kept: the tables are the facts.
+  // Returns false when the tables contradict themselves.
+  bool Finish();
 
   uint32_t Count() const override { return count_; }
   bool Get(uint32_t index, SampleInfo* out) const override;
