@@ -114,15 +114,17 @@ def main():
                 print('%-70s %-24s %6.2f s %s' % (name, outcome, seconds, detail), flush=True)
     elapsed = time.monotonic() - started
 
-    # Outcome by kind of damage.
+    # A row per outcome: how many files ended so, and of which kinds.
     outcomes = sorted({r[1] for r in results.values()}, key=lambda o: (o in FAILURES, o))
-    kinds = sorted({r[0] for r in results.values()})
-    width = max([len(k) for k in kinds] + [len('kind')])
-    print('%-*s %s %6s' % (width, 'kind', ' '.join('%14s' % o[:14] for o in outcomes), 'files'))
-    for kind in kinds + ['all']:
-        row = [r for r in results.values() if kind in ('all', r[0])]
-        cells = ' '.join('%14d' % sum(1 for r in row if r[1] == o) for o in outcomes)
-        print('%-*s %s %6d' % (width, kind, cells, len(row)))
+    width = max([len(o) for o in outcomes] + [len('outcome')])
+    print('%-*s %6s  %s' % (width, 'outcome', 'files', 'kinds of damage'))
+    for outcome in outcomes:
+        row = [r for r in results.values() if r[1] == outcome]
+        kinds = {}
+        for r in row:
+            kinds[r[0]] = kinds.get(r[0], 0) + 1
+        print('%-*s %6d  %s' % (width, outcome, len(row), ', '.join('%s %d' % k for k in sorted(kinds.items()))))
+    print('%-*s %6d' % (width, 'all', len(results)))
     slowest = max(results.items(), key=lambda item: item[1][3]) if results else None
     print('%d files in %.0f s%s' % (len(results), elapsed,
                                    '; slowest %s %.1f s' % (slowest[0], slowest[1][3]) if slowest else ''))
