@@ -76,5 +76,26 @@ TEST_F(FilterTest, AMovieCutShortPlaysWhatItHasToTheEnd) {
   EXPECT_FALSE(Delivered(L"Audio").pcm.empty());
 }
 
+// Movies whose video loads before the rest fails (no movie header, a movie
+// time scale of 0): the failed Load leaves no pins and no file behind.
+TEST_F(FilterTest, AFailedLoadLeavesNothing) {
+  for (const char* movie : {"malformed/av.missing.mvhd.cut.mov", "malformed/av.timescale-zero.movie.mov"}) {
+    SCOPED_TRACE(movie);
+    ASSERT_HR(S_OK, Load("malformed_av.mov"));
+    EXPECT_HR(E_FAIL, Load(movie));
+    EXPECT_EQ(PinNamed(L"Video"), nullptr);
+    EXPECT_EQ(PinNamed(L"Audio"), nullptr);
+    ComPtr<IFileSourceFilter> source;
+    ASSERT_HR(S_OK, filter->QueryInterface(IID_IFileSourceFilter, source.ReleaseAndGetVoidAddress()));
+    LPOLESTR name = nullptr;
+    AM_MEDIA_TYPE type = {};
+    ASSERT_HR(S_OK, source->GetCurFile(&name, &type));
+    EXPECT_EQ(name, nullptr);
+    EXPECT_EQ(type.majortype, GUID_NULL);
+    CoTaskMemFree(name);
+    FreeMediaType(type);
+  }
+}
+
 }  // namespace
 }  // namespace kestrel::test
