@@ -13,7 +13,8 @@ refuses to connect (exit 1 with "connect"), or the streams end with
 EC_COMPLETE (exit 0) or EC_ERRORABORT (exit 3), and every object of the
 filter is gone at the end ("released": true). It fails on a crash (any other
 exit code, or no JSON), a hang (no end within the time limit) or a leak.
-Exit status: 0 every file passed, 1 some failed, 2 usage.
+Exit status: 0 every file passed, 1 some failed (or an undamaged source does
+not play), 2 usage.
 """
 import argparse
 import concurrent.futures
@@ -26,6 +27,9 @@ import time
 
 WINE = '/usr/lib/wine/wine64'
 FAILURES = ('crash', 'hang', 'leak')
+# Undamaged sources of the corpus (beside it) that must play to the end
+# first: a filter that cannot be created would otherwise refuse every file.
+REFERENCES = ('malformed_av.mov', 'malformed_pcm.mov')
 
 
 def windows_path(path):
@@ -100,6 +104,12 @@ def main():
         sys.exit('run-corpus.py: WINEPREFIX is not set')
     env = dict(os.environ, WINEDEBUG='-all', WINEDLLPATH=os.path.abspath(args.bin))
     exe = os.path.join(args.bin, 'kestrel-play.exe')
+
+    for name in REFERENCES:
+        outcome, detail, _ = play(exe, env, os.path.join(args.corpus, os.pardir, name), args.timeout)
+        if outcome != 'EC_COMPLETE':
+            print('run-corpus.py: the undamaged %s does not play (%s %s)' % (name, outcome, detail))
+            return 1
 
     results = {}
     started = time.monotonic()
