@@ -64,7 +64,8 @@ const LayoutNameEntry kLayoutNames[] = {
     {0x6C0004, L"Quadraphonic (front left, front right, back left, back right)"},
     {0x6D0005, L"Pentagonal (left, right, rear left, rear right, center)"},
     {0x6E0006, L"Hexagonal (left, right, rear left, rear right, center, rear)"},
-    {0x6F0008, L"Octagonal (front left, front right, rear left, rear right, front center, rear center, side left, side right)"},
+    {0x6F0008,
+     L"Octagonal (front left, front right, rear left, rear right, front center, rear center, side left, side right)"},
     {0x700008, L"Cube (left, right, rear left, rear right, top left, top right, top rear left, top rear right)"},
     {0x710003, L"3.0 (L R C)"},
     {0x720003, L"3.0 (C L R)"},
@@ -110,15 +111,24 @@ uint32_t OutputBits(int32_t source_bits) {
 
 AudioChannelLayoutTag WaveOrderLayoutTag(uint32_t channels) {
   switch (channels) {
-    case 1: return 0x640001;  // Mono
-    case 2: return 0x650002;  // L R
-    case 3: return 0x710003;  // L R C
-    case 4: return 0x6C0004;  // L R Ls Rs (front left, front right, back left, back right)
-    case 5: return 0x750005;  // L R C Ls Rs
-    case 6: return 0x790006;  // L R C LFE Ls Rs
-    case 7: return 0x7D0007;  // L R C LFE Ls Rs Cs
-    case 8: return 0x800008;  // L R C LFE Ls Rs Rls Rrs
-    default: return 0;
+    case 1:
+      return 0x640001;  // Mono
+    case 2:
+      return 0x650002;  // L R
+    case 3:
+      return 0x710003;  // L R C
+    case 4:
+      return 0x6C0004;  // L R Ls Rs (front left, front right, back left, back right)
+    case 5:
+      return 0x750005;  // L R C Ls Rs
+    case 6:
+      return 0x790006;  // L R C LFE Ls Rs
+    case 7:
+      return 0x7D0007;  // L R C LFE Ls Rs Cs
+    case 8:
+      return 0x800008;  // L R C LFE Ls Rs Rls Rrs
+    default:
+      return 0;
   }
 }
 
@@ -139,9 +149,7 @@ AudioExtractor::AudioExtractor() {
   ChannelLayoutName[0] = L'\0';
 }
 
-AudioExtractor::~AudioExtractor() {
-  Close();
-}
+AudioExtractor::~AudioExtractor() { Close(); }
 
 HRESULT AudioExtractor::Open(const char* path) {
   Close();
@@ -322,9 +330,14 @@ HRESULT AudioExtractor::Fill(BYTE* destination, uint32_t capacity, uint32_t* byt
   uint32_t frames = second < capacity / block ? second : capacity / block;
   if (frames == 0) return E_FAIL;
   m_framesPerFill = frames;
+  // The extraction writes straight into the destination (frames * block
+  // fits): no copy.
+  void* own = m_bufferList->mBuffers[0].mData;
+  m_bufferList->mBuffers[0].mData = destination;
   m_bufferList->mBuffers[0].mDataByteSize = frames * block;
   uint32_t flags = 0;
   OSStatus err = MovieAudioExtractionFillBuffer(m_session, &m_framesPerFill, m_bufferList, &flags);
+  m_bufferList->mBuffers[0].mData = own;
   if (err != noErr) {
     WriteLog(L"ERROR! MovieAudioExtractionFillBuffer FAILED! Error: %d", static_cast<int>(err));
     return E_FAIL;
@@ -336,7 +349,6 @@ HRESULT AudioExtractor::Fill(BYTE* destination, uint32_t capacity, uint32_t* byt
   }
   uint32_t size = m_bufferList->mBuffers[0].mDataByteSize;
   if (size > capacity) size = capacity;
-  memcpy(destination, m_bufferList->mBuffers[0].mData, size);
   *bytes = size;
 
   int64_t first = position.scale > 0 ? MovieToMediaTime(position.value, position.scale) : 0;

@@ -9,6 +9,7 @@
 #define KESTREL_AUDIO_AUDIO_EXTRACTOR_H
 
 #include <windows.h>
+
 #include <mmreg.h>
 
 #include <cstdint>

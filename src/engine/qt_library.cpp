@@ -14,9 +14,9 @@ struct QtFunctionTable {
 #undef QTM_TABLE_ENTRY
 };
 
-QtFunctionTable g_table;          // all null until the library is resolved
+QtFunctionTable g_table;  // all null until the library is resolved
 HMODULE g_library = nullptr;
-long g_init_count = 0;            // guarded by the named mutex
+long g_init_count = 0;  // guarded by the named mutex
 std::atomic<bool> g_loaded{false};
 const wchar_t* g_library_name = L"" QTM_LIBRARY_NAME;
 
@@ -65,7 +65,7 @@ HMODULE LoadEngineLibrary() {
 bool ResolveTable(HMODULE library) {
   QtFunctionTable table{};
   bool complete = true;
-#define QTM_RESOLVE(ret, name, params, args, fail)                                       \
+#define QTM_RESOLVE(ret, name, params, args, fail)                                     \
   table.name = reinterpret_cast<decltype(table.name)>(GetProcAddress(library, #name)); \
   if (!table.name) complete = false;
   QTM_ALL_FUNCTIONS(QTM_RESOLVE)

@@ -9,7 +9,7 @@
 namespace kestrel {
 
 // A video decode time (video media units) in the time-code media's units:
-// decode_time * time_code_scale / video_scale in signed 64-bit arithmetic.
+// decode_time * time_code_scale / video_scale, the product in 128 bits.
 // False when video_scale is 0 or the result does not fit a 32-bit time.
 bool TimeCodeMediaTime(int64_t decode_time, int32_t video_scale, int32_t time_code_scale, TimeValue* time);
 

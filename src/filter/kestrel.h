@@ -7,19 +7,20 @@
 #ifndef KESTREL_FILTER_KESTREL_H
 #define KESTREL_FILTER_KESTREL_H
 
-#include <strmif.h>
 #include <windows.h>
+
+#include <strmif.h>
 
 #include <memory>
 #include <vector>
 
 #include "audio/audio_extractor.h"
 #include "audio/audio_pin.h"
-#include "engine/movie_session.h"
 #include "engine/user_data_catalog.h"
 #include "framework/media_type.h"
 #include "framework/source.h"
 #include "kestrel_idl.h"
+#include "video/movie_session.h"
 #include "video/video_pin.h"
 
 namespace kestrel {

@@ -21,8 +21,7 @@ DWORD WINAPI CAMThread::InitialThreadProc(LPVOID pv) {
   HMODULE ole32 = LoadLibraryW(L"ole32.dll");
   HRESULT hrCo = E_FAIL;
   if (ole32) {
-    auto init = reinterpret_cast<CoInitializeExFn>(
-        reinterpret_cast<void*>(GetProcAddress(ole32, "CoInitializeEx")));
+    auto init = reinterpret_cast<CoInitializeExFn>(reinterpret_cast<void*>(GetProcAddress(ole32, "CoInitializeEx")));
     if (init) hrCo = init(nullptr, COINIT_DISABLE_OLE1DDE);
   }
   DWORD result = thread->ThreadProc();

@@ -18,8 +18,9 @@
 #ifndef KESTREL_FRAMEWORK_BASE_FILTER_H
 #define KESTREL_FRAMEWORK_BASE_FILTER_H
 
-#include <strmif.h>
 #include <windows.h>
+
+#include <strmif.h>
 
 #include <memory>
 

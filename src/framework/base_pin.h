@@ -26,8 +26,9 @@
 #ifndef KESTREL_FRAMEWORK_BASE_PIN_H
 #define KESTREL_FRAMEWORK_BASE_PIN_H
 
-#include <strmif.h>
 #include <windows.h>
+
+#include <strmif.h>
 
 #include <memory>
 

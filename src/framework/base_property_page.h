@@ -20,6 +20,7 @@
 #define KESTREL_FRAMEWORK_BASE_PROPERTY_PAGE_H
 
 #include <windows.h>
+
 #include <ocidl.h>
 
 #include "framework/com_ptr.h"

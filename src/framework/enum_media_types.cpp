@@ -1,9 +1,9 @@
 #include "framework/enum_media_types.h"
 
+#include <vfwmsgs.h>
+
 #include <climits>
 #include <new>
-
-#include <vfwmsgs.h>
 
 namespace kestrel {
 
@@ -27,8 +27,7 @@ HRESULT STDMETHODCALLTYPE CEnumMediaTypes::NonDelegatingQueryInterface(REFIID ri
   return CUnknown::NonDelegatingQueryInterface(riid, ppv);
 }
 
-HRESULT STDMETHODCALLTYPE CEnumMediaTypes::Next(ULONG cMediaTypes, AM_MEDIA_TYPE** ppMediaTypes,
-                                                ULONG* pcFetched) {
+HRESULT STDMETHODCALLTYPE CEnumMediaTypes::Next(ULONG cMediaTypes, AM_MEDIA_TYPE** ppMediaTypes, ULONG* pcFetched) {
   if (!ppMediaTypes) return E_POINTER;
   if (!pcFetched && cMediaTypes > 1) return E_INVALIDARG;
   if (pcFetched) *pcFetched = 0;

@@ -1,9 +1,9 @@
 #include "framework/enum_pins.h"
 
+#include <vfwmsgs.h>
+
 #include <algorithm>
 #include <new>
-
-#include <vfwmsgs.h>
 
 #include "framework/base_pin.h"
 
@@ -45,27 +45,29 @@ HRESULT STDMETHODCALLTYPE CEnumPins::Next(ULONG cPins, IPin** ppPins, ULONG* pcF
     m_PinCount = m_pFilter->GetPinCount();
     m_Position = 0;
   }
+  // Room for every pin this call may return, so that recording them cannot
+  // fail once they are handed out.
+  try {
+    m_Returned.reserve(m_Returned.size() + std::min<size_t>(cPins, static_cast<size_t>(m_PinCount - m_Position)));
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  // The pins are found first: nothing is handed out when one has gone.
   ULONG fetched = 0;
-  while (fetched < cPins && m_Position < m_PinCount) {
-    CBasePin* pin = m_pFilter->GetPin(m_Position);
+  int position = m_Position;
+  while (fetched < cPins && position < m_PinCount) {
+    CBasePin* pin = m_pFilter->GetPin(position++);
     if (!pin) {
-      for (ULONG i = 0; i < fetched; ++i) {
-        m_Returned.erase(std::find(m_Returned.begin(), m_Returned.end(), ppPins[i]));
-        ppPins[i]->Release();
-        ppPins[i] = nullptr;
-      }
+      std::fill(ppPins, ppPins + fetched, nullptr);
       return VFW_E_ENUM_OUT_OF_SYNC;
     }
-    ++m_Position;
     if (std::find(m_Returned.begin(), m_Returned.end(), pin) != m_Returned.end()) continue;
-    try {
-      m_Returned.push_back(pin);
-    } catch (...) {
-      break;
-    }
-    ppPins[fetched] = static_cast<IPin*>(pin);
-    ppPins[fetched]->AddRef();
-    ++fetched;
+    ppPins[fetched++] = static_cast<IPin*>(pin);
+  }
+  m_Position = position;
+  for (ULONG i = 0; i < fetched; ++i) {
+    m_Returned.push_back(static_cast<CBasePin*>(ppPins[i]));
+    ppPins[i]->AddRef();
   }
   if (pcFetched) *pcFetched = fetched;
   return fetched == cPins ? S_OK : S_FALSE;

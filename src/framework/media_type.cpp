@@ -1,8 +1,8 @@
 #include "framework/media_type.h"
 
-#include <cstring>
-
 #include <dshow.h>
+
+#include <cstring>
 
 namespace kestrel {
 namespace {

@@ -6,6 +6,7 @@
 #define KESTREL_FRAMEWORK_MEDIA_TYPE_H
 
 #include <windows.h>
+
 #include <strmif.h>
 
 namespace kestrel {

@@ -32,7 +32,7 @@ HRESULT CSeekableStream::OnThreadStartPlay() {
   {
     CAutoLock lock(&m_cPinLock);
     m_bDiscontinuity = TRUE;
-    start = m_rtStart;
+    start = m_rtSegmentStart = m_rtStart;
     stop = m_rtStop;
   }
   DeliverNewSegment(start, stop, 1.0);
@@ -72,8 +72,8 @@ BOOL CSeekableStream::TakeDiscontinuity() {
 
 bool CSeekableStream::ToSegmentTimes(REFERENCE_TIME* pStart, REFERENCE_TIME* pStop) const {
   if (*pStart > m_rtStop) return false;
-  *pStart = std::max<REFERENCE_TIME>(*pStart - m_rtStart, 0);
-  *pStop = std::max<REFERENCE_TIME>(*pStop - m_rtStart, 0);
+  *pStart = std::max<REFERENCE_TIME>(*pStart - m_rtSegmentStart, 0);
+  *pStop = std::max<REFERENCE_TIME>(*pStop - m_rtSegmentStart, 0);
   return true;
 }
 

@@ -48,12 +48,17 @@ class CSeekableStream : public CSourceStream, public CSourceSeeking {
 
   // Under m_cPinLock: the pending discontinuity, cleared.
   BOOL TakeDiscontinuity();
-  // Under m_cPinLock: sample times relative to the seek start, never below
-  // 0. False when the sample starts after the stop position.
+  // Under m_cPinLock: sample times relative to the start of the segment
+  // being streamed, never below 0. False when the sample starts after the
+  // stop position.
   bool ToSegmentTimes(REFERENCE_TIME* pStart, REFERENCE_TIME* pStop) const;
 
   CCritSec m_cPinLock;
   BOOL m_bDiscontinuity = TRUE;
+  // The start the streaming loop announced: a new start takes effect when
+  // the loop restarts, so a sample filled while a seek comes (and flushed
+  // by it) keeps the times of its own segment.
+  REFERENCE_TIME m_rtSegmentStart = 0;
 };
 
 }  // namespace kestrel

@@ -79,7 +79,7 @@ HRESULT STDMETHODCALLTYPE CSourceSeeking::GetCurrentPosition(LONGLONG* pCurrent)
 }
 
 HRESULT STDMETHODCALLTYPE CSourceSeeking::ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat,
-                                                           LONGLONG Source, const GUID* pSourceFormat) {
+                                                            LONGLONG Source, const GUID* pSourceFormat) {
   if (!pTarget) return E_POINTER;
   if (!IsMediaTime(pTargetFormat) || !IsMediaTime(pSourceFormat)) return E_INVALIDARG;
   *pTarget = Source;
@@ -87,7 +87,7 @@ HRESULT STDMETHODCALLTYPE CSourceSeeking::ConvertTimeFormat(LONGLONG* pTarget, c
 }
 
 HRESULT STDMETHODCALLTYPE CSourceSeeking::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
-                                                      DWORD dwStopFlags) {
+                                                       DWORD dwStopFlags) {
   const DWORD startBits = dwCurrentFlags & kPositioningMask;
   const DWORD stopBits = dwStopFlags & kPositioningMask;
   if (dwStopFlags != 0) {

@@ -16,6 +16,7 @@
 #define KESTREL_FRAMEWORK_SOURCE_SEEKING_H
 
 #include <windows.h>
+
 #include <strmif.h>
 
 #include "framework/critical_section.h"
@@ -61,9 +62,8 @@ class CSourceSeeking : public IMediaSeeking, public CUnknown {
   REFERENCE_TIME m_rtStart = 0;
   REFERENCE_TIME m_rtStop = 0x3FFFFFFFFFFFFFFFLL;
   double m_dRateSeeking = 1.0;
-  DWORD m_dwSeekingCaps = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards |
-                          AM_SEEKING_CanSeekBackwards | AM_SEEKING_CanGetStopPos |
-                          AM_SEEKING_CanGetDuration;
+  DWORD m_dwSeekingCaps = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards | AM_SEEKING_CanSeekBackwards |
+                          AM_SEEKING_CanGetStopPos | AM_SEEKING_CanGetDuration;
   CCritSec* const m_pSeekLock;
 };
 

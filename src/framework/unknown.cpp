@@ -16,8 +16,7 @@ CBaseObject::~CBaseObject() { --g_cActiveObjects; }
 LONG CBaseObject::ObjectsActive() { return g_cActiveObjects.load(); }
 
 CUnknown::CUnknown(const wchar_t* pName, IUnknown* pUnk)
-    : CBaseObject(pName),
-      m_pUnknown(pUnk ? pUnk : AsUnknown(static_cast<INonDelegatingUnknown*>(this))) {}
+    : CBaseObject(pName), m_pUnknown(pUnk ? pUnk : AsUnknown(static_cast<INonDelegatingUnknown*>(this))) {}
 
 HRESULT STDMETHODCALLTYPE CUnknown::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;

@@ -15,6 +15,7 @@
 #define KESTREL_FRAMEWORK_UNKNOWN_H
 
 #include <windows.h>
+
 #include <unknwn.h>
 
 namespace kestrel {
@@ -73,11 +74,11 @@ inline IUnknown* AsUnknown(INonDelegatingUnknown* p) { return reinterpret_cast<I
 }  // namespace kestrel
 
 // IUnknown of every interface of a CUnknown-derived class, passed to the owner.
-#define KESTREL_DECLARE_IUNKNOWN                                                          \
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {            \
-    return GetOwner()->QueryInterface(riid, ppv);                                         \
-  }                                                                                       \
-  ULONG STDMETHODCALLTYPE AddRef() override { return GetOwner()->AddRef(); }              \
+#define KESTREL_DECLARE_IUNKNOWN                                               \
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override { \
+    return GetOwner()->QueryInterface(riid, ppv);                              \
+  }                                                                            \
+  ULONG STDMETHODCALLTYPE AddRef() override { return GetOwner()->AddRef(); }   \
   ULONG STDMETHODCALLTYPE Release() override { return GetOwner()->Release(); }
 
 #endif

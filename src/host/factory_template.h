@@ -3,8 +3,9 @@
 #ifndef KESTREL_HOST_FACTORY_TEMPLATE_H
 #define KESTREL_HOST_FACTORY_TEMPLATE_H
 
-#include <unknwn.h>
 #include <windows.h>
+
+#include <unknwn.h>
 
 #include "framework/unknown.h"
 

@@ -4,8 +4,9 @@
 #ifndef KESTREL_HOST_FILTER_SETUP_H
 #define KESTREL_HOST_FILTER_SETUP_H
 
-#include <strmif.h>
 #include <windows.h>
+
+#include <strmif.h>
 
 using AMOVIESETUP_MEDIATYPE = REGPINTYPES;
 using AMOVIESETUP_PIN = REGFILTERPINS;

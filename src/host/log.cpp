@@ -1,6 +1,7 @@
 #include "host/log.h"
 
 #include <windows.h>
+
 #include <shlobj.h>
 
 #include <cstdarg>

@@ -3,8 +3,9 @@
 #ifndef KESTREL_HOST_REGISTRATION_H
 #define KESTREL_HOST_REGISTRATION_H
 
-#include <strmif.h>
 #include <windows.h>
+
+#include <strmif.h>
 
 #include "host/filter_setup.h"
 

@@ -8,13 +8,14 @@
 #ifndef KESTREL_VIDEO_VIDEO_PIN_H
 #define KESTREL_VIDEO_VIDEO_PIN_H
 
-#include <strmif.h>
 #include <windows.h>
+
+#include <strmif.h>
 // VIDEOINFOHEADER, after the DirectShow types.
 #include <amvideo.h>
 
-#include "engine/movie_session.h"
 #include "framework/seekable_stream.h"
+#include "video/movie_session.h"
 #include "video/video_timeline.h"
 
 namespace kestrel {

@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/movie_session.h"
+#include "video/movie_session.h"
 
 namespace kestrel {
 

@@ -1,4 +1,6 @@
 // AudioExtractor over real movies, against the ffmpeg tool's decodes.
+#include "audio/audio_extractor.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,7 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "audio/audio_extractor.h"
 #include "host/log.h"
 #include "support/test_env.h"
 

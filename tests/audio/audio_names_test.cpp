@@ -36,7 +36,7 @@ TEST(AudioNames, LayoutNamesByTag) {
 }
 
 TEST(AudioNames, EveryCountUpToEightGetsItsWaveOrderLayout) {
-  const AudioChannelLayoutTag expected[] = {0, 0x640001, 0x650002, 0x710003, 0x6C0004,
+  const AudioChannelLayoutTag expected[] = {0,        0x640001, 0x650002, 0x710003, 0x6C0004,
                                             0x750005, 0x790006, 0x7D0007, 0x800008, 0};
   for (uint32_t n = 0; n <= 9; ++n) EXPECT_EQ(WaveOrderLayoutTag(n), expected[n]) << n;
   EXPECT_STREQ(ChannelLayoutNameOf(WaveOrderLayoutTag(8)), L"7.1 (L R C LFE Ls Rs Rls Rrs)");

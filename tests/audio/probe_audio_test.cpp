@@ -1,6 +1,7 @@
 // kestrel-probe's audio section and its wave output, run as a program.
-#include <gtest/gtest.h>
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>

@@ -1,7 +1,8 @@
 // kestrel.ax loads into a process; the engine operations it carries stay
 // internal to it.
-#include <gtest/gtest.h>
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -1,11 +1,13 @@
 // The diagnostics log, byte for byte.
-#include <gtest/gtest.h>
+#include "host/log.h"
+
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <regex>
 #include <string>
 
-#include "host/log.h"
 #include "support/test_env.h"
 
 namespace {

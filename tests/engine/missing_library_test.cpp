@@ -2,7 +2,7 @@
 // failure, so opening a movie fails at its first file call.
 #include <gtest/gtest.h>
 
-#include "engine/movie_session.h"
+#include "engine/movie_facts.h"
 #include "engine/qt_library.h"
 #include "qtmedia.h"
 #include "support/test_env.h"
@@ -19,12 +19,14 @@ TEST(MissingEngineLibrary, EveryCallFailsAndOpenFails) {
   EXPECT_EQ(NewHandle(16), nullptr);
   EXPECT_EQ(GetQtDataSymbol("kCFBooleanTrue"), nullptr);
   FSSpec file_spec = {};
-  const unsigned char name[] = "\x05" "a.mov";
+  const unsigned char name[] =
+      "\x05"
+      "a.mov";
   EXPECT_NE(FSMakeFSSpec(0, 0, name, &file_spec), noErr);
   int16_t ref = 0;
   EXPECT_NE(OpenMovieFile(&file_spec, &ref, fsRdPerm), noErr);
 
-  MovieSession session;
+  MovieFacts session;
   EXPECT_EQ(session.Open(test::FixturePath("h264_bframes.mov").c_str()), E_FAIL);
   int32_t has_video = 1;
   EXPECT_EQ(session.HasVideo(&has_video), S_OK);

@@ -4,9 +4,10 @@
 #ifndef KESTREL_TESTS_FILTER_FILTER_HARNESS_H
 #define KESTREL_TESTS_FILTER_FILTER_HARNESS_H
 
+#include <windows.h>
+
 #include <dshow.h>
 #include <gtest/gtest.h>
-#include <windows.h>
 
 #include <memory>
 #include <string>

@@ -144,6 +144,59 @@ TEST_F(FilterTest, VideoAndSoundStartInStep) {
   }
 }
 
+// High quality through the graph, asked for by the registry value "quality"
+// (read when the pin's decoder is made) or through IQTControl once the pin
+// is connected: every picture as ffmpeg's default conversion, none as the
+// normal-quality one.
+TEST_F(FilterTest, HighQualityFromTheRegistryOrIQTControlConvertsAsFfmpegsDefault) {
+  struct QualityValue {
+    explicit QualityValue(DWORD value) {
+      HKEY key;
+      EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvane\\Kestrel", 0, nullptr, 0, KEY_SET_VALUE,
+                                nullptr, &key, nullptr),
+                ERROR_SUCCESS);
+      RegSetValueExW(key, L"quality", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+      RegCloseKey(key);
+    }
+    ~QualityValue() {
+      HKEY key;
+      if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvane\\Kestrel", 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueW(key, L"quality");
+        RegCloseKey(key);
+      }
+    }
+  };
+  for (const Format& format : {kFormats[0], kFormats[1]}) {
+    SCOPED_TRACE(format.name);
+    Expected high = LoadExpected("h264_bframes.mov.play", std::string(format.oracle) + ".hq");
+    Expected normal = LoadExpected("h264_bframes.mov.play", format.oracle);
+    ASSERT_FALSE(high.md5.empty());
+    ASSERT_EQ(high.md5.size(), normal.md5.size());
+    for (bool registry : {true, false}) {
+      SCOPED_TRACE(registry ? "registry" : "IQTControl");
+      graph.reset();
+      recorders.clear();
+      filter.Reset();
+      std::unique_ptr<QualityValue> value(registry ? new QualityValue(768) : nullptr);
+      ASSERT_HR(S_OK, Load("h264_bframes.mov"));
+      ASSERT_NE(Connect(L"Video", format.subtype), nullptr);
+      ComPtr<IQTControl> control;
+      ASSERT_HR(S_OK, filter->QueryInterface(IID_IQTControl, control.ReleaseAndGetVoidAddress()));
+      if (!registry) ASSERT_HR(S_OK, control->SetVideoQuality(Video_HighQuality));
+      QT_VIDEO_QUALITY quality;
+      ASSERT_HR(S_OK, control->GetVideoQuality(&quality));
+      EXPECT_EQ(quality, Video_HighQuality);
+      ASSERT_EQ(RunToEnd(), play::EndResult::kComplete);
+      Delivery d = Delivered(L"Video");
+      ASSERT_EQ(d.md5.size(), high.md5.size());
+      for (size_t i = 0; i < d.md5.size(); ++i) {
+        EXPECT_EQ(d.md5[i], high.md5[i]) << i;
+        EXPECT_NE(d.md5[i], normal.md5[i]) << i;
+      }
+    }
+  }
+}
+
 // The seeking range of the late video is where it lies on the movie's
 // timeline, so its last second is not cut.
 TEST_F(FilterTest, LateVideoKeepsItsLastSecond) {

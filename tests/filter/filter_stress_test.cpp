@@ -7,10 +7,9 @@
 // By default the scenarios run 1,000 cycles, but the seek storms 300 and the
 // two filters 200 (the program stays under three minutes);
 // KESTREL_STRESS_CYCLES sets the cycles of every scenario (a longer run).
-// clang-format off
 #include <windows.h>
-#include <psapi.h>  // needs windows.h first
-// clang-format on
+
+#include <psapi.h>
 
 #include <atomic>
 #include <cstdlib>

@@ -188,7 +188,7 @@ TEST_F(Connection, ConnectedOrActivePinsRefuse) {
   EXPECT_HR(S_FALSE, pin->Disconnect());
   EXPECT_EQ(pin->HeldAllocator(), nullptr);
   EXPECT_EQ(pin->HeldInputPin(), nullptr);
-  EXPECT_EQ(RefCount(static_cast<IPin*>(sink)), 1u);  // the pin let go of the sink
+  EXPECT_EQ(RefCount(static_cast<IPin*>(sink)), 1u);           // the pin let go of the sink
   EXPECT_EQ(RefCount(static_cast<IBaseFilter*>(source)), 2u);  // the sink still holds the pin
   EXPECT_HR(S_OK, sink->Disconnect());
   EXPECT_EQ(RefCount(static_cast<IBaseFilter*>(source)), 1u);
@@ -234,7 +234,7 @@ TEST_F(Connection, DownstreamAllocatorIsUsedWhenItTakesTheSizing) {
   EXPECT_EQ(pin->HeldAllocator(), static_cast<IMemAllocator*>(own));
   EXPECT_EQ(sink->notified_allocator, static_cast<IMemAllocator*>(own));
   EXPECT_EQ(RefCount(static_cast<IMemAllocator*>(own)), 3u);  // sink, notified, pin
-  EXPECT_EQ(pin->last_request.cbAlign, 1);  // no requirements: zeroed, alignment 1
+  EXPECT_EQ(pin->last_request.cbAlign, 1);                    // no requirements: zeroed, alignment 1
   EXPECT_EQ(pin->last_request.cbBuffer, 0);
   EXPECT_HR(S_OK, pin->Disconnect());
   EXPECT_EQ(RefCount(static_cast<IMemAllocator*>(own)), 2u);

@@ -88,8 +88,8 @@ TEST_F(Enumerators, PinEnumeratorReturnsAllPinsOnce) {
 }
 
 TEST_F(Enumerators, MediaTypeEnumeratorFollowsTheTypeVersion) {
-  TestPin* pin = AddPin(L"Video", {VideoType(MEDIASUBTYPE_RGB32), VideoType(MEDIASUBTYPE_RGB24),
-                                   VideoType(MEDIASUBTYPE_YUY2)});
+  TestPin* pin =
+      AddPin(L"Video", {VideoType(MEDIASUBTYPE_RGB32), VideoType(MEDIASUBTYPE_RGB24), VideoType(MEDIASUBTYPE_YUY2)});
   IEnumMediaTypes* types = nullptr;
   ASSERT_HR(S_OK, pin->EnumMediaTypes(&types));
   EXPECT_EQ(RefCount(static_cast<IBaseFilter*>(source)), 2u);  // the pin, so the filter, is held
@@ -142,7 +142,7 @@ TEST_F(Enumerators, MediaTypeEnumeratorFollowsTheTypeVersion) {
   EXPECT_HR(S_FALSE, types->Next(4, got, &fetched));
   for (ULONG i = 0; i < fetched; ++i) DeleteMediaType(got[i]);
   pin->types.push_back(VideoType(MEDIASUBTYPE_UYVY));  // the version is left alone here
-  EXPECT_HR(S_FALSE, types->Next(1, got, &fetched));  // position 4, past the new type
+  EXPECT_HR(S_FALSE, types->Next(1, got, &fetched));   // position 4, past the new type
   EXPECT_EQ(fetched, 0u);
   types->Release();
   EXPECT_EQ(RefCount(static_cast<IBaseFilter*>(source)), 1u);

@@ -1,7 +1,7 @@
 #include "framework_test_util.h"
 
-#include <mmreg.h>
 #include <dshow.h>
+#include <mmreg.h>
 
 namespace kestrel::test {
 

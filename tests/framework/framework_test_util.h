@@ -4,8 +4,8 @@
 #define KESTREL_TESTS_FRAMEWORK_TEST_UTIL_H
 
 #include <windows.h>
-#include <dshow.h>
 
+#include <dshow.h>
 #include <gtest/gtest.h>
 
 #include <string>

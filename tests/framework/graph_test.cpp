@@ -15,7 +15,8 @@ namespace kestrel::test {
 namespace {
 
 // The Null Renderer (qedit).
-constexpr CLSID CLSID_NullRendererFilter = {0xc1f400a4, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
+constexpr CLSID CLSID_NullRendererFilter = {
+    0xc1f400a4, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
 constexpr long kEventWaitMs = 20000;
 
 class GraphTest : public FrameworkTest {
@@ -200,10 +201,11 @@ TEST_F(GraphTest, StressStateChangesAndSeeks) {
     ASSERT_FALSE(audio->ThreadExists());
   }
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-  printf("%d cycles (%d seeks while paused, %d while running) in %.2f s, %.2f ms a cycle; "
-         "video: %d loops, %d ends of stream; audio: %d ends of stream\n",
-         kCycles, while_paused, while_running, seconds, seconds * 1000 / kCycles, video->start_plays.load(),
-         video->eos_delivered.load(), audio->eos_delivered.load());
+  printf(
+      "%d cycles (%d seeks while paused, %d while running) in %.2f s, %.2f ms a cycle; "
+      "video: %d loops, %d ends of stream; audio: %d ends of stream\n",
+      kCycles, while_paused, while_running, seconds, seconds * 1000 / kCycles, video->start_plays.load(),
+      video->eos_delivered.load(), audio->eos_delivered.load());
 
   EXPECT_EQ(audio->eos_delivered.load(), kCycles);
   EXPECT_EQ(audio->start_plays.load(), kCycles);

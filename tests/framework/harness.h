@@ -3,9 +3,8 @@
 #ifndef KESTREL_TESTS_FRAMEWORK_HARNESS_H
 #define KESTREL_TESTS_FRAMEWORK_HARNESS_H
 
-#include <gtest/gtest.h>
-
 #include <dshow.h>
+#include <gtest/gtest.h>
 
 #include "framework/unknown.h"
 #include "framework_test_util.h"

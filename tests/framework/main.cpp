@@ -1,7 +1,6 @@
 // Test entry: COM in a multithreaded apartment, as the host gives a filter.
-#include <objbase.h>
-
 #include <gtest/gtest.h>
+#include <objbase.h>
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);

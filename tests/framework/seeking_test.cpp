@@ -98,8 +98,8 @@ TEST_F(Seeking, SetPositionsFlagRules) {
 
   start = -2 * kSecond;
   stop = 1 * kSecond;
-  EXPECT_HR(S_OK, seeking->SetPositions(&start, AM_SEEKING_RelativePositioning, &stop,
-                                        AM_SEEKING_IncrementalPositioning));
+  EXPECT_HR(S_OK,
+            seeking->SetPositions(&start, AM_SEEKING_RelativePositioning, &stop, AM_SEEKING_IncrementalPositioning));
   EXPECT_EQ(pin->SeekStart(), 3 * kSecond);
   EXPECT_EQ(pin->SeekStop(), 4 * kSecond);
   EXPECT_EQ(Hooks(), Strings({"ChangeStop", "ChangeStart"}));  // stop first
@@ -120,8 +120,8 @@ TEST_F(Seeking, SetPositionsFlagRules) {
   EXPECT_EQ(pin->SeekStart(), 3 * kSecond);
   EXPECT_EQ(pin->SeekStop(), 7 * kSecond);
   // The same bits on the start are accepted; incremental is not.
-  EXPECT_HR(S_OK, seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning | AM_SEEKING_SeekToKeyFrame,
-                                        nullptr, 0));
+  EXPECT_HR(S_OK,
+            seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning | AM_SEEKING_SeekToKeyFrame, nullptr, 0));
   EXPECT_EQ(pin->SeekStart(), 1);
   EXPECT_HR(E_INVALIDARG, seeking->SetPositions(&start, AM_SEEKING_IncrementalPositioning, nullptr, 0));
   EXPECT_EQ(Hooks(), Strings({"ChangeStart"}));
@@ -148,8 +148,7 @@ TEST_F(Seeking, SetPositionsFlagRules) {
   // The result: ChangeStop's, replaced by ChangeStart's.
   pin->change_stop_result = E_ABORT;
   EXPECT_HR(E_ABORT, seeking->SetPositions(nullptr, 0, &stop, AM_SEEKING_AbsolutePositioning));
-  EXPECT_HR(S_OK, seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, &stop,
-                                        AM_SEEKING_AbsolutePositioning));
+  EXPECT_HR(S_OK, seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, &stop, AM_SEEKING_AbsolutePositioning));
   pin->change_start_result = E_UNEXPECTED;
   EXPECT_HR(E_UNEXPECTED, seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr, 0));
 }

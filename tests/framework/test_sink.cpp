@@ -82,8 +82,7 @@ HRESULT STDMETHODCALLTYPE TestAllocator::QueryInterface(REFIID riid, void** ppv)
   return E_NOINTERFACE;
 }
 
-HRESULT STDMETHODCALLTYPE TestAllocator::SetProperties(ALLOCATOR_PROPERTIES* pRequest,
-                                                       ALLOCATOR_PROPERTIES* pActual) {
+HRESULT STDMETHODCALLTYPE TestAllocator::SetProperties(ALLOCATOR_PROPERTIES* pRequest, ALLOCATOR_PROPERTIES* pActual) {
   Log(refuse_sizing ? "SetProperties refused" : "SetProperties");
   if (refuse_sizing) return E_FAIL;
   return m_inner->SetProperties(pRequest, pActual);

@@ -6,6 +6,7 @@
 #define KESTREL_TESTS_FRAMEWORK_TEST_SINK_H
 
 #include <windows.h>
+
 #include <dshow.h>
 
 #include <atomic>
@@ -47,8 +48,8 @@ class TestAllocator : public IMemAllocator, public RefCounted {
   HRESULT STDMETHODCALLTYPE GetProperties(ALLOCATOR_PROPERTIES* pProps) override;
   HRESULT STDMETHODCALLTYPE Commit() override;
   HRESULT STDMETHODCALLTYPE Decommit() override;
-  HRESULT STDMETHODCALLTYPE GetBuffer(IMediaSample** ppBuffer, REFERENCE_TIME* pStartTime,
-                                      REFERENCE_TIME* pEndTime, DWORD dwFlags) override;
+  HRESULT STDMETHODCALLTYPE GetBuffer(IMediaSample** ppBuffer, REFERENCE_TIME* pStartTime, REFERENCE_TIME* pEndTime,
+                                      DWORD dwFlags) override;
   HRESULT STDMETHODCALLTYPE ReleaseBuffer(IMediaSample* pBuffer) override;
 
   bool refuse_sizing = false;
@@ -73,14 +74,14 @@ class TestInputPin : public IPin, public IMemInputPin, public RefCounted {
   // Script.
   PIN_DIRECTION direction = PINDIR_INPUT;
   bool offer_mem_input = true;
-  std::vector<CMediaType> types;  // what EnumMediaTypes gives
+  std::vector<CMediaType> types;                                    // what EnumMediaTypes gives
   std::function<HRESULT(const AM_MEDIA_TYPE*)> receive_connection;  // null: S_OK
-  IMemAllocator* own_allocator = nullptr;  // held; null: GetAllocator fails
+  IMemAllocator* own_allocator = nullptr;                           // held; null: GetAllocator fails
   HRESULT notify_allocator_result = S_OK;
   ALLOCATOR_PROPERTIES requirements = {};
   HRESULT requirements_result = E_NOTIMPL;
   std::function<HRESULT(IMediaSample*, int)> receive;  // null: S_OK
-  bool hold_samples = false;  // keep a reference on every received sample
+  bool hold_samples = false;                           // keep a reference on every received sample
 
   // Observations.
   std::vector<std::string> Calls();
@@ -122,8 +123,7 @@ class TestInputPin : public IPin, public IMemInputPin, public RefCounted {
   HRESULT STDMETHODCALLTYPE NotifyAllocator(IMemAllocator* pAllocator, WINBOOL bReadOnly) override;
   HRESULT STDMETHODCALLTYPE GetAllocatorRequirements(ALLOCATOR_PROPERTIES* pProps) override;
   HRESULT STDMETHODCALLTYPE Receive(IMediaSample* pSample) override;
-  HRESULT STDMETHODCALLTYPE ReceiveMultiple(IMediaSample** pSamples, LONG nSamples,
-                                            LONG* nSamplesProcessed) override;
+  HRESULT STDMETHODCALLTYPE ReceiveMultiple(IMediaSample** pSamples, LONG nSamples, LONG* nSamplesProcessed) override;
   HRESULT STDMETHODCALLTYPE ReceiveCanBlock() override;
 
  private:

@@ -1,8 +1,8 @@
 #include "test_source.h"
 
-#include <cstring>
-
 #include <vfwmsgs.h>
+
+#include <cstring>
 
 #include "framework_test_util.h"
 

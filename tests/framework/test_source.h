@@ -17,7 +17,8 @@
 namespace kestrel::test {
 
 // {6B3C5D01-7A1E-4F0C-9D55-3E2A7C41B801}
-inline constexpr CLSID CLSID_TestSource = {0x6b3c5d01, 0x7a1e, 0x4f0c, {0x9d, 0x55, 0x3e, 0x2a, 0x7c, 0x41, 0xb8, 0x01}};
+inline constexpr CLSID CLSID_TestSource = {
+    0x6b3c5d01, 0x7a1e, 0x4f0c, {0x9d, 0x55, 0x3e, 0x2a, 0x7c, 0x41, 0xb8, 0x01}};
 
 class TestSource : public CSource {
  public:
@@ -38,9 +39,9 @@ class TestPin : public CSourceStream, public CSourceSeeking {
   // default fill. check(type): null accepts the pin's own types only.
   std::function<HRESULT(IMediaSample*, int)> fill;
   std::function<HRESULT(const CMediaType*)> check;
-  std::vector<CMediaType> types;     // own types, in order
-  bool single_type = false;          // use the single-type defaults over types[0]
-  int samples_per_loop = 3;          // default fill
+  std::vector<CMediaType> types;  // own types, in order
+  bool single_type = false;       // use the single-type defaults over types[0]
+  int samples_per_loop = 3;       // default fill
   HRESULT on_thread_create = S_OK;
   HRESULT change_start_result = S_OK;
   HRESULT change_stop_result = S_OK;
@@ -55,7 +56,7 @@ class TestPin : public CSourceStream, public CSourceSeeking {
   std::atomic<int> thread_creates{0};
   std::atomic<int> eos_delivered{0};
   std::atomic<HRESULT> last_delivery{S_OK};  // the last Deliver result
-  HANDLE eos_event;  // automatic reset, set after each end of stream
+  HANDLE eos_event;                          // automatic reset, set after each end of stream
 
   // Framework internals for the tests.
   IMemAllocator* HeldAllocator() const { return m_pAllocator.Get(); }

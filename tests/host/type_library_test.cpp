@@ -1,9 +1,10 @@
 // The type library KESTRELLib registered from the module's resource: the
 // registry's record of it, what LoadRegTypeLib then finds, and that removal
 // takes it away. (The library's own contents are the filter tests'.)
+#include <windows.h>
+
 #include <gtest/gtest.h>
 #include <ole2.h>
-#include <windows.h>
 
 #include <string>
 #include <tuple>

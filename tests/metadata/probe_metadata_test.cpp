@@ -1,6 +1,7 @@
 // kestrel-probe --json: the user_data and timecode sections.
-#include <gtest/gtest.h>
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>

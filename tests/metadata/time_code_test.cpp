@@ -1,4 +1,4 @@
-// MovieSession::GetTimeCode against ffprobe's time codes, and the engine's
+// MovieFacts::GetTimeCode against ffprobe's time codes, and the engine's
 // 'tmcd' handler asked at the converted time.
 #include "engine/time_code.h"
 
@@ -7,15 +7,15 @@
 #include <cstdio>
 #include <string>
 
+#include "engine/movie_facts.h"
 #include "engine/movie_file.h"
-#include "engine/movie_session.h"
 #include "support/test_env.h"
 
 namespace kestrel {
 namespace {
 
 // "hh:mm:ss:ff" ("hh:mm:ss;ff" for drop-frame), as ffprobe writes it; or the status.
-std::string TimeCodeOf(MovieSession& session) {
+std::string TimeCodeOf(MovieFacts& session) {
   int32_t drop = -1;
   uint8_t h = 0, m = 0, s = 0, f = 0;
   HRESULT hr = session.GetTimeCode(&drop, &h, &m, &s, &f);
@@ -35,7 +35,7 @@ std::string ProbeTimeCode(const std::string& fixture) {
 
 TEST(TimeCode, FirstFrameMatchesFfprobe) {
   for (const char* name : {"md_tc_df.mov", "md_tc_25.mov"}) {
-    MovieSession session;
+    MovieFacts session;
     ASSERT_EQ(session.Open(test::FixturePath(name).c_str()), S_OK) << name;
     std::string want = ProbeTimeCode(name);
     EXPECT_EQ(TimeCodeOf(session), want) << name;
@@ -45,7 +45,7 @@ TEST(TimeCode, FirstFrameMatchesFfprobe) {
   EXPECT_EQ(ProbeTimeCode("md_tc_df.mov"), "01:00:00;00");
   EXPECT_EQ(ProbeTimeCode("md_tc_25.mov"), "10:20:30:12");
 
-  MovieSession session;
+  MovieFacts session;
   ASSERT_EQ(session.Open(test::FixturePath("md_tc_df.mov").c_str()), S_OK);
   int32_t drop = -1;
   uint8_t h = 9, m = 9, s = 9, f = 9;
@@ -58,19 +58,19 @@ TEST(TimeCode, FirstFrameMatchesFfprobe) {
 }
 
 TEST(TimeCode, AbsentBrokenAndMissingPointers) {
-  MovieSession closed;
+  MovieFacts closed;
   EXPECT_EQ(TimeCodeOf(closed), "S_FALSE");
   for (const char* name : {"md_base.mov", "h264_bframes.mov"}) {
-    MovieSession session;
+    MovieFacts session;
     ASSERT_EQ(session.Open(test::FixturePath(name).c_str()), S_OK);
     EXPECT_EQ(TimeCodeOf(session), "S_FALSE") << name;
   }
   for (const char* name : {"md_tc_scale0.mov", "md_tc_broken.mov"}) {
-    MovieSession session;
+    MovieFacts session;
     ASSERT_EQ(session.Open(test::FixturePath(name).c_str()), S_OK) << name;
     EXPECT_EQ(TimeCodeOf(session), "hr " + std::to_string(E_FAIL)) << name;
   }
-  MovieSession broken;
+  MovieFacts broken;
   ASSERT_EQ(broken.Open(test::FixturePath("md_tc_broken.mov").c_str()), S_OK);
 
   int32_t d;
@@ -123,7 +123,7 @@ TEST(TimeCode, VideoTimeIsConvertedToTimeCodeUnits) {
   EXPECT_NE(TCGetTimeCodeAtTime(GetMediaHandler(video), t, &frame, &def, &rec, nullptr), noErr);
   DisposeMovieRef(&movie);
 
-  MovieSession session;
+  MovieFacts session;
   ASSERT_EQ(session.Open(test::FixturePath("md_tc_600.mov").c_str()), S_OK);
   EXPECT_EQ(TimeCodeOf(session), "00:00:00:00");
 }

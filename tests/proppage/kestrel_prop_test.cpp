@@ -2,8 +2,8 @@
 // their formats, the groups, the two settings lists, the link and the
 // colours over the banner.
 #include <windows.h>
-#include <commctrl.h>
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include "proppage/page_resources.h"

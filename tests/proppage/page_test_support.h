@@ -6,6 +6,7 @@
 #define KESTREL_TESTS_PROPPAGE_PAGE_TEST_SUPPORT_H
 
 #include <windows.h>
+
 #include <ocidl.h>
 
 #include <functional>

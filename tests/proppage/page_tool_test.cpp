@@ -2,9 +2,9 @@
 // photographed. The screenshots stay in the build tree's page-shots folder
 // for a person to look at.
 #include <windows.h>
-#include <wincodec.h>
 
 #include <gtest/gtest.h>
+#include <wincodec.h>
 
 #include <cstdlib>
 #include <string>

@@ -1,7 +1,8 @@
 // kestrel-play as a user runs it: the JSON report, frames and their times on
 // disk, the sound as a wave file, seeks, and its exit codes.
-#include <gtest/gtest.h>
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "audio/audio_extractor.h"
-#include "engine/movie_session.h"
 #include "support/test_env.h"
+#include "video/movie_session.h"
 #include "video/video_oracle.h"
 
 namespace kestrel::test {

@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "engine/movie_session.h"
 #include "support/test_env.h"
+#include "video/movie_session.h"
 #include "video/video_oracle.h"
 
 namespace kestrel::test {

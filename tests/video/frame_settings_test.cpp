@@ -1,14 +1,17 @@
 // Quality and field mode: the registry values apply at every new decoder,
 // the setters to the decoder of the moment, and both change the pictures of
-// an interlaced H.264 movie (320 x 480, two fields woven in each frame).
-#include <gtest/gtest.h>
+// an interlaced H.264 movie (320 x 480, two fields woven in each frame):
+// normal quality converts as `ffmpeg -sws_flags neighbor`, high quality as
+// ffmpeg's default.
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
-#include "engine/movie_session.h"
 #include "support/test_env.h"
+#include "video/movie_session.h"
 #include "video/video_oracle.h"
 
 namespace kestrel::test {
@@ -96,6 +99,15 @@ TEST_F(Settings, RegistryValuesApplyAtEveryNewDecoder) {
   int differ = 0;
   for (size_t i = 0; i < low.size(); ++i) differ += PictureMd5(low[i].data(), 320, 480, 2, 640, false) != e.md5[i];
   EXPECT_GT(differ, 0);
+
+  // High quality: ffmpeg's default (interpolating) conversion.
+  Write(L"quality", 768);
+  ASSERT_EQ(s.CreateDecoder(0x32767579), S_OK);
+  ExpectSettings(s, 768, 0);
+  Expected hq = LoadExpected("interlaced.mov", "uyvy422.hq");
+  auto high = Frames(s, hq.md5.size());
+  ASSERT_EQ(high.size(), hq.md5.size());
+  for (size_t i = 0; i < high.size(); ++i) EXPECT_EQ(PictureMd5(high[i].data(), 320, 480, 2, 640, false), hq.md5[i]);
 
   // Values gone or unreadable: the defaults.
   Clear();

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/movie_session.h"
 #include "support/test_env.h"
 #include "video/md5.h"
+#include "video/movie_session.h"
 #include "video/video_oracle.h"
 
 namespace kestrel::test {

@@ -1,7 +1,8 @@
 #include "video/pixel_format_table.h"
 
-#include <gtest/gtest.h>
 #include <windows.h>
+
+#include <gtest/gtest.h>
 // after windows.h
 #include <uuids.h>
 

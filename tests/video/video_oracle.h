@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/movie_session.h"
+#include "video/movie_session.h"
 
 namespace kestrel::test {
 

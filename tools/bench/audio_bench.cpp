@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "audio/audio_extractor.h"
+#include "bench/bench_support.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) {
@@ -16,18 +17,12 @@ int main(int argc, char** argv) {
     return 2;
   }
   int repeats = argc > 2 ? atoi(argv[2]) : 3;
-  if (InitializeQTML(0) != noErr || EnterMovies() != noErr) {
-    fprintf(stderr, "the media engine could not be started\n");
-    return 1;
-  }
-  LARGE_INTEGER freq;
-  QueryPerformanceFrequency(&freq);
+  if (!kestrel::bench::StartMediaEngine()) return 1;
   double best = 1e9;
   unsigned long long bytes_out = 0;
   WAVEFORMATEX wf = {};
   for (int i = 0; i < repeats; ++i) {
-    LARGE_INTEGER t0, t1;
-    QueryPerformanceCounter(&t0);
+    kestrel::bench::Stopwatch watch;
     kestrel::AudioExtractor extractor;
     if (FAILED(extractor.Open(argv[1]))) {
       fprintf(stderr, "Open failed\n");
@@ -49,16 +44,16 @@ int main(int argc, char** argv) {
       }
       total += bytes;
     }
-    QueryPerformanceCounter(&t1);
+    double s = watch.Seconds();
     bytes_out = total;
-    double s = static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(freq.QuadPart);
     if (s < best) best = s;
   }
   double seconds_of_sound = static_cast<double>(bytes_out) / wf.nAvgBytesPerSec;
-  printf("kestrel AudioExtractor: %.1f s of %u Hz %u-channel %u-bit PCM (%llu bytes), best of %d: %.3f s "
-         "(%.0f times real time)\n",
-         seconds_of_sound, static_cast<unsigned>(wf.nSamplesPerSec), static_cast<unsigned>(wf.nChannels),
-         static_cast<unsigned>(wf.wBitsPerSample), bytes_out, repeats, best, seconds_of_sound / best);
+  printf(
+      "kestrel AudioExtractor: %.1f s of %u Hz %u-channel %u-bit PCM (%llu bytes), best of %d: %.3f s "
+      "(%.0f times real time)\n",
+      seconds_of_sound, static_cast<unsigned>(wf.nSamplesPerSec), static_cast<unsigned>(wf.nChannels),
+      static_cast<unsigned>(wf.wBitsPerSample), bytes_out, repeats, best, seconds_of_sound / best);
   ExitMovies();
   return 0;
 }

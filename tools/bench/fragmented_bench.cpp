@@ -13,28 +13,9 @@
 #include <vector>
 
 #include "audio/audio_extractor.h"
-#include "engine/movie_session.h"
+#include "bench/bench_support.h"
 #include "engine/user_data_catalog.h"
-
-namespace {
-
-class Stopwatch {
- public:
-  Stopwatch() {
-    QueryPerformanceFrequency(&freq_);
-    QueryPerformanceCounter(&start_);
-  }
-  double Seconds() const {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart - start_.QuadPart) / static_cast<double>(freq_.QuadPart);
-  }
-
- private:
-  LARGE_INTEGER freq_, start_;
-};
-
-}  // namespace
+#include "video/movie_session.h"
 
 int main(int argc, char** argv) {
   if (argc < 4) {
@@ -43,10 +24,7 @@ int main(int argc, char** argv) {
   }
   const char* path = argv[1];
   const int64_t position = static_cast<int64_t>(atof(argv[2]) * 1e7);
-  if (InitializeQTML(0) != noErr || EnterMovies() != noErr) {
-    fprintf(stderr, "the media engine could not be started\n");
-    return 1;
-  }
+  if (!kestrel::bench::StartMediaEngine()) return 1;
   // The opens of a load, three times: the best of each is printed.
   const int kLoads = 3;
   double video_open = 1e9, audio_open = 1e9, user_data = 1e9, load = 1e9;
@@ -55,20 +33,20 @@ int main(int argc, char** argv) {
   for (int i = 0; i < kLoads; ++i) {
     session.Close();
     audio.Close();
-    Stopwatch all;
-    Stopwatch watch;
+    kestrel::bench::Stopwatch all;
+    kestrel::bench::Stopwatch watch;
     if (session.Open(path) != S_OK) {
       fprintf(stderr, "cannot open %s\n", path);
       return 1;
     }
     video_open = std::min(video_open, watch.Seconds());
-    watch = Stopwatch();
+    watch.Restart();
     if (audio.Open(path) != S_OK) {
       fprintf(stderr, "no sound in %s\n", path);
       return 1;
     }
     audio_open = std::min(audio_open, watch.Seconds());
-    watch = Stopwatch();
+    watch.Restart();
     kestrel::UserDataCatalog catalog;
     catalog.ReadUserData(path);
     user_data = std::min(user_data, watch.Seconds());
@@ -96,7 +74,7 @@ int main(int argc, char** argv) {
   }
   std::vector<uint8_t> frame(static_cast<size_t>(width) * height * 2);
   int64_t start = 0, stop = 0;
-  Stopwatch watch;
+  kestrel::bench::Stopwatch watch;
   session.SeekTo(position);
   HRESULT hr = session.ProduceFrame(frame.data(), frame.size(), &start, &stop);
   double video_seek = watch.Seconds();
@@ -115,7 +93,7 @@ int main(int argc, char** argv) {
   audio.GetWaveFormat(&wf);
   std::vector<BYTE> second(wf.nAvgBytesPerSec ? wf.nAvgBytesPerSec : 1);
   uint32_t bytes = 0;
-  watch = Stopwatch();
+  watch.Restart();
   audio.Seek(position);
   hr = audio.Fill(second.data(), static_cast<uint32_t>(second.size()), &bytes, &start, &stop);
   double audio_seek = watch.Seconds();

@@ -7,25 +7,15 @@
 #include <cstdio>
 #include <vector>
 
-#include "engine/movie_session.h"
-
-namespace {
-
-double Seconds(LARGE_INTEGER a, LARGE_INTEGER b, LARGE_INTEGER f) {
-  return static_cast<double>(b.QuadPart - a.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
-}  // namespace
+#include "bench/bench_support.h"
+#include "video/movie_session.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) {
     fprintf(stderr, "usage: kestrel-bench-video FILE\n");
     return 2;
   }
-  if (InitializeQTML(0) != noErr || EnterMovies() != noErr) {
-    fprintf(stderr, "the media engine could not be started\n");
-    return 1;
-  }
+  if (!kestrel::bench::StartMediaEngine()) return 1;
   kestrel::MovieSession session;
   if (session.Open(argv[1]) != S_OK || session.CreateDecoder(0x32767579 /* '2vuy' */) != S_OK) {
     fprintf(stderr, "cannot open %s for decoding\n", argv[1]);
@@ -37,18 +27,15 @@ int main(int argc, char** argv) {
   session.GetDuration(&duration);
   std::vector<uint8_t> frame(static_cast<size_t>(width) * height * 2);
 
-  LARGE_INTEGER freq, t0, t1;
-  QueryPerformanceFrequency(&freq);
-  QueryPerformanceCounter(&t0);
+  kestrel::bench::Stopwatch watch;
   int frames = 0;
   HRESULT hr;
   while ((hr = session.ProduceFrame(frame.data(), frame.size(), nullptr, nullptr)) == S_OK) ++frames;
-  QueryPerformanceCounter(&t1);
+  double s = watch.Seconds();
   if (FAILED(hr)) {
     fprintf(stderr, "ProduceFrame failed: 0x%08lx after %d frames\n", static_cast<unsigned long>(hr), frames);
     return 1;
   }
-  double s = Seconds(t0, t1, freq);
   printf("kestrel ProduceFrame to UYVY: %dx%d, %d frames in %.3f s: %.1f frames per second\n", width, height, frames, s,
          frames / s);
 
@@ -59,16 +46,15 @@ int main(int argc, char** argv) {
   for (int i = 0; i < kSeeks; ++i) {
     state = state * 1664525u + 1013904223u;
     int64_t position = static_cast<int64_t>(static_cast<double>(state) / 4294967296.0 * duration);
-    QueryPerformanceCounter(&t0);
+    watch.Restart();
     session.SeekTo(position);
     hr = session.ProduceFrame(frame.data(), frame.size(), nullptr, nullptr);
-    QueryPerformanceCounter(&t1);
+    double seek = watch.Seconds();
     if (hr != S_OK) {
       fprintf(stderr, "no frame after a seek to %lld: 0x%08lx\n", static_cast<long long>(position),
               static_cast<unsigned long>(hr));
       return 1;
     }
-    double seek = Seconds(t0, t1, freq);
     total += seek;
     if (seek > worst) worst = seek;
   }

@@ -4,8 +4,9 @@
 // are those of kestrel-probe for the same facts.
 //   kestrel-info [--json] FILE
 // Exit status: 0 the file loaded, 1 it did not, 2 usage.
-#include <ole2.h>
 #include <windows.h>
+
+#include <ole2.h>
 
 #include <cmath>
 #include <cstdio>

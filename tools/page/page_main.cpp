@@ -10,6 +10,7 @@
 // Exit status: 0 done, 1 the filter, the file, the page or the shot failed,
 // 2 usage.
 #include <windows.h>
+
 #include <dshow.h>
 #include <olectl.h>
 

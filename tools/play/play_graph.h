@@ -4,9 +4,10 @@
 #ifndef KESTREL_TOOLS_PLAY_PLAY_GRAPH_H
 #define KESTREL_TOOLS_PLAY_PLAY_GRAPH_H
 
+#include <windows.h>
+
 #include <dshow.h>
 #include <qedit.h>
-#include <windows.h>
 
 #include <cstdint>
 #include <functional>

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "common/json_writer.h"
-#include "engine/movie_session.h"
+#include "video/movie_session.h"
 
 namespace kestrel::probe {
 
@@ -28,6 +28,7 @@ struct Options {
   std::string format = "UYVY";
   int stride = 0;  // 0: natural
   int flip = 0;
+  bool atoms = false;  // --atoms
 };
 
 Section ProbeVideo(MovieSession& session);
@@ -38,6 +39,8 @@ Section ProbeTimeCode(MovieSession& session);
 // Modes that write files; each returns the process exit code.
 int WriteWav(const Options& options);
 int WriteFrames(MovieSession& session, const Options& options);
+// Prints the file's atom tree (--atoms).
+int PrintAtoms(const Options& options);
 
 }  // namespace kestrel::probe
 

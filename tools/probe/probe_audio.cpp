@@ -46,7 +46,6 @@ Section ProbeAudio(const Options& options) {
   return out;
 }
 
-
 // 0 written; 1 the movie has no sound or extraction failed; 3 the output
 // file could not be written.
 int WriteWav(const Options& options) {

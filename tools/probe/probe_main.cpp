@@ -1,5 +1,6 @@
 // kestrel-probe: opens a movie as the filter does and prints its facts.
 //   kestrel-probe [--json] FILE
+//   kestrel-probe --atoms FILE
 //   kestrel-probe --wav OUT.wav [--seek SECONDS] FILE
 //   kestrel-probe --frames N --format UYVY|YUY2|RGB32|ARGB32 [--seek SECONDS]
 //                 [--stride BYTES] [--flip 0|1] --out DIR FILE
@@ -10,9 +11,9 @@
 #include <cwchar>
 #include <string>
 
-#include "engine/movie_session.h"
 #include "common/json_writer.h"
 #include "probe/probe.h"
+#include "video/movie_session.h"
 
 namespace {
 
@@ -25,19 +26,27 @@ std::string Ansi(const wchar_t* wide) {
 
 const char* StatusName(HRESULT hr) {
   switch (hr) {
-    case S_OK: return "S_OK";
-    case S_FALSE: return "S_FALSE";
-    case E_FAIL: return "E_FAIL";
-    case E_OUTOFMEMORY: return "E_OUTOFMEMORY";
-    case E_POINTER: return "E_POINTER";
-    case E_UNEXPECTED: return "E_UNEXPECTED";
-    default: return "error";
+    case S_OK:
+      return "S_OK";
+    case S_FALSE:
+      return "S_FALSE";
+    case E_FAIL:
+      return "E_FAIL";
+    case E_OUTOFMEMORY:
+      return "E_OUTOFMEMORY";
+    case E_POINTER:
+      return "E_POINTER";
+    case E_UNEXPECTED:
+      return "E_UNEXPECTED";
+    default:
+      return "error";
   }
 }
 
 int Usage() {
   fprintf(stderr,
           "usage: kestrel-probe [--json] FILE\n"
+          "       kestrel-probe --atoms FILE\n"
           "       kestrel-probe --wav OUT.wav [--seek SECONDS] FILE\n"
           "       kestrel-probe --frames N --format UYVY|YUY2|RGB32|ARGB32 [--seek SECONDS]\n"
           "                     [--stride BYTES] [--flip 0|1] --out DIR FILE\n");
@@ -52,16 +61,28 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 1; i < argc; ++i) {
     std::wstring a = argv[i];
     auto next = [&]() -> std::string { return i + 1 < argc ? Ansi(argv[++i]) : std::string(); };
-    if (a == L"--json") options.json = true;
-    else if (a == L"--wav") options.wav_out = next();
-    else if (a == L"--seek") options.seek_seconds = atof(next().c_str());
-    else if (a == L"--frames") options.frames = atoi(next().c_str());
-    else if (a == L"--format") options.format = next();
-    else if (a == L"--stride") options.stride = atoi(next().c_str());
-    else if (a == L"--flip") options.flip = atoi(next().c_str());
-    else if (a == L"--out") options.frames_out = next();
-    else if (!a.empty() && a[0] == L'-') return Usage();
-    else options.file = Ansi(argv[i]);
+    if (a == L"--json")
+      options.json = true;
+    else if (a == L"--atoms")
+      options.atoms = true;
+    else if (a == L"--wav")
+      options.wav_out = next();
+    else if (a == L"--seek")
+      options.seek_seconds = atof(next().c_str());
+    else if (a == L"--frames")
+      options.frames = atoi(next().c_str());
+    else if (a == L"--format")
+      options.format = next();
+    else if (a == L"--stride")
+      options.stride = atoi(next().c_str());
+    else if (a == L"--flip")
+      options.flip = atoi(next().c_str());
+    else if (a == L"--out")
+      options.frames_out = next();
+    else if (!a.empty() && a[0] == L'-')
+      return Usage();
+    else
+      options.file = Ansi(argv[i]);
   }
   if (options.file.empty()) return Usage();
 
@@ -69,6 +90,7 @@ int wmain(int argc, wchar_t** argv) {
     fprintf(stderr, "kestrel-probe: the media engine could not be started\n");
   }
 
+  if (options.atoms) return PrintAtoms(options);
   if (!options.wav_out.empty()) return WriteWav(options);
 
   kestrel::MovieSession session;

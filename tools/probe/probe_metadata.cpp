@@ -1,8 +1,8 @@
 // The user-data catalogue and the time code at the first frame position.
 #include <cstdio>
 
-#include "engine/user_data_catalog.h"
 #include "common/json_writer.h"
+#include "engine/user_data_catalog.h"
 #include "probe/probe.h"
 
 namespace kestrel::probe {

@@ -6,6 +6,7 @@
 
 #include "api/records.h"
 #include "icm/codec_setup.h"
+#include "movie/four_cc.h"
 #include "timecode/time_code_handler.h"
 
 namespace qtm::fuzz {
@@ -15,10 +16,6 @@ constexpr int kMaxSteps = 64;
 constexpr int kMaxDescriptions = 4;
 constexpr ByteCount kMaxSampleBytes = 1 << 20;
 constexpr Fixed kBackward = static_cast<Fixed>(0xFFFF0000);
-
-constexpr OSType Code(const char (&s)[5]) {
-  return OSType(uint8_t(s[0])) << 24 | OSType(uint8_t(s[1])) << 16 | OSType(uint8_t(s[2])) << 8 | uint8_t(s[3]);
-}
 
 void ExerciseSamples(Media media, TimeValue64 end) {
   std::vector<uint8_t> buffer;
@@ -57,20 +54,20 @@ void ExerciseSamples(Media media, TimeValue64 end) {
 void ExerciseUserData(Movie movie) {
   UserData list = GetMovieUserData(movie);
   if (!list) return;
-  std::vector<OSType> types = {Code("\xA9nam"),
-                               Code("\xA9"
-                                    "cmt"),
-                               Code("\xA9"
-                                    "cpy"),
-                               Code("\xA9"
-                                    "des"),
-                               Code("\xA9swr"),
-                               Code("\xA9"
-                                    "com"),
-                               Code("\xA9"
-                                    "day"),
-                               Code("\xA9"
-                                    "ART")};
+  std::vector<OSType> types = {FourCC("\xA9nam"),
+                               FourCC("\xA9"
+                                      "cmt"),
+                               FourCC("\xA9"
+                                      "cpy"),
+                               FourCC("\xA9"
+                                      "des"),
+                               FourCC("\xA9swr"),
+                               FourCC("\xA9"
+                                      "com"),
+                               FourCC("\xA9"
+                                      "day"),
+                               FourCC("\xA9"
+                                      "ART")};
   for (const auto& item : movie->model->user_data) {
     if (types.size() >= 24) break;
     if (std::find(types.begin(), types.end(), item.type) == types.end()) types.push_back(item.type);

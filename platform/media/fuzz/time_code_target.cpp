@@ -33,15 +33,15 @@ int FuzzTimeCode(const uint8_t* data, size_t size) {
   table->AddChunkRun(0, 1, 1);
   const size_t length = std::min<size_t>(r.U8(), r.remaining());
   if (!r.ok() || length < 16) return 0;
-  std::vector<uint8_t> entry(r.here(), r.here() + length);
-  r.Skip(length);
+  std::vector<uint8_t> entry(length);
+  r.Read(entry.data(), length);
   entry[0] = entry[1] = entry[2] = 0;
   entry[3] = static_cast<uint8_t>(length);
   if (!table->Finish()) return 0;
 
   MovieRecord movie;
   movie.model = std::make_unique<MovieModel>();
-  movie.model->source = MakeMemorySource(std::vector<uint8_t>(r.here(), r.here() + r.remaining()));
+  movie.model->source = MakeMemorySource(r.Rest());
   auto track = std::make_unique<TrackModel>();
   track->media_type = TimeCodeMediaType;
   track->timescale = scale;

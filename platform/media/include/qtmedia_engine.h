@@ -12,4 +12,12 @@ typedef void (*QtmPathFree)(char* path);
 // used as they are.
 QTM_EXTERN_C void qtm_SetPathTranslator(QtmPathTranslate translate, QtmPathFree release);
 
+// The atom tree of a QuickTime or ISO base media file as text, a line per
+// atom with the fields of those the movie reader understands (what
+// kestrel-probe --atoms prints). *text receives a handle the caller disposes
+// of with DisposeHandle, also when the reader refuses the file (its last
+// line then says why). Returns what opening the movie would: noErr,
+// badFileFormat, invalidMovie ...; fnfErr when the file does not open.
+QTM_EXTERN_C OSErr qtm_DumpAtoms(const char* path, Handle* text);
+
 #endif

@@ -24,39 +24,54 @@ void DecodeAll(ICMDecompressionSessionRef session, Stream& stream, Recorder* r) 
   ASSERT_EQ(ICMDecompressionSessionFlush(session), noErr);
 }
 
+// Options with an accuracy (the caller releases them).
+ICMDecompressionSessionOptionsRef OptionsWithAccuracy(int32_t accuracy) {
+  ICMDecompressionSessionOptionsRef options = nullptr;
+  EXPECT_EQ(ICMDecompressionSessionOptionsCreate(kCFAllocatorDefault, &options), noErr);
+  EXPECT_EQ(ICMDecompressionSessionOptionsSetProperty(options, kQTPropertyClass_ICMDecompressionSessionOptions,
+                                                      kICMDecompressionSessionOptionsPropertyID_Accuracy, 4, &accuracy),
+            noErr);
+  return options;
+}
+
 class EveryCodec : public testing::TestWithParam<const char*> {};
 
-TEST_P(EveryCodec, PicturesInDisplayOrderMatchFfmpegInEveryFormat) {
+// Normal quality converts as `ffmpeg -sws_flags neighbor`, high quality as
+// ffmpeg's default.
+TEST_P(EveryCodec, PicturesInDisplayOrderMatchFfmpegInEveryFormatAtNormalAndHighQuality) {
   std::string name = GetParam();
   Stream stream;
   ASSERT_TRUE(LoadStream(Fixture(name), &stream));
   std::vector<std::string> times = ReadLines(Fixture(name + ".times"));
-  for (const Format& f : kFormats) {
-    SCOPED_TRACE(f.oracle);
-    std::vector<std::string> md5 = ReadLines(Fixture(name + "." + f.oracle + ".md5"));
-    ASSERT_FALSE(md5.empty());
-    Recorder r;
-    OSStatus err = 0;
-    ICMDecompressionSessionRef s = MakeSession(stream, f.type, &r, &err);
-    ASSERT_EQ(err, noErr);
-    DecodeAll(s, stream, &r);
-    ICMDecompressionSessionRelease(s);
-    ASSERT_EQ(r.pictures.size(), md5.size());
-    ASSERT_EQ(times.size(), md5.size());
-    for (size_t i = 0; i < md5.size(); ++i) {
-      EXPECT_EQ(r.pictures[i].md5, md5[i]) << "frame " << i;
-      std::ostringstream t;
-      t << r.pictures[i].time << " " << r.pictures[i].duration;
-      EXPECT_EQ(t.str(), times[i]) << "frame " << i;
-      EXPECT_EQ(r.pictures[i].valid,
-                uint32_t{kICMValidTime_DisplayTimeStampIsValid | kICMValidTime_DisplayDurationIsValid});
-      EXPECT_EQ(r.pictures[i].format, f.type);
-      EXPECT_EQ(r.pictures[i].width, stream.width);
+  for (auto [accuracy, oracle] : {std::pair{codecNormalQuality, ".md5"}, std::pair{codecHighQuality, ".hq.md5"}})
+    for (const Format& f : kFormats) {
+      SCOPED_TRACE(std::string(f.oracle) + oracle);
+      std::vector<std::string> md5 = ReadLines(Fixture(name + "." + f.oracle + oracle));
+      ASSERT_FALSE(md5.empty());
+      Recorder r;
+      OSStatus err = 0;
+      ICMDecompressionSessionOptionsRef options = OptionsWithAccuracy(accuracy);
+      ICMDecompressionSessionRef s = MakeSession(stream, f.type, &r, &err, options);
+      ICMDecompressionSessionOptionsRelease(options);
+      ASSERT_EQ(err, noErr);
+      DecodeAll(s, stream, &r);
+      ICMDecompressionSessionRelease(s);
+      ASSERT_EQ(r.pictures.size(), md5.size());
+      ASSERT_EQ(times.size(), md5.size());
+      for (size_t i = 0; i < md5.size(); ++i) {
+        EXPECT_EQ(r.pictures[i].md5, md5[i]) << "frame " << i;
+        std::ostringstream t;
+        t << r.pictures[i].time << " " << r.pictures[i].duration;
+        EXPECT_EQ(t.str(), times[i]) << "frame " << i;
+        EXPECT_EQ(r.pictures[i].valid,
+                  uint32_t{kICMValidTime_DisplayTimeStampIsValid | kICMValidTime_DisplayDurationIsValid});
+        EXPECT_EQ(r.pictures[i].format, f.type);
+        EXPECT_EQ(r.pictures[i].width, stream.width);
+      }
+      // Every source buffer released exactly once.
+      ASSERT_EQ(r.releases.size(), stream.packets.size());
+      for (auto& [ref, count] : r.releases) EXPECT_EQ(count, 1);
     }
-    // Every source buffer released exactly once.
-    ASSERT_EQ(r.releases.size(), stream.packets.size());
-    for (auto& [ref, count] : r.releases) EXPECT_EQ(count, 1);
-  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, EveryCodec,
@@ -68,6 +83,65 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, EveryCodec,
                              if (!isalnum(static_cast<unsigned char>(c))) c = '_';
                            return n;
                          });
+
+// Pictures are converted when first locked: kept unlocked until the session
+// is gone, each still converts to ffmpeg's picture, in either conversion.
+TEST(DecompressionSession, PicturesConvertWhenFirstLockedEvenAfterTheSessionIsGone) {
+  Stream stream;
+  ASSERT_TRUE(LoadStream(Fixture("h264_bframes.mov"), &stream));
+  for (auto [accuracy, oracle] : {std::pair{codecNormalQuality, ".md5"}, std::pair{codecHighQuality, ".hq.md5"}}) {
+    std::vector<std::string> md5 = ReadLines(Fixture(std::string("h264_bframes.mov.yuyv422") + oracle));
+    Recorder r;
+    r.keep_unlocked = true;
+    OSStatus err = 0;
+    ICMDecompressionSessionOptionsRef options = OptionsWithAccuracy(accuracy);
+    ICMDecompressionSessionRef s = MakeSession(stream, kYUVSPixelFormat, &r, &err, options);
+    ICMDecompressionSessionOptionsRelease(options);
+    ASSERT_EQ(err, noErr);
+    DecodeAll(s, stream, &r);
+    ICMDecompressionSessionRelease(s);
+
+    ASSERT_EQ(r.unlocked.size(), md5.size());
+    size_t row = static_cast<size_t>(stream.width) * 2;
+    for (size_t i = 0; i < r.unlocked.size(); ++i) {
+      CVPixelBufferRef pb = r.unlocked[i];
+      ASSERT_EQ(CVPixelBufferLockBaseAddress(pb, 0), kCVReturnSuccess);
+      const auto* base = static_cast<const uint8_t*>(CVPixelBufferGetBaseAddress(pb));
+      size_t stride = CVPixelBufferGetBytesPerRow(pb);
+      std::vector<uint8_t> tight;
+      for (int y = 0; y < stream.height; ++y) tight.insert(tight.end(), base + y * stride, base + y * stride + row);
+      CVPixelBufferUnlockBaseAddress(pb, 0);
+      EXPECT_EQ(Md5(tight.data(), tight.size()), md5[i]) << oracle << " frame " << i;
+      CVPixelBufferRelease(pb);
+    }
+  }
+}
+
+// Max quality: bicubic with accurate rounding, bit-exact; in RGB the only
+// conversion that differs from the fast one.
+TEST(DecompressionSession, MaxQualityRoundsAccurately) {
+  Stream stream;
+  ASSERT_TRUE(LoadStream(Fixture("h264_bframes.mov"), &stream));
+  for (const Format& f : {kFormats[0], kFormats[2]}) {
+    SCOPED_TRACE(f.oracle);
+    std::vector<std::string> md5 = ReadLines(Fixture(std::string("h264_bframes.mov.") + f.oracle + ".max.md5"));
+    std::vector<std::string> fast = ReadLines(Fixture(std::string("h264_bframes.mov.") + f.oracle + ".md5"));
+    ASSERT_EQ(md5.size(), fast.size());
+    Recorder r;
+    OSStatus err = 0;
+    ICMDecompressionSessionOptionsRef options = OptionsWithAccuracy(codecMaxQuality);
+    ICMDecompressionSessionRef s = MakeSession(stream, f.type, &r, &err, options);
+    ICMDecompressionSessionOptionsRelease(options);
+    ASSERT_EQ(err, noErr);
+    DecodeAll(s, stream, &r);
+    ICMDecompressionSessionRelease(s);
+    ASSERT_EQ(r.pictures.size(), md5.size());
+    for (size_t i = 0; i < md5.size(); ++i) {
+      EXPECT_EQ(r.pictures[i].md5, md5[i]) << "frame " << i;
+      EXPECT_NE(r.pictures[i].md5, fast[i]) << "frame " << i;
+    }
+  }
+}
 
 TEST(DecompressionSession, FramesMarkedDoNotDisplayAreDecodedButNotEmitted) {
   Stream stream;
@@ -314,6 +388,19 @@ TEST(DecompressionSession, AccuracyAndFieldModeChangeThePictures) {
   std::vector<Emitted> normal = DecodeWith(codecNormalQuality, kICMFieldMode_BothFields);
   ASSERT_EQ(normal.size(), md5.size());
   for (size_t i = 0; i < md5.size(); ++i) EXPECT_EQ(normal[i].md5, md5[i]);
+  // High quality interpolates the chroma as ffmpeg's default; max and
+  // lossless also round accurately, bit-exact.
+  for (auto [accuracy, oracle] :
+       {std::pair{codecHighQuality, "hq"}, std::pair{codecMaxQuality, "max"}, std::pair{codecLosslessQuality, "max"}}) {
+    SCOPED_TRACE(accuracy);
+    std::vector<std::string> expected = ReadLines(Fixture(std::string("interlaced.mov.uyvy422.") + oracle + ".md5"));
+    std::vector<Emitted> pictures = DecodeWith(accuracy, kICMFieldMode_BothFields);
+    ASSERT_EQ(pictures.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+      EXPECT_EQ(pictures[i].md5, expected[i]) << i;
+      EXPECT_NE(pictures[i].md5, md5[i]) << i;
+    }
+  }
 
   std::vector<Emitted> low = DecodeWith(codecLowQuality, kICMFieldMode_BothFields);
   std::vector<Emitted> top = DecodeWith(codecNormalQuality, kICMFieldMode_TopFieldOnly);

@@ -41,6 +41,10 @@ void QTM_CALLBACK Track(void* refcon, OSStatus result, ICMDecompressionTrackingF
   if (flags & kICMDecompressionTracking_ReleaseSourceData) ++r->releases[source];
   if (flags & kICMDecompressionTracking_FrameDropped) ++r->dropped;
   if (!(flags & kICMDecompressionTracking_EmittingFrame) || !pb) return;
+  if (r->keep_unlocked) {
+    r->unlocked.push_back(CVPixelBufferRetain(pb));
+    return;
+  }
   Emitted e;
   CVPixelBufferLockBaseAddress(pb, 0);
   const uint8_t* base = static_cast<const uint8_t*>(CVPixelBufferGetBaseAddress(pb));

@@ -45,6 +45,10 @@ struct Recorder {
   std::map<void*, int> releases;
   int dropped = 0;
   bool keep_rows = false;
+  // With keep_unlocked, each emitted buffer is retained into unlocked and
+  // neither locked nor read (the caller releases them).
+  bool keep_unlocked = false;
+  std::vector<CVPixelBufferRef> unlocked;
   ICMDecompressionTrackingCallbackRecord Record();
 };
 

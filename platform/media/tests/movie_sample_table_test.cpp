@@ -23,6 +23,13 @@ std::unique_ptr<qtm::CompactSampleTable> Table(uint32_t n, int32_t (*offset)(uin
   return t;
 }
 
+void ExpectLayout(const qtm::CompactSampleTable& t, bool indexed, size_t runs, int size_bytes) {
+  qtm::CompactSampleTable::Layout layout = t.GetLayout();
+  EXPECT_EQ(layout.offsets_indexed, indexed);
+  if (!indexed) EXPECT_EQ(layout.offset_runs, runs);
+  EXPECT_EQ(layout.size_bytes, size_bytes);
+}
+
 void Check(const qtm::CompactSampleTable& t, uint32_t n, int32_t (*offset)(uint32_t), uint32_t (*size)(uint32_t)) {
   ASSERT_EQ(t.Count(), n);
   uint64_t at = 0;
@@ -47,23 +54,28 @@ TEST(SampleTable, BFrameOffsetsAreIndexed) {
   auto size = [](uint32_t i) { return 1 + i % 100; };
   auto t = Table(100000, offset, size);
   Check(*t, 100000, offset, size);
+  ExpectLayout(*t, true, 0, 2);
   // Per sample: 8 bytes of chunk offset, 2 of size, 1 of display offset, a
   // half of checkpoint, and a sync run (8 bytes) every tenth sample.
   EXPECT_LT(t->MemoryBytes(), 100000u * 13);
 }
 
+// More distinct offsets than a one-byte index holds: a run a sample.
 TEST(SampleTable, ManyDistinctOffsetsStayRuns) {
   auto offset = [](uint32_t i) { return int32_t(i % 300) * 10; };
   auto size = [](uint32_t i) { return 70000 + i % 5; };  // needs 32 bits
   auto t = Table(20000, offset, size);
   Check(*t, 20000, offset, size);
+  ExpectLayout(*t, false, 20000, 4);
 }
 
+// Two long runs stay two runs, and one size for all samples is kept once.
 TEST(SampleTable, FewRunsStayRuns) {
   auto offset = [](uint32_t i) { return i < 500 ? 0 : 7; };
   auto size = [](uint32_t) { return 9u; };
   auto t = Table(1000, offset, size);
   Check(*t, 1000, offset, size);
+  ExpectLayout(*t, false, 2, 0);
 }
 
 TEST(SampleTable, PartsThatDisagreeGiveTheShortest) {

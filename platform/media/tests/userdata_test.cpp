@@ -2,6 +2,7 @@
 // conversion, on movie models built in memory.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -184,11 +185,18 @@ TEST(UserData, ItunesListFillsTypesWithoutClassicItems) {
   EXPECT_EQ(Find(q, kName), "classic");
   EXPECT_EQ(Find(q, kCopyright), "(c) Label");
 
-  // A list whose atoms claim more than there is ends where the bytes do.
+  // A list that claims more than there is ends where the bytes do; an entry
+  // whose header is broken ends it there.
   Bytes broken = Meta(ilst);
   broken[broken.size() - ilst.size() - 8 + 3] = 0xFF;  // ilst size byte
   qtm::MovieModel b;
   b.user_data.push_back({0x6D657461, broken});
+  EXPECT_EQ(Find(b, kName), "Song \xE9");
+  EXPECT_EQ(Find(b, kComment), "Hi");
+  broken = Meta(ilst);
+  std::fill_n(broken.end() - ilst.size(), 4, 0);
+  broken[broken.size() - ilst.size() + 3] = 4;  // first entry smaller than its header
+  b.user_data[0].payload = broken;
   EXPECT_EQ(Find(b, kName), "<-2026>");
 }
 

@@ -2,9 +2,12 @@
 // around the native core, and Windows paths are turned into Unix paths
 // before the core sees them. Nothing here touches wchar_t library code
 // (winegcc builds with -fshort-wchar).
+// windef.h first: the others need its types.
+// clang-format off
 #include <windef.h>
 #include <winbase.h>
 #include <winnls.h>
+// clang-format on
 
 #include "qtmedia.h"
 #include "qtmedia_engine.h"
@@ -33,6 +36,8 @@ void FreeUnixPath(char* path) { HeapFree(GetProcessHeap(), 0, path); }
   extern "C" ret WINAPI shim_##name params { return name args; }
 QTM_ALL_FUNCTIONS(QTM_SHIM_FUNCTION)
 #undef QTM_SHIM_FUNCTION
+
+extern "C" OSErr WINAPI shim_qtm_DumpAtoms(const char* path, Handle* text) { return qtm_DumpAtoms(path, text); }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {

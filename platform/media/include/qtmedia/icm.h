@@ -32,7 +32,7 @@ typedef const struct QtmCFObject* CFStringRef;
 typedef const struct QtmCFObject* CFBooleanRef;
 
 enum { kCFNumberSInt32Type = 3 };
-enum { kCVReturnSuccess = 0, kCVReturnInvalidArgument = -6661 };
+enum { kCVReturnSuccess = 0, kCVReturnError = -6660, kCVReturnInvalidArgument = -6661 };
 
 typedef const void*(QTM_CALLBACK* CFDictionaryRetainCallBack)(CFAllocatorRef allocator, const void* value);
 typedef void(QTM_CALLBACK* CFDictionaryReleaseCallBack)(CFAllocatorRef allocator, const void* value);

@@ -1,7 +1,5 @@
 // Start-up, files, movies, tracks and media: QuickTime's movie calls on the
 // engine's movie model.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <atomic>
 #include <climits>
@@ -41,9 +39,7 @@ std::mutex g_files_mutex;
 std::unordered_map<int16_t, std::string> g_files;
 int16_t g_next_file = 1;
 
-int32_t Clamp32(int64_t v) {
-  return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
-}
+int32_t Clamp32(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
 
 std::string PascalToString(const uint8_t* p) { return std::string(reinterpret_cast<const char*>(p + 1), p[0]); }
 
@@ -115,8 +111,7 @@ QTM_EXPORT OSErr FSMakeFSSpec(int16_t vRefNum, int32_t dirID, ConstStr255Param f
   out->parID = dirID;
   std::memcpy(out->name, fileName, size_t{fileName[0]} + 1);
   std::string native = qtm::NativePath(qtm::PascalToString(fileName).c_str());
-  struct stat st;
-  if (native.empty() || stat(native.c_str(), &st) != 0) return SetMoviesError(fnfErr);
+  if (native.empty() || !qtm::FileExists(native)) return SetMoviesError(fnfErr);
   return SetMoviesError(noErr);
 }
 
@@ -136,6 +131,21 @@ QTM_EXPORT OSErr OpenMovieFile(const FSSpec* fileSpec, int16_t* resRefNum, int8_
   qtm::g_files[ref] = native;
   *resRefNum = ref;
   return SetMoviesError(noErr);
+}
+
+QTM_EXTERN_C __attribute__((visibility("default"))) OSErr qtm_DumpAtoms(const char* path, Handle* text) {
+  if (!path || !text) return paramErr;
+  *text = nullptr;
+  std::string native = qtm::NativePath(path);
+  std::shared_ptr<qtm::DataSource> source = native.empty() ? nullptr : qtm::OpenFileSource(native);
+  if (!source) return fnfErr;
+  std::string dump;
+  OSErr err = qtm::DumpAtoms(std::move(source), &dump);
+  Handle h = NewHandle(static_cast<Size>(dump.size()));
+  if (!h) return memFullErr;
+  std::memcpy(*h, dump.data(), dump.size());
+  *text = h;
+  return err;
 }
 
 QTM_EXPORT OSErr CloseMovieFile(int16_t resRefNum) {
@@ -366,9 +376,8 @@ QTM_EXPORT int32_t GetMediaSampleCount(Media theMedia) {
 // the last starting before it, or at it with nextTimeEdgeOK. With
 // nextTimeSyncSample only sync samples count. -1 when there is none, and
 // from a negative time (the end of the media) always -1.
-QTM_EXPORT void GetMediaNextInterestingDecodeTime(Media theMedia, int16_t interestingTimeFlags,
-                                                  TimeValue64 decodeTime, Fixed rate,
-                                                  TimeValue64* interestingDecodeTime,
+QTM_EXPORT void GetMediaNextInterestingDecodeTime(Media theMedia, int16_t interestingTimeFlags, TimeValue64 decodeTime,
+                                                  Fixed rate, TimeValue64* interestingDecodeTime,
                                                   TimeValue64* interestingDecodeDuration) {
   if (interestingDecodeTime) *interestingDecodeTime = -1;
   if (interestingDecodeDuration) *interestingDecodeDuration = 0;
@@ -405,16 +414,28 @@ namespace {
 MediaSampleFlags FlagsOf(const qtm::SampleInfo& info) {
   MediaSampleFlags f = info.sync ? 0 : mediaSampleNotSync;
   switch ((info.dependency >> 4) & 3) {
-    case 1: f |= mediaSampleDependsOnOthers; break;
-    case 2: f |= mediaSampleDoesNotDependOnOthers; break;
+    case 1:
+      f |= mediaSampleDependsOnOthers;
+      break;
+    case 2:
+      f |= mediaSampleDoesNotDependOnOthers;
+      break;
   }
   switch ((info.dependency >> 2) & 3) {
-    case 1: f |= mediaSampleIsDependedOnByOthers; break;
-    case 2: f |= mediaSampleIsNotDependedOnByOthers; break;  // droppable
+    case 1:
+      f |= mediaSampleIsDependedOnByOthers;
+      break;
+    case 2:
+      f |= mediaSampleIsNotDependedOnByOthers;
+      break;  // droppable
   }
   switch (info.dependency & 3) {
-    case 1: f |= mediaSampleHasRedundantCoding; break;
-    case 2: f |= mediaSampleHasNoRedundantCoding; break;
+    case 1:
+      f |= mediaSampleHasRedundantCoding;
+      break;
+    case 2:
+      f |= mediaSampleHasNoRedundantCoding;
+      break;
   }
   return f;
 }
@@ -428,11 +449,10 @@ MediaSampleFlags FlagsOf(const qtm::SampleInfo& info) {
 // lies beyond the end of the file (a file cut short) answers eofErr either
 // way, so that a reader can tell the end of what exists from a failure.
 QTM_EXPORT OSErr GetMediaSample2(Media theMedia, uint8_t* dataOut, ByteCount maxDataSize, ByteCount* size,
-                                 TimeValue64 decodeTime, TimeValue64* sampleDecodeTime,
-                                 TimeValue64* durationPerSample, TimeValue64* displayOffset,
-                                 SampleDescriptionHandle sampleDescriptionH, ByteCount* sampleDescriptionIndex,
-                                 ByteCount maxNumberOfSamples, ByteCount* numberOfSamples,
-                                 MediaSampleFlags* sampleFlags) {
+                                 TimeValue64 decodeTime, TimeValue64* sampleDecodeTime, TimeValue64* durationPerSample,
+                                 TimeValue64* displayOffset, SampleDescriptionHandle sampleDescriptionH,
+                                 ByteCount* sampleDescriptionIndex, ByteCount maxNumberOfSamples,
+                                 ByteCount* numberOfSamples, MediaSampleFlags* sampleFlags) {
   if (size) *size = 0;
   if (numberOfSamples) *numberOfSamples = 0;
   if (!theMedia) return SetMoviesError(invalidMedia);
@@ -460,8 +480,7 @@ QTM_EXPORT OSErr GetMediaSample2(Media theMedia, uint8_t* dataOut, ByteCount max
   }
   if (sampleDescriptionH) {
     if (!*sampleDescriptionH) return SetMoviesError(nilHandleErr);
-    if (OSErr err = CopyDescription(theMedia, first.description_index, sampleDescriptionH))
-      return SetMoviesError(err);
+    if (OSErr err = CopyDescription(theMedia, first.description_index, sampleDescriptionH)) return SetMoviesError(err);
   }
   if (size) *size = static_cast<ByteCount>(total);
   if (sampleDecodeTime) *sampleDecodeTime = first.decode_time;
@@ -495,8 +514,8 @@ QTM_EXPORT void MediaDecodeTimeToSampleNum(Media theMedia, TimeValue64 decodeTim
   SetMoviesError(noErr);
 }
 
-QTM_EXPORT void SampleNumToMediaDisplayTime(Media theMedia, int64_t logicalSampleNum,
-                                            TimeValue64* sampleDisplayTime, TimeValue64* sampleDisplayDuration) {
+QTM_EXPORT void SampleNumToMediaDisplayTime(Media theMedia, int64_t logicalSampleNum, TimeValue64* sampleDisplayTime,
+                                            TimeValue64* sampleDisplayDuration) {
   if (sampleDisplayTime) *sampleDisplayTime = -1;
   if (sampleDisplayDuration) *sampleDisplayDuration = 0;
   if (!theMedia) {

@@ -71,8 +71,7 @@ OSStatus AudioExtraction::Open(const Source& source, std::unique_ptr<AudioExtrac
   }
   AVCodecParameters* par = x->stream_->codecpar;
   if (par->sample_rate <= 0 || par->ch_layout.nb_channels <= 0) {
-    if (avformat_find_stream_info(x->format_, nullptr) < 0 || par->sample_rate <= 0 ||
-        par->ch_layout.nb_channels <= 0)
+    if (avformat_find_stream_info(x->format_, nullptr) < 0 || par->sample_rate <= 0 || par->ch_layout.nb_channels <= 0)
       return badFileFormat;
   }
   for (unsigned i = 0; i < x->format_->nb_streams; ++i) {
@@ -135,8 +134,7 @@ OSStatus AudioExtraction::SetOutputFormat(const AudioStreamBasicDescription& f) 
   if (is_float ? (bits != 32 && bits != 64) : (bits != 8 && bits != 16 && bits != 24 && bits != 32)) return paramErr;
   bool planar = (f.mFormatFlags & kAudioFormatFlagIsNonInterleaved) != 0;
   uint32_t frame_bytes = bits / 8 * (planar ? 1 : f.mChannelsPerFrame);
-  if (f.mBytesPerFrame != frame_bytes || f.mFramesPerPacket != 1 || f.mBytesPerPacket != frame_bytes)
-    return paramErr;
+  if (f.mBytesPerFrame != frame_bytes || f.mFramesPerPacket != 1 || f.mBytesPerPacket != frame_bytes) return paramErr;
 
   // Keep the position across the change: what is pending is in the old format.
   TimeRecord now{};
@@ -181,7 +179,8 @@ OSStatus AudioExtraction::Configure() {
     AVChannelLayout fallback{};
     av_channel_layout_default(&fallback, static_cast<int>(output_.mChannelsPerFrame));
     channels.clear();
-    for (int i = 0; i < fallback.nb_channels; ++i) channels.push_back(av_channel_layout_channel_from_index(&fallback, i));
+    for (int i = 0; i < fallback.nb_channels; ++i)
+      channels.push_back(av_channel_layout_channel_from_index(&fallback, i));
     av_channel_layout_uninit(&fallback);
   }
   av_channel_layout_uninit(&work_layout_);
@@ -208,11 +207,21 @@ OSStatus AudioExtraction::Configure() {
 
   bool is_float = (output_.mFormatFlags & kAudioFormatFlagIsFloat) != 0;
   switch (output_.mBitsPerChannel) {
-    case 8: work_format_ = AV_SAMPLE_FMT_U8P; break;
-    case 16: work_format_ = AV_SAMPLE_FMT_S16P; break;
-    case 24: work_format_ = AV_SAMPLE_FMT_S32P; break;
-    case 32: work_format_ = is_float ? AV_SAMPLE_FMT_FLTP : AV_SAMPLE_FMT_S32P; break;
-    default: work_format_ = AV_SAMPLE_FMT_DBLP; break;
+    case 8:
+      work_format_ = AV_SAMPLE_FMT_U8P;
+      break;
+    case 16:
+      work_format_ = AV_SAMPLE_FMT_S16P;
+      break;
+    case 24:
+      work_format_ = AV_SAMPLE_FMT_S32P;
+      break;
+    case 32:
+      work_format_ = is_float ? AV_SAMPLE_FMT_FLTP : AV_SAMPLE_FMT_S32P;
+      break;
+    default:
+      work_format_ = AV_SAMPLE_FMT_DBLP;
+      break;
   }
   work_sample_bytes_ = av_get_bytes_per_sample(work_format_);
 
@@ -353,6 +362,18 @@ void AudioExtraction::Pack(int64_t frames, AudioBufferList* list) const {
   const bool planar = Planar();
   const uint32_t bits = output_.mBitsPerChannel;
   const bool signed8 = bits == 8 && (output_.mFormatFlags & kAudioFormatFlagIsSignedInteger);
+  if (!planar && bits == 16 && channels == 2) {
+    // Stereo 16-bit, the common case: both channels in one pass, a loop the
+    // compiler vectorises.
+    const auto* left = reinterpret_cast<const int16_t*>(planes_[plane_of_output_[0]].data() + begin_ * 2);
+    const auto* right = reinterpret_cast<const int16_t*>(planes_[plane_of_output_[1]].data() + begin_ * 2);
+    auto* dst = static_cast<uint8_t*>(list->mBuffers[0].mData);
+    for (int64_t i = 0; i < frames; ++i) {
+      const int16_t pair[2] = {left[i], right[i]};
+      memcpy(dst + i * 4, pair, 4);
+    }
+    return;
+  }
   for (size_t c = 0; c < channels; ++c) {
     const uint8_t* src = planes_[plane_of_output_[c]].data() + begin_ * work_sample_bytes_;
     uint8_t* dst = static_cast<uint8_t*>(list->mBuffers[planar ? c : 0].mData);

@@ -2,12 +2,11 @@
 
 #include <cstring>
 
+#include "movie/atom_walker.h"
+#include "movie/four_cc.h"
+
 namespace qtm {
 namespace {
-
-constexpr OSType Code(const char (&s)[5]) {
-  return (OSType(uint8_t(s[0])) << 24) | (OSType(uint8_t(s[1])) << 16) | (OSType(uint8_t(s[2])) << 8) | uint8_t(s[3]);
-}
 
 template <typename T>
 T Native(const uint8_t* p) {
@@ -15,8 +14,6 @@ T Native(const uint8_t* p) {
   memcpy(&v, p, sizeof v);
   return v;
 }
-
-uint32_t Big32(const uint8_t* p) { return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]; }
 
 // Length of an MPEG-4 descriptor: up to four 7-bit groups.
 bool DescriptorLength(const uint8_t*& p, const uint8_t* end, uint32_t* length) {
@@ -64,16 +61,38 @@ int AacObjectType(const uint8_t* p, const uint8_t* end) {
 
 // The 'esds' atom among the extension atoms (possibly inside a 'wave' atom).
 int FindAacObjectType(const uint8_t* p, const uint8_t* end, int depth = 0) {
-  while (p + 8 <= end && depth < 4) {
-    uint32_t size = Big32(p), type = Big32(p + 4);
-    if (size < 8 || size > static_cast<size_t>(end - p)) return 0;
-    if (type == Code("esds")) return AacObjectType(p + 8, p + size);
-    if (type == Code("wave")) {
-      if (int t = FindAacObjectType(p + 8, p + size, depth + 1)) return t;
+  if (depth >= 4 || p >= end) return 0;
+  for (const AtomBytes& atom : ChildAtoms(p, static_cast<size_t>(end - p))) {
+    if (atom.type == FourCC("esds")) return AacObjectType(atom.body, atom.body + atom.size);
+    if (atom.type == FourCC("wave")) {
+      if (int t = FindAacObjectType(atom.body, atom.body + atom.size, depth + 1)) return t;
     }
-    p += size;
   }
   return 0;
+}
+
+// The linear PCM formats whose layout the format alone says.
+struct PcmFormat {
+  OSType format;
+  uint32_t bits;  // 0: the description's sample size
+  uint32_t flags;
+};
+constexpr uint32_t kBigSigned = kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsSignedInteger;
+constexpr uint32_t kBigFloat = kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsFloat;
+constexpr PcmFormat kPcmFormats[] = {
+    {FourCC("sowt"), 0, kAudioFormatFlagIsSignedInteger},
+    {FourCC("raw "), 8, 0},
+    {FourCC("NONE"), 0, kBigSigned},
+    {FourCC("in24"), 24, kBigSigned},
+    {FourCC("in32"), 32, kBigSigned},
+    {FourCC("fl32"), 32, kBigFloat},
+    {FourCC("fl64"), 64, kBigFloat},
+};
+
+const PcmFormat* FindPcmFormat(OSType format) {
+  for (const PcmFormat& f : kPcmFormats)
+    if (f.format == format) return &f;
+  return nullptr;
 }
 
 }  // namespace
@@ -105,17 +124,17 @@ bool StreamFormatOfSoundDescription(const uint8_t* desc, size_t size, AudioStrea
 
   uint32_t bits = 0, flags = 0;
   bool pcm = true;
-  switch (format) {
-    case Code("twos"): bits = sample_size; flags = sample_size > 8 ? kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsSignedInteger : kAudioFormatFlagIsSignedInteger; break;
-    case Code("sowt"): bits = sample_size; flags = kAudioFormatFlagIsSignedInteger; break;
-    case Code("raw "): bits = 8; break;
-    case Code("NONE"): bits = sample_size; flags = kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsSignedInteger; break;
-    case Code("in24"): bits = 24; flags = kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsSignedInteger; break;
-    case Code("in32"): bits = 32; flags = kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsSignedInteger; break;
-    case Code("fl32"): bits = 32; flags = kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsFloat; break;
-    case Code("fl64"): bits = 64; flags = kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsFloat; break;
-    case Code("lpcm"): bits = v2_bits ? v2_bits : sample_size; flags = v2_flags; break;
-    default: pcm = false;
+  if (format == FourCC("twos")) {
+    bits = sample_size;
+    flags = kAudioFormatFlagIsSignedInteger | (sample_size > 8 ? kAudioFormatFlagIsBigEndian : 0);
+  } else if (format == FourCC("lpcm")) {
+    bits = v2_bits ? v2_bits : sample_size;
+    flags = v2_flags;
+  } else if (const PcmFormat* f = FindPcmFormat(format)) {
+    bits = f->bits ? f->bits : sample_size;
+    flags = f->flags;
+  } else {
+    pcm = false;
   }
   if (pcm) {
     out->mFormatID = kAudioFormatLinearPCM;
@@ -126,19 +145,30 @@ bool StreamFormatOfSoundDescription(const uint8_t* desc, size_t size, AudioStrea
     return true;
   }
   switch (format) {
-    case Code("mp4a"): {
+    case FourCC("mp4a"): {
       int type = FindAacObjectType(desc + fixed, desc + size);
       switch (type) {
-        case 5: format = Code("aach"); break;
-        case 23: format = Code("aacl"); break;
-        case 29: format = Code("aacp"); break;
-        default: format = Code("aac "); break;
+        case 5:
+          format = FourCC("aach");
+          break;
+        case 23:
+          format = FourCC("aacl");
+          break;
+        case 29:
+          format = FourCC("aacp");
+          break;
+        default:
+          format = FourCC("aac ");
+          break;
       }
       if (!frames_per_packet) frames_per_packet = 1024;
       break;
     }
-    case 0x6D730055: format = Code(".mp3"); break;  // 'ms' 0x0055: MP3 under its wave tag
-    default: break;
+    case 0x6D730055:
+      format = FourCC(".mp3");
+      break;  // 'ms' 0x0055: MP3 under its wave tag
+    default:
+      break;
   }
   out->mFormatID = format;
   out->mFramesPerPacket = frames_per_packet;

@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#include "movie/atom_walker.h"
+#include "movie/byte_reader.h"
+#include "movie/four_cc.h"
+
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/pixdesc.h>
@@ -9,14 +13,6 @@ extern "C" {
 
 namespace qtm {
 namespace {
-
-uint32_t Be32(const uint8_t* p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
-uint16_t Be16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-
-constexpr uint32_t Fourcc(const char (&s)[5]) {
-  return uint32_t(uint8_t(s[0])) << 24 | uint32_t(uint8_t(s[1])) << 16 | uint32_t(uint8_t(s[2])) << 8 |
-         uint32_t(uint8_t(s[3]));
-}
 
 // An MPEG-4 descriptor length: up to four bytes of 7 bits each.
 bool ReadDescriptorLength(const uint8_t*& p, const uint8_t* end, size_t* length) {
@@ -45,12 +41,12 @@ Enum CodePoint(uint16_t value, Enum count, const char* (*name)(Enum), Enum unspe
 
 void ApplyColr(const uint8_t* p, size_t size, CodecSetup* out) {
   if (size < 10) return;
-  uint32_t kind = Be32(p);
-  if (kind != Fourcc("nclc") && kind != Fourcc("nclx")) return;
-  out->primaries = CodePoint(Be16(p + 4), AVCOL_PRI_NB, av_color_primaries_name, AVCOL_PRI_UNSPECIFIED);
-  out->transfer = CodePoint(Be16(p + 6), AVCOL_TRC_NB, av_color_transfer_name, AVCOL_TRC_UNSPECIFIED);
-  out->colorspace = CodePoint(Be16(p + 8), AVCOL_SPC_NB, av_color_space_name, AVCOL_SPC_UNSPECIFIED);
-  if (kind == Fourcc("nclx") && size >= 11) out->range = (p[10] & 0x80) ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+  uint32_t kind = ReadBE32(p);
+  if (kind != FourCC("nclc") && kind != FourCC("nclx")) return;
+  out->primaries = CodePoint(ReadBE16(p + 4), AVCOL_PRI_NB, av_color_primaries_name, AVCOL_PRI_UNSPECIFIED);
+  out->transfer = CodePoint(ReadBE16(p + 6), AVCOL_TRC_NB, av_color_transfer_name, AVCOL_TRC_UNSPECIFIED);
+  out->colorspace = CodePoint(ReadBE16(p + 8), AVCOL_SPC_NB, av_color_space_name, AVCOL_SPC_UNSPECIFIED);
+  if (kind == FourCC("nclx") && size >= 11) out->range = (p[10] & 0x80) ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
 }
 
 }  // namespace
@@ -112,40 +108,33 @@ OSErr ParseImageDescription(const uint8_t* desc, size_t size, CodecSetup* out) {
   out->codec_id = av_codec_get_id(tables, out->codec_tag);
 
   // Extension atoms.
-  const uint8_t* p = desc + sizeof(ImageDescription);
-  const uint8_t* end = desc + size;
-  while (end - p >= 8) {
-    uint32_t atom_size = Be32(p);
-    uint32_t atom_type = Be32(p + 4);
-    if (atom_size == 0) atom_size = static_cast<uint32_t>(end - p);  // to the end
-    if (atom_size < 8 || atom_size > static_cast<size_t>(end - p)) break;
-    const uint8_t* body = p + 8;
-    size_t body_size = atom_size - 8;
-    switch (atom_type) {
-      case Fourcc("avcC"):
-      case Fourcc("hvcC"):
-      case Fourcc("glbl"):
-      case Fourcc("av1C"):
-      case Fourcc("dvcC"):
+  for (const AtomBytes& atom : ChildAtoms(desc + sizeof(ImageDescription), size - sizeof(ImageDescription))) {
+    const uint8_t* body = atom.body;
+    size_t body_size = atom.size;
+    switch (atom.type) {
+      case FourCC("avcC"):
+      case FourCC("hvcC"):
+      case FourCC("glbl"):
+      case FourCC("av1C"):
+      case FourCC("dvcC"):
         if (out->extradata.empty()) out->extradata.assign(body, body + body_size);
         break;
-      case Fourcc("esds"):
+      case FourCC("esds"):
         if (out->extradata.empty() && body_size > 4) out->extradata = EsdsDecoderSpecificInfo(body + 4, body_size - 4);
         break;
-      case Fourcc("SMI "):
+      case FourCC("SMI "):
         // SVQ3 looks for its SEQH header inside the whole atom.
-        if (out->extradata.empty()) out->extradata.assign(p, p + atom_size);
+        if (out->extradata.empty()) out->extradata.assign(atom.atom, atom.atom + atom.AtomSize());
         break;
-      case Fourcc("colr"):
+      case FourCC("colr"):
         ApplyColr(body, body_size, out);
         break;
-      case Fourcc("fiel"):
+      case FourCC("fiel"):
         if (body_size >= 1) out->field_count = body[0];
         break;
       default:
         break;
     }
-    p += atom_size;
   }
 
   if (out->codec_id == AV_CODEC_ID_NONE || !avcodec_find_decoder(out->codec_id)) return noCodecErr;

@@ -3,82 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
-#include <thread>
 
 #include "icm/cf_objects.h"
 
-extern "C" {
-#include <libavutil/cpu.h>
-#include <libavutil/imgutils.h>
-#include <libavutil/opt.h>
-#include <libavutil/pixdesc.h>
-}
-
 namespace qtm {
-namespace {
-
-AVPixelFormat AvFormatOf(OSType format) {
-  switch (format) {
-    case k2vuyPixelFormat:
-      return AV_PIX_FMT_UYVY422;
-    case kYUVSPixelFormat:
-      return AV_PIX_FMT_YUYV422;
-    case k32BGRAPixelFormat:
-      return AV_PIX_FMT_BGRA;
-    default:
-      return AV_PIX_FMT_NONE;
-  }
-}
-
-int SwsColorspace(AVColorSpace cs, int height) {
-  switch (cs) {
-    case AVCOL_SPC_BT709:
-      return SWS_CS_ITU709;
-    case AVCOL_SPC_FCC:
-      return SWS_CS_FCC;
-    case AVCOL_SPC_BT470BG:
-    case AVCOL_SPC_SMPTE170M:
-      return SWS_CS_ITU601;
-    case AVCOL_SPC_SMPTE240M:
-      return SWS_CS_SMPTE240M;
-    case AVCOL_SPC_BT2020_NCL:
-    case AVCOL_SPC_BT2020_CL:
-      return SWS_CS_BT2020;
-    default:
-      return height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;  // none declared: SD 601, HD 709
-  }
-}
-
-bool IsFullRangeFormat(AVPixelFormat f) {
-  return f == AV_PIX_FMT_YUVJ420P || f == AV_PIX_FMT_YUVJ422P || f == AV_PIX_FMT_YUVJ444P || f == AV_PIX_FMT_YUVJ440P ||
-         f == AV_PIX_FMT_YUVJ411P;
-}
-
-// Odd rows of a field picture: copies of the even rows above them.
-void DoubleLines(QtmPixelBuffer* out) {
-  size_t row = static_cast<size_t>(out->width) * PackedBytesPerPixel(out->format);
-  for (int y = 1; y < out->height; y += 2)
-    memcpy(out->data + y * out->bytes_per_row, out->data + (y - 1) * out->bytes_per_row, row);
-}
-
-// Odd rows replaced by the mean of the rows above and below (the bottom
-// field interpolated from the top one). Every byte of the packed formats is
-// one component, so bytes average independently.
-void InterpolateOddLines(QtmPixelBuffer* out) {
-  size_t row = static_cast<size_t>(out->width) * PackedBytesPerPixel(out->format);
-  for (int y = 1; y < out->height; y += 2) {
-    uint8_t* dst = out->data + y * out->bytes_per_row;
-    const uint8_t* above = dst - out->bytes_per_row;
-    if (y + 1 >= out->height) {
-      memcpy(dst, above, row);
-      continue;
-    }
-    const uint8_t* below = dst + out->bytes_per_row;
-    for (size_t i = 0; i < row; ++i) dst[i] = static_cast<uint8_t>((above[i] + below[i] + 1) >> 1);
-  }
-}
-
-}  // namespace
 
 void RetainOptions(ICMDecompressionSessionOptionsRef options) {
   if (options) options->refs.fetch_add(1, std::memory_order_relaxed);
@@ -98,7 +26,6 @@ DecompressionSession::~DecompressionSession() {
   av_frame_free(&frame_);
   av_buffer_unref(&last_data_);
   av_buffer_pool_uninit(&packet_pool_);
-  sws_freeContext(sws_);
   ReleasePixelBuffer(last_picture_);
   ReleaseOptions(options_);
 }
@@ -132,6 +59,12 @@ OSStatus DecompressionSession::Create(const uint8_t* desc, size_t desc_size, ICM
   }
   if (tracking) session->tracking_ = *tracking;
   session->pixels_.Configure(session->format_, session->out_width_, session->out_height_);
+  try {
+    session->converter_ =
+        std::make_shared<PictureConverter>(session->format_, session->out_width_, session->out_height_, setup);
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
+  }
   err = static_cast<OSErr>(session->Open(setup));
   if (err != noErr) return err;
   *out = session.release();
@@ -161,8 +94,9 @@ OSStatus DecompressionSession::Open(const CodecSetup& setup) {
     memcpy(ctx_->extradata, setup.extradata.data(), setup.extradata.size());
     ctx_->extradata_size = static_cast<int>(setup.extradata.size());
   }
-  // Frame threading on every core (libavcodec's automatic count, as the
-  // ffmpeg tool uses); the delay it adds is drained by Flush.
+  // Frame threading with libavcodec's automatic count (cores + 1, as the
+  // ffmpeg tool uses; 2, 3 and 4 threads measured alike on two cores); the
+  // delay it adds is drained by Flush.
   ctx_->thread_count = 0;
   ctx_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   ctx_->pkt_timebase = AVRational{1, 1};
@@ -172,6 +106,19 @@ OSStatus DecompressionSession::Open(const CodecSetup& setup) {
   // through transparent pixels.
   whole_pictures_ = setup.codec_id == AV_CODEC_ID_PNG;
 
+  // The accuracy (QuickTime's codec quality; the filter's QT_VIDEO_QUALITY
+  // values pass unchanged) sets up the decoder and the conversion:
+  //   accuracy          decoder                      conversion (ScalerFlagsFor)
+  //   min, low          loop filter skipped, fast    fast: swscale's unscaled converters,
+  //                                                  chroma rows repeated (ffmpeg -sws_flags
+  //                                                  neighbor), on the decoding thread
+  //   normal (default)  full                         fast
+  //   high              full                         interpolating: bicubic (ffmpeg's
+  //                                                  default), sliced over every core
+  //   max, lossless     full, bit-exact              bicubic, accurate rounding, bit-exact
+  // The decoder's part follows the options at every frame (ApplyAccuracy),
+  // bit-exactness only at creation; the conversion follows them at every
+  // picture.
   int32_t accuracy = options_ ? options_->accuracy.load() : codecNormalQuality;
   if (accuracy >= codecMaxQuality) ctx_->flags |= AV_CODEC_FLAG_BITEXACT;
   ApplyAccuracy(accuracy);
@@ -309,11 +256,18 @@ OSStatus DecompressionSession::SendAndDrain(AVPacket* packet) {
 }
 
 OSStatus DecompressionSession::Drain() {
+  int failures = 0;  // in a row
   for (;;) {
     int ret = avcodec_receive_frame(ctx_, frame_);
     if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return noErr;
     if (ret == AVERROR(ENOMEM)) return memFullErr;
-    if (ret < 0) continue;  // one damaged picture; the next may be fine
+    if (ret < 0) {
+      // One damaged picture; the next may be fine. A decoder that answers
+      // nothing but failures is broken, and asking it again would never end.
+      if (++failures > kMaxFailuresInARow) return codecErr;
+      continue;
+    }
+    failures = 0;
     EmitDecoded(frame_);
     av_frame_unref(frame_);
   }
@@ -332,81 +286,22 @@ void DecompressionSession::EmitDecoded(AVFrame* frame) {
   }
   if (!found.emit) return;
 
+  // Converted when its base address is first locked: a picture nobody
+  // looks at is never converted.
+  ConversionSettings settings;
+  settings.accuracy = applied_accuracy_;
+  settings.field_mode = options_ ? options_->field_mode.load(std::memory_order_relaxed) : kICMFieldMode_BothFields;
+  if (!converter_->Prepare(frame, settings)) return;
   QtmPixelBuffer* picture = pixels_.Take();
   if (!picture) return;
-  if (Convert(frame, picture)) {
-    Emit(picture, found.display_time, found.display_duration, found.duration_valid);
-    ReleasePixelBuffer(last_picture_);
-    last_picture_ = picture;  // keeps the caller's reference
-    last_picture_seq_ = found.seq;
-    last_picture_time_ = found.display_time;
-    last_picture_duration_ = found.display_duration;
-    last_picture_duration_valid_ = found.duration_valid;
-    return;
-  }
-  ReleasePixelBuffer(picture);
-}
-
-bool DecompressionSession::Convert(AVFrame* frame, QtmPixelBuffer* out) {
-  auto src_format = static_cast<AVPixelFormat>(frame->format);
-  if (src_format == AV_PIX_FMT_NONE || frame->width <= 0 || frame->height <= 0) return false;
-  int field_mode = options_ ? options_->field_mode.load(std::memory_order_relaxed) : kICMFieldMode_BothFields;
-  bool one_field = (field_mode == kICMFieldMode_TopFieldOnly || field_mode == kICMFieldMode_BottomFieldOnly) &&
-                   frame->height >= 2 && !(av_pix_fmt_desc_get(src_format)->flags & AV_PIX_FMT_FLAG_PAL);
-
-  int src_height = one_field ? frame->height / 2 : frame->height;
-  int dst_height = one_field ? (out->height + 1) / 2 : out->height;
-  int sws_flags = applied_accuracy_ < codecNormalQuality ? SWS_FAST_BILINEAR : SWS_BICUBIC;
-  if (applied_accuracy_ >= codecMaxQuality) sws_flags |= SWS_ACCURATE_RND | SWS_BITEXACT;
-
-  AVColorSpace cs = frame->colorspace != AVCOL_SPC_UNSPECIFIED ? frame->colorspace : setup_.colorspace;
-  AVColorRange range = frame->color_range != AVCOL_RANGE_UNSPECIFIED ? frame->color_range : setup_.range;
-  int src_full = (range == AVCOL_RANGE_JPEG || IsFullRangeFormat(src_format)) ? 1 : 0;
-  int matrix = SwsColorspace(cs, frame->height);
-
-  int key[6] = {src_format, frame->width, src_height, dst_height, sws_flags, matrix * 2 + src_full};
-  if (!sws_ || memcmp(key, sws_key_, sizeof(key)) != 0) {
-    // Sliced over every core, as the ffmpeg tool's scaler does.
-    sws_freeContext(sws_);
-    sws_ = sws_alloc_context();
-    if (!sws_) return false;
-    av_opt_set_int(sws_, "srcw", frame->width, 0);
-    av_opt_set_int(sws_, "srch", src_height, 0);
-    av_opt_set_int(sws_, "src_format", src_format, 0);
-    av_opt_set_int(sws_, "dstw", out->width, 0);
-    av_opt_set_int(sws_, "dsth", dst_height, 0);
-    av_opt_set_int(sws_, "dst_format", AvFormatOf(out->format), 0);
-    av_opt_set_int(sws_, "sws_flags", sws_flags, 0);
-    av_opt_set_int(sws_, "threads", std::clamp(av_cpu_count(), 1, 16), 0);
-    if (sws_init_context(sws_, nullptr, nullptr) < 0) {
-      sws_freeContext(sws_);
-      sws_ = nullptr;
-      return false;
-    }
-    const int* coefficients = sws_getCoefficients(matrix);
-    sws_setColorspaceDetails(sws_, coefficients, src_full, coefficients, 0, 0, 1 << 16, 1 << 16);
-    memcpy(sws_key_, key, sizeof(key));
-  }
-
-  const uint8_t* src[4] = {};
-  int src_stride[4] = {};
-  int bottom = field_mode == kICMFieldMode_BottomFieldOnly ? 1 : 0;
-  for (int i = 0; i < 4 && frame->data[i]; ++i) {
-    src[i] = frame->data[i];
-    src_stride[i] = frame->linesize[i];
-    if (one_field && i < 3) {
-      src[i] += bottom * frame->linesize[i];
-      src_stride[i] *= 2;
-    }
-  }
-  uint8_t* dst[4] = {out->data, nullptr, nullptr, nullptr};
-  int dst_stride[4] = {static_cast<int>(out->bytes_per_row * (one_field ? 2 : 1)), 0, 0, 0};
-  if (sws_scale(sws_, src, src_stride, 0, src_height, dst, dst_stride) <= 0) return false;
-  if (one_field)
-    DoubleLines(out);
-  else if (field_mode == kICMFieldMode_DeinterlaceFields)
-    InterpolateOddLines(out);
-  return true;
+  SetPendingPicture(picture, frame, converter_, settings);
+  Emit(picture, found.display_time, found.display_duration, found.duration_valid);
+  ReleasePixelBuffer(last_picture_);
+  last_picture_ = picture;  // keeps the caller's reference
+  last_picture_seq_ = found.seq;
+  last_picture_time_ = found.display_time;
+  last_picture_duration_ = found.display_duration;
+  last_picture_duration_valid_ = found.duration_valid;
 }
 
 OSStatus DecompressionSession::Flush() {

@@ -23,12 +23,12 @@
 #include <memory>
 
 #include "icm/codec_setup.h"
+#include "icm/picture_converter.h"
 #include "icm/pixel_buffer.h"
 #include "qtmedia.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libswscale/swscale.h>
 }
 
 struct OpaqueICMDecompressionSessionOptions {
@@ -67,6 +67,10 @@ class DecompressionSession {
     bool emit = true;
   };
   static constexpr size_t kFrameInfos = 64;
+  // Receive failures in a row that end a drain with codecErr: more than a
+  // decoder can hold pictures (frame threads and reorder delay), each of
+  // which may fail once.
+  static constexpr int kMaxFailuresInARow = static_cast<int>(kFrameInfos);
 
   DecompressionSession() = default;
   OSStatus Open(const CodecSetup& setup);
@@ -75,7 +79,6 @@ class DecompressionSession {
   OSStatus SendAndDrain(AVPacket* packet);
   OSStatus Drain();
   void EmitDecoded(AVFrame* frame);
-  bool Convert(AVFrame* frame, QtmPixelBuffer* out);
   void Emit(QtmPixelBuffer* picture, int64_t display_time, int64_t display_duration, bool duration_valid);
   OSStatus CopyToPacket(const uint8_t* data, size_t size);
 
@@ -84,8 +87,7 @@ class DecompressionSession {
   AVFrame* frame_ = nullptr;
   AVBufferPool* packet_pool_ = nullptr;
   size_t packet_pool_size_ = 0;
-  SwsContext* sws_ = nullptr;
-  int sws_key_[6] = {-1, -1, -1, -1, -1, -1};
+  std::shared_ptr<PictureConverter> converter_;
 
   OSType format_ = 0;
   int out_width_ = 0, out_height_ = 0;

@@ -2,10 +2,6 @@
 
 #include <new>
 
-extern "C" {
-#include <libavutil/mem.h>
-}
-
 #define QTM_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace qtm {
@@ -32,11 +28,15 @@ QtmPixelBuffer* NewPixelBuffer(OSType format, int width, int height) {
   buffer->height = height;
   buffer->bytes_per_row = (static_cast<size_t>(width) * bpp + 63) & ~size_t{63};
   // One spare row: line doubling and swscale's vector stores may touch it.
-  buffer->data = static_cast<uint8_t*>(av_mallocz(buffer->bytes_per_row * (height + 1)));
-  if (!buffer->data) {
+  buffer->memory = av_buffer_allocz(buffer->bytes_per_row * (height + 1));
+  buffer->pending = av_frame_alloc();
+  if (!buffer->memory || !buffer->pending) {
+    av_buffer_unref(&buffer->memory);
+    av_frame_free(&buffer->pending);
     delete buffer;
     return nullptr;
   }
+  buffer->data = buffer->memory->data;
   return buffer;
 }
 
@@ -47,9 +47,28 @@ void RetainPixelBuffer(QtmPixelBuffer* buffer) {
 void ReleasePixelBuffer(QtmPixelBuffer* buffer) {
   if (buffer && buffer->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
     buffer->magic = 0;
-    av_free(buffer->data);
+    av_frame_free(&buffer->pending);
+    av_buffer_unref(&buffer->memory);
     delete buffer;
   }
+}
+
+void SetPendingPicture(QtmPixelBuffer* buffer, AVFrame* frame, std::shared_ptr<PictureConverter> converter,
+                       const ConversionSettings& settings) {
+  std::lock_guard<std::mutex> guard(buffer->pending_lock);
+  av_frame_unref(buffer->pending);
+  av_frame_move_ref(buffer->pending, frame);
+  buffer->converter = std::move(converter);
+  buffer->settings = settings;
+}
+
+bool ResolvePendingPicture(QtmPixelBuffer* buffer) {
+  std::lock_guard<std::mutex> guard(buffer->pending_lock);
+  if (!buffer->pending->buf[0]) return true;
+  bool ok = buffer->converter && buffer->converter->Convert(buffer->pending, buffer->settings, buffer);
+  av_frame_unref(buffer->pending);
+  buffer->converter.reset();
+  return ok;
 }
 
 PixelBufferPool::~PixelBufferPool() {
@@ -69,6 +88,9 @@ QtmPixelBuffer* PixelBufferPool::Take() {
   for (QtmPixelBuffer* b : buffers_) {
     if (b->refs.load(std::memory_order_acquire) == 1) {
       RetainPixelBuffer(b);
+      std::lock_guard<std::mutex> guard(b->pending_lock);
+      av_frame_unref(b->pending);
+      b->converter.reset();
       return b;
     }
   }
@@ -97,6 +119,7 @@ QTM_EXPORT void CVPixelBufferRelease(CVPixelBufferRef buffer) { qtm::ReleasePixe
 QTM_EXPORT CVReturn CVPixelBufferLockBaseAddress(CVPixelBufferRef buffer, CVOptionFlags) {
   QtmPixelBuffer* b = Valid(buffer);
   if (!b) return kCVReturnInvalidArgument;
+  if (!qtm::ResolvePendingPicture(b)) return kCVReturnError;
   b->locks.fetch_add(1, std::memory_order_relaxed);
   return kCVReturnSuccess;
 }

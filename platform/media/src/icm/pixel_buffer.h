@@ -1,14 +1,24 @@
 // Core Video pixel buffers: one picture of a packed pixel format, kept in a
-// pool by the session that fills them and shared by reference count.
+// pool by the session that fills them and shared by reference count. A
+// buffer may hold its picture still unconverted (a decoded frame and the
+// converter for it): the first lock of its base address converts it.
 #ifndef QTMEDIA_ICM_PIXEL_BUFFER_H
 #define QTMEDIA_ICM_PIXEL_BUFFER_H
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <vector>
 
+#include "icm/picture_converter.h"
 #include "qtmedia.h"
+
+extern "C" {
+#include <libavutil/buffer.h>
+#include <libavutil/frame.h>
+}
 
 struct QtmPixelBuffer {
   static constexpr uint32_t kMagic = 0x50495842;  // 'PIXB'
@@ -19,7 +29,14 @@ struct QtmPixelBuffer {
   int width = 0;
   int height = 0;
   size_t bytes_per_row = 0;
-  uint8_t* data = nullptr;  // av_malloc'ed, 64-byte aligned rows
+  uint8_t* data = nullptr;        // 64-byte aligned rows
+  AVBufferRef* memory = nullptr;  // owns data
+  // The picture not converted yet: pending holds a decoded frame while its
+  // buf[0] is set.
+  std::mutex pending_lock;
+  AVFrame* pending = nullptr;
+  std::shared_ptr<qtm::PictureConverter> converter;
+  qtm::ConversionSettings settings;
 };
 
 namespace qtm {
@@ -31,6 +48,13 @@ QtmPixelBuffer* NewPixelBuffer(OSType format, int width, int height);
 void RetainPixelBuffer(QtmPixelBuffer* buffer);
 void ReleasePixelBuffer(QtmPixelBuffer* buffer);
 
+// Gives buffer the decoded frame (its references move in; frame is left
+// blank) to convert on the first lock, replacing any picture it held.
+void SetPendingPicture(QtmPixelBuffer* buffer, AVFrame* frame, std::shared_ptr<PictureConverter> converter,
+                       const ConversionSettings& settings);
+// Converts the pending picture, if any; false when that fails.
+bool ResolvePendingPicture(QtmPixelBuffer* buffer);
+
 // Buffers of one format and size, reused once nobody but the pool holds them.
 class PixelBufferPool {
  public:
@@ -40,8 +64,9 @@ class PixelBufferPool {
   PixelBufferPool& operator=(const PixelBufferPool&) = delete;
 
   void Configure(OSType format, int width, int height);
-  // A buffer only the pool holds, with one more reference for the caller
-  // (release it with ReleasePixelBuffer); null when out of memory.
+  // A buffer only the pool holds (any picture it still held dropped), with
+  // one more reference for the caller (release it with ReleasePixelBuffer);
+  // null when out of memory.
   QtmPixelBuffer* Take();
 
  private:

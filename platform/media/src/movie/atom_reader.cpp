@@ -1,13 +1,19 @@
 // The movie reader for QuickTime and ISO base media files (ISO/IEC 14496-12,
-// QuickTime File Format). One container walker reads every atom tree; a table
-// maps each four-character code to its handler. Nothing of the media data is
-// read: sample tables are taken over in their run-length form.
+// QuickTime File Format). The container walker reads every atom tree; a table
+// maps each four-character code and the parent it belongs in to its handler.
+// Nothing of the media data is read: sample tables are taken over in their
+// run-length form.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <deque>
 #include <map>
+#include <type_traits>
 
+#include "movie/atom_walker.h"
 #include "movie/byte_reader.h"
 #include "movie/descriptions.h"
+#include "movie/four_cc.h"
 #include "movie/movie_model.h"
 #include "movie/mul_div.h"
 #include "movie/sample_table.h"
@@ -16,27 +22,46 @@ namespace qtm {
 
 namespace {
 
-constexpr uint32_t FourCC(const char (&s)[5]) {
-  return (uint32_t(uint8_t(s[0])) << 24) | (uint32_t(uint8_t(s[1])) << 16) | (uint32_t(uint8_t(s[2])) << 8) |
-         uint32_t(uint8_t(s[3]));
-}
-
-constexpr int kMaxDepth = 16;
-// A leaf atom's payload is read into memory; sample tables of a few million
-// entries fit, anything larger than this is refused.
+// An atom whose payload is held in memory (descriptions, names, edit lists,
+// user data items) larger than this is refused.
 constexpr uint64_t kMaxLeafBytes = 256u << 20;
 // A fragment ('moof') up to this size is read at once and walked in memory.
 constexpr uint64_t kMaxFragmentWindow = 16u << 20;
+// A dump shows this many entries of a table.
+constexpr uint32_t kShownEntries = 6;
 
-struct Atom {
-  uint32_t type = 0;
-  uint32_t parent = 0;  // type of the enclosing atom, 0 at the top
-  uint64_t start = 0;   // offset of the header
-  uint64_t payload = 0;
-  uint64_t end = 0;  // one past the last byte
-  bool clamped = false;  // its size said more than its parent holds
-  uint64_t PayloadSize() const { return end - payload; }
+// The first entries of a table, for a dump; inactive when not dumping.
+class EntryText {
+ public:
+  explicit EntryText(bool active) : active_(active) {}
+  bool Wants() const { return active_ && shown_ < kShownEntries; }
+  template <typename... Parts>
+  void Add(Parts... parts) {
+    text_ += shown_++ ? " " : "";
+    const char* sep = "";
+    ((text_ += sep + std::to_string(parts), sep = ":"), ...);
+  }
+  std::string Text(uint64_t count) const {
+    return std::to_string(count) + " [" + text_ + (count > shown_ ? " ..." : "") + "]";
+  }
+
+ private:
+  bool active_;
+  uint32_t shown_ = 0;
+  std::string text_;
 };
+
+std::string Hex(uint32_t v) {
+  char text[12];
+  snprintf(text, sizeof text, "0x%X", v);
+  return text;
+}
+
+std::string FixedText(int32_t v) {  // 16.16
+  char text[24];
+  snprintf(text, sizeof text, "%g", v / 65536.0);
+  return text;
+}
 
 struct TrackDefaults {  // 'trex'
   uint32_t description_index = 1;
@@ -68,15 +93,23 @@ struct FragmentState {  // one 'traf'
 
 class Reader {
  public:
-  explicit Reader(std::shared_ptr<DataSource> source) : source_(std::move(source)), file_size_(source_->Size()) {}
+  // With dumping, every atom walked adds a line (type, size, offset), and
+  // the atoms the reader understands add their fields to it.
+  Reader(std::shared_ptr<DataSource> source, bool dumping)
+      : source_(std::move(source)), file_size_(source_->Size()), dumping_(dumping) {}
 
   OSErr Run(std::unique_ptr<MovieModel>* out);
   const std::string& reason() const { return reason_; }
+  std::string Dump() const;
 
  private:
+  // Every handler: noErr, or a failure with its reason kept; a handler that
+  // finds its atom shorter than its fields and counts say fails. A handler
+  // is called only for its atom inside the parent its entry names.
   using Handler = OSErr (Reader::*)(const Atom&);
   struct Entry {
     uint32_t type;
+    uint32_t parent;
     Handler handler;
   };
   static const Entry kHandlers[];
@@ -85,16 +118,29 @@ class Reader {
     if (reason_.empty()) reason_ = why;
     return invalidMovie;
   }
-  // Reads the header at offset inside [offset, end).
-  OSErr ReadHeader(uint64_t offset, uint64_t end, uint32_t parent, bool clamp, Atom* atom);
-  // The container walker: every child of [begin, end) through the table.
+  // Every child of parent through the table.
   OSErr Walk(const Atom& parent);
   OSErr Dispatch(const Atom& atom);
-  OSErr Load(const Atom& atom, std::vector<uint8_t>* bytes);
+  // A reader of the atom's payload, straight from the source.
+  ByteReader Payload(const Atom& a) const { return ByteReader(*source_, a.payload, a.PayloadSize()); }
   OSErr FinishTrack(TrackState& t);
 
+  // The dump: a line for an atom, a line of text at a depth, a field of the
+  // atom whose line was written last.
+  void Line(const Atom& a);
+  void Line(int depth, const std::string& text);
+  void Show(const char* name, const std::string& value) {
+    if (dump_) *dump_ += std::string(" ") + name + "=" + value;
+  }
+  template <typename T, typename = std::enable_if_t<std::is_integral_v<T>>>
+  void Show(const char* name, T value) {
+    if (dump_) Show(name, std::to_string(value));
+  }
+  void ShowCode(const char* name, uint32_t code) {
+    if (dump_) Show(name, "'" + FourCCText(code) + "'");
+  }
+
   OSErr ReadContainer(const Atom& a) { return Walk(a); }
-  OSErr ReadMoov(const Atom& a);
   OSErr ReadMvhd(const Atom& a);
   OSErr ReadTrak(const Atom& a);
   OSErr ReadTkhd(const Atom& a);
@@ -109,8 +155,7 @@ class Reader {
   OSErr ReadStsc(const Atom& a);
   OSErr ReadStsz(const Atom& a);
   OSErr ReadStz2(const Atom& a);
-  OSErr ReadStco(const Atom& a);
-  OSErr ReadCo64(const Atom& a);
+  OSErr ReadChunkOffsets(const Atom& a);
   OSErr ReadUdta(const Atom& a);
   OSErr ReadTrex(const Atom& a);
   OSErr ReadMoof(const Atom& a);
@@ -137,26 +182,42 @@ class Reader {
   // Where the data of the 'moof' being read ended so far: the base of a
   // track fragment that gives none (ISO/IEC 14496-12, 8.8.7).
   uint64_t implicit_base_ = 0;
-  bool seen_mvhd_ = false;
-  int depth_ = 0;
+  bool dumping_;
+  std::deque<std::string> blocks_;  // the dump, a block per top-level atom
+  std::string* dump_ = nullptr;     // the block being written
 };
 
+// The top level ('moov', 'moof') is read by Run. A track's atoms are read
+// only inside a 'trak' of the movie atom and a fragment's only inside a
+// 'traf', so their handlers always have a track or a fragment to fill.
 const Reader::Entry Reader::kHandlers[] = {
-    {FourCC("moov"), &Reader::ReadMoov},      {FourCC("mvhd"), &Reader::ReadMvhd},
-    {FourCC("trak"), &Reader::ReadTrak},      {FourCC("tkhd"), &Reader::ReadTkhd},
-    {FourCC("edts"), &Reader::ReadContainer}, {FourCC("elst"), &Reader::ReadElst},
-    {FourCC("mdia"), &Reader::ReadContainer}, {FourCC("mdhd"), &Reader::ReadMdhd},
-    {FourCC("hdlr"), &Reader::ReadHdlr},      {FourCC("minf"), &Reader::ReadContainer},
-    {FourCC("stbl"), &Reader::ReadContainer}, {FourCC("stsd"), &Reader::ReadStsd},
-    {FourCC("stts"), &Reader::ReadStts},      {FourCC("ctts"), &Reader::ReadCtts},
-    {FourCC("stss"), &Reader::ReadStss},      {FourCC("sdtp"), &Reader::ReadSdtp},
-    {FourCC("stsc"), &Reader::ReadStsc},      {FourCC("stsz"), &Reader::ReadStsz},
-    {FourCC("stz2"), &Reader::ReadStz2},      {FourCC("stco"), &Reader::ReadStco},
-    {FourCC("co64"), &Reader::ReadCo64},      {FourCC("udta"), &Reader::ReadUdta},
-    {FourCC("mvex"), &Reader::ReadContainer}, {FourCC("trex"), &Reader::ReadTrex},
-    {FourCC("moof"), &Reader::ReadMoof},      {FourCC("traf"), &Reader::ReadTraf},
-    {FourCC("tfhd"), &Reader::ReadTfhd},      {FourCC("tfdt"), &Reader::ReadTfdt},
-    {FourCC("trun"), &Reader::ReadTrun},
+    {FourCC("mvhd"), FourCC("moov"), &Reader::ReadMvhd},
+    {FourCC("trak"), FourCC("moov"), &Reader::ReadTrak},
+    {FourCC("udta"), FourCC("moov"), &Reader::ReadUdta},
+    {FourCC("mvex"), FourCC("moov"), &Reader::ReadContainer},
+    {FourCC("trex"), FourCC("mvex"), &Reader::ReadTrex},
+    {FourCC("tkhd"), FourCC("trak"), &Reader::ReadTkhd},
+    {FourCC("edts"), FourCC("trak"), &Reader::ReadContainer},
+    {FourCC("elst"), FourCC("edts"), &Reader::ReadElst},
+    {FourCC("mdia"), FourCC("trak"), &Reader::ReadContainer},
+    {FourCC("mdhd"), FourCC("mdia"), &Reader::ReadMdhd},
+    {FourCC("hdlr"), FourCC("mdia"), &Reader::ReadHdlr},
+    {FourCC("minf"), FourCC("mdia"), &Reader::ReadContainer},
+    {FourCC("stbl"), FourCC("minf"), &Reader::ReadContainer},
+    {FourCC("stsd"), FourCC("stbl"), &Reader::ReadStsd},
+    {FourCC("stts"), FourCC("stbl"), &Reader::ReadStts},
+    {FourCC("ctts"), FourCC("stbl"), &Reader::ReadCtts},
+    {FourCC("stss"), FourCC("stbl"), &Reader::ReadStss},
+    {FourCC("sdtp"), FourCC("stbl"), &Reader::ReadSdtp},
+    {FourCC("stsc"), FourCC("stbl"), &Reader::ReadStsc},
+    {FourCC("stsz"), FourCC("stbl"), &Reader::ReadStsz},
+    {FourCC("stz2"), FourCC("stbl"), &Reader::ReadStz2},
+    {FourCC("stco"), FourCC("stbl"), &Reader::ReadChunkOffsets},
+    {FourCC("co64"), FourCC("stbl"), &Reader::ReadChunkOffsets},
+    {FourCC("traf"), FourCC("moof"), &Reader::ReadTraf},
+    {FourCC("tfhd"), FourCC("traf"), &Reader::ReadTfhd},
+    {FourCC("tfdt"), FourCC("traf"), &Reader::ReadTfdt},
+    {FourCC("trun"), FourCC("traf"), &Reader::ReadTrun},
 };
 
 bool PlausibleType(uint32_t type) {
@@ -169,84 +230,45 @@ bool PlausibleType(uint32_t type) {
   return true;
 }
 
-OSErr Reader::ReadHeader(uint64_t offset, uint64_t end, uint32_t parent, bool clamp, Atom* atom) {
-  uint8_t h[16];
-  if (end - offset < 8 || !source_->ReadAt(offset, h, 8)) return Fail("atom header cut short");
-  uint64_t size = ReadBE32(h);
-  atom->type = ReadBE32(h + 4);
-  atom->parent = parent;
-  atom->start = offset;
-  uint64_t header = 8;
-  if (size == 1) {
-    if (end - offset < 16 || !source_->ReadAt(offset + 8, h + 8, 8)) return Fail("64-bit atom size cut short");
-    size = (uint64_t(ReadBE32(h + 8)) << 32) | ReadBE32(h + 12);
-    header = 16;
-  } else if (size == 0) {
-    size = end - offset;  // extends to the end of its parent
-  }
-  if (size < header) return Fail("atom size smaller than its header");
-  if (size > end - offset) {
-    if (!clamp) return Fail("atom overruns its parent");
-    size = end - offset;
-    atom->clamped = true;
-  }
-  atom->payload = offset + header;
-  atom->end = offset + size;
-  return noErr;
+void Reader::Line(int depth, const std::string& text) {
+  if (!dump_) return;
+  if (!dump_->empty()) *dump_ += '\n';
+  *dump_ += std::string(2 * std::max(depth, 0), ' ') + text;
+}
+
+void Reader::Line(const Atom& a) {
+  Line(a.depth, FourCCText(a.type) + " " + std::to_string(a.end - a.start) + " @" + std::to_string(a.start) +
+                    (a.clamped ? " (held to its parent)" : ""));
+}
+
+std::string Reader::Dump() const {
+  std::string text;
+  for (const std::string& block : blocks_) text += block + "\n";
+  return text;
 }
 
 OSErr Reader::Walk(const Atom& parent) {
-  if (++depth_ > kMaxDepth) {
-    --depth_;
-    return Fail("atoms nested too deep");
-  }
-  OSErr err = noErr;
-  uint64_t pos = parent.payload;
-  while (parent.end - pos >= 8) {
-    Atom child;
-    err = ReadHeader(pos, parent.end, parent.type, false, &child);
-    if (err) break;
-    err = Dispatch(child);
-    if (err) break;
-    pos = child.end;  // whatever the handler did not read is skipped
-  }
-  --depth_;
+  const char* why = nullptr;
+  OSErr err = WalkAtoms(
+      *source_, parent,
+      [this](const Atom& child) {
+        Line(child);
+        return Dispatch(child);
+      },
+      &why);
+  if (err && why) Fail(why);
   return err;
 }
 
 OSErr Reader::Dispatch(const Atom& atom) {
   for (const Entry& e : kHandlers) {
-    if (e.type == atom.type) return (this->*e.handler)(atom);
+    if (e.type == atom.type && e.parent == atom.parent) return (this->*e.handler)(atom);
   }
   return noErr;
 }
 
-OSErr Reader::Load(const Atom& atom, std::vector<uint8_t>* bytes) {
-  uint64_t n = atom.PayloadSize();
-  if (n > kMaxLeafBytes) return Fail("table atom too large");
-  bytes->resize(n);
-  if (!source_->ReadAt(atom.payload, bytes->data(), n)) return Fail("atom cut short");
-  return noErr;
-}
-
-// Every handler: noErr, or a failure with its reason kept; a handler that
-// finds its atom shorter than its fields and counts say fails.
-#define STREAM(atom)                                                        \
-  auto stream_ = std::make_unique<StreamReader<DataSource>>(*source_, (atom).payload, (atom).PayloadSize()); \
-  StreamReader<DataSource>& r = *stream_
-
-#define LOAD_OR_FAIL(atom, bytes)          \
-  std::vector<uint8_t> bytes;              \
-  if (OSErr e_ = Load(atom, &bytes)) return e_; \
-  ByteReader r(bytes.data(), bytes.size())
-
-// The top level reads the first 'moov' itself; one found anywhere else is
-// not part of the movie.
-OSErr Reader::ReadMoov(const Atom&) { return noErr; }
-
 OSErr Reader::ReadMvhd(const Atom& a) {
-  if (a.parent != FourCC("moov")) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  ByteReader r = Payload(a);
   uint8_t version = r.U8();
   r.Skip(3);
   if (version == 1) {
@@ -260,14 +282,16 @@ OSErr Reader::ReadMvhd(const Atom& a) {
   }
   movie_->preferred_rate = r.S32();
   if (!r.ok()) return Fail("mvhd too short");
+  Show("version", version);
+  Show("timescale", movie_->timescale);
+  Show("duration", movie_->duration);
+  Show("rate", FixedText(movie_->preferred_rate));
   if (movie_->duration < 0) movie_->duration = 0;
   if (movie_->timescale < 0) movie_->timescale = 0;
-  seen_mvhd_ = true;
   return noErr;
 }
 
 OSErr Reader::ReadTrak(const Atom& a) {
-  if (a.parent != FourCC("moov")) return noErr;
   auto t = std::make_unique<TrackState>();
   t->model = std::make_unique<TrackModel>();
   t->table = std::make_unique<CompactSampleTable>(file_size_);
@@ -279,8 +303,7 @@ OSErr Reader::ReadTrak(const Atom& a) {
 }
 
 OSErr Reader::ReadTkhd(const Atom& a) {
-  if (!track_ || a.parent != FourCC("trak")) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  ByteReader r = Payload(a);
   uint8_t version = r.U8();
   uint32_t flags = r.U24();
   TrackModel& m = *track_->model;
@@ -300,13 +323,18 @@ OSErr Reader::ReadTkhd(const Atom& a) {
   m.width = r.S32() >> 16;
   m.height = r.S32() >> 16;
   if (!r.ok()) return Fail("tkhd too short");
+  Show("version", version);
+  Show("flags", Hex(flags));
+  Show("track", m.track_id);
+  Show("duration", m.track_duration);
+  Show("width", m.width);
+  Show("height", m.height);
   if (m.track_duration < 0) m.track_duration = 0;
   return noErr;
 }
 
 OSErr Reader::ReadElst(const Atom& a) {
-  if (!track_) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  ByteReader r = Payload(a);
   uint8_t version = r.U8();
   r.Skip(3);
   uint32_t count = r.U32();
@@ -315,6 +343,7 @@ OSErr Reader::ReadElst(const Atom& a) {
   auto& edits = track_->model->edits;
   edits.clear();
   edits.reserve(count);
+  EntryText shown(dump_ != nullptr);
   for (uint32_t i = 0; i < count; ++i) {
     Edit e;
     if (version == 1) {
@@ -325,14 +354,17 @@ OSErr Reader::ReadElst(const Atom& a) {
       e.media_time = r.S32();
     }
     e.rate = r.S32();
+    if (shown.Wants()) shown.Add(e.segment_duration, e.media_time, e.rate);
     edits.push_back(e);
   }
-  return r.ok() ? OSErr(noErr) : Fail("elst too short");
+  if (!r.ok()) return Fail("elst too short");
+  Show("version", version);
+  Show("entries", shown.Text(count));
+  return noErr;
 }
 
 OSErr Reader::ReadMdhd(const Atom& a) {
-  if (!track_ || a.parent != FourCC("mdia")) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  ByteReader r = Payload(a);
   uint8_t version = r.U8();
   r.Skip(3);
   TrackModel& m = *track_->model;
@@ -347,22 +379,26 @@ OSErr Reader::ReadMdhd(const Atom& a) {
     track_->mdhd_duration = d == 0xFFFFFFFFu ? 0 : d;
   }
   if (!r.ok()) return Fail("mdhd too short");
+  Show("version", version);
+  Show("timescale", m.timescale);
+  Show("duration", track_->mdhd_duration);
   if (m.timescale < 0) m.timescale = 0;
   if (track_->mdhd_duration < 0) track_->mdhd_duration = 0;
   return noErr;
 }
 
 OSErr Reader::ReadHdlr(const Atom& a) {
-  if (!track_ || a.parent != FourCC("mdia")) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  if (a.PayloadSize() > kMaxLeafBytes) return Fail("table atom too large");
+  ByteReader r = Payload(a);
   r.Skip(4 + 4);  // version, flags, component type
   uint32_t subtype = r.U32();
   r.Skip(12);
   if (!r.ok()) return Fail("hdlr too short");
   track_->model->media_type = subtype;
   // QuickTime writes a Pascal string, ISO files a C string.
-  const char* p = reinterpret_cast<const char*>(r.here());
-  size_t n = r.remaining();
+  std::vector<uint8_t> rest = r.Rest();
+  const char* p = reinterpret_cast<const char*>(rest.data());
+  size_t n = rest.size();
   std::string name;
   if (n > 0 && uint8_t(p[0]) == n - 1) {
     name.assign(p + 1, n - 1);
@@ -370,120 +406,148 @@ OSErr Reader::ReadHdlr(const Atom& a) {
     name.assign(p, strnlen(p, n));
   }
   track_->model->handler_name = name;
+  ShowCode("subtype", subtype);
+  Show("name", "\"" + name + "\"");
   return noErr;
 }
 
 OSErr Reader::ReadStsd(const Atom& a) {
-  if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  if (a.PayloadSize() > kMaxLeafBytes) return Fail("table atom too large");
+  ByteReader r = Payload(a);
   r.Skip(4);
   uint32_t count = r.U32();
   if (!r.ok() || count > r.remaining() / 16) return Fail("stsd entry count exceeds the atom");
   track_->entries.clear();
   for (uint32_t i = 0; i < count; ++i) {
     if (r.remaining() < 16) return Fail("stsd entry cut short");
-    uint32_t size = ReadBE32(r.here());
-    if (size < 16 || size > r.remaining()) return Fail("stsd entry size out of range");
-    track_->entries.emplace_back(r.here(), r.here() + size);
-    r.Skip(size);
+    uint32_t size = r.U32();
+    if (size < 16 || size - 4 > r.remaining()) return Fail("stsd entry size out of range");
+    std::vector<uint8_t> entry(size);
+    for (int k = 0; k < 4; ++k) entry[k] = uint8_t(size >> (24 - 8 * k));
+    r.Read(entry.data() + 4, size - 4);
+    track_->entries.push_back(std::move(entry));
+  }
+  if (!r.ok()) return Fail("stsd too short");
+  Show("entries", count);
+  for (const auto& e : track_->entries) {
+    if (!dump_) break;
+    size_t extensions = e.size();
+    Line(a.depth + 1, DescribeEntry(track_->model->media_type, e.data(), e.size(), &extensions));
+    for (const AtomBytes& x : ChildAtoms(e.data() + extensions, e.size() - extensions))
+      Line(a.depth + 2, FourCCText(x.type) + " " + std::to_string(x.AtomSize()));
   }
   return noErr;
 }
 
 OSErr Reader::ReadStts(const Atom& a) {
-  if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  STREAM(a);
+  ByteReader r = Payload(a);
   r.Skip(4);
   uint32_t count = r.U32();
   if (!r.ok() || count > r.remaining() / 8) return Fail("stts entry count exceeds the atom");
+  EntryText shown(dump_ != nullptr);
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t n = r.U32();
     uint32_t delta = r.U32();
     if (delta > 0x7FFFFFFFu) delta = 0;  // a negative delta as some writers leave it
     if (!track_->table->AddTimes(n, delta)) return Fail("more samples than the file can hold");
+    if (shown.Wants()) shown.Add(n, delta);
   }
+  Show("entries", shown.Text(count));
   return noErr;
 }
 
 OSErr Reader::ReadCtts(const Atom& a) {
-  if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  STREAM(a);
+  ByteReader r = Payload(a);
   r.Skip(4);
   uint32_t count = r.U32();
   if (!r.ok() || count > r.remaining() / 8) return Fail("ctts entry count exceeds the atom");
+  EntryText shown(dump_ != nullptr);
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t n = r.U32();
     int32_t offset = r.S32();
     if (!track_->table->AddDisplayOffsets(n, offset)) return Fail("more samples than the file can hold");
+    if (shown.Wants()) shown.Add(n, offset);
   }
+  Show("entries", shown.Text(count));
   return noErr;
 }
 
 OSErr Reader::ReadStss(const Atom& a) {
-  if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  STREAM(a);
+  ByteReader r = Payload(a);
   r.Skip(4);
   uint32_t count = r.U32();
   if (!r.ok() || count > r.remaining() / 4) return Fail("stss entry count exceeds the atom");
-  if (count == 0) return noErr;  // an empty list: every sample is sync
-  track_->table->MarkSyncList();
+  EntryText shown(dump_ != nullptr);
+  if (count > 0) track_->table->MarkSyncList();  // an empty list: every sample is sync
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t number = r.U32();
     if (number > 0) track_->table->AddSync(number - 1);
+    if (shown.Wants()) shown.Add(number);
   }
+  Show("entries", shown.Text(count));
   return noErr;
 }
 
 OSErr Reader::ReadSdtp(const Atom& a) {
-  if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  STREAM(a);
+  ByteReader r = Payload(a);
   r.Skip(4);
   if (!r.ok()) return Fail("sdtp too short");
   uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(r.remaining(), 0x7FFFFFFF));
   for (uint32_t i = 0; i < n; ++i) track_->table->AddDependency(i, r.U8());
+  Show("samples", n);
   return noErr;
 }
 
 OSErr Reader::ReadStsc(const Atom& a) {
-  if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  STREAM(a);
+  ByteReader r = Payload(a);
   r.Skip(4);
   uint32_t count = r.U32();
   if (!r.ok() || count > r.remaining() / 12) return Fail("stsc entry count exceeds the atom");
+  EntryText shown(dump_ != nullptr);
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t first = r.U32();
     uint32_t per_chunk = r.U32();
     uint32_t description = r.U32();
     if (first == 0 || !track_->table->AddChunkRun(first - 1, per_chunk, description))
       return Fail("stsc entries out of order");
+    if (shown.Wants()) shown.Add(first, per_chunk, description);
   }
+  Show("entries", shown.Text(count));
   return noErr;
 }
 
 OSErr Reader::ReadStsz(const Atom& a) {
-  if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  STREAM(a);
+  ByteReader r = Payload(a);
   r.Skip(4);
   uint32_t size = r.U32();
   uint32_t count = r.U32();
   if (!r.ok()) return Fail("stsz too short");
+  Show("size", size);
   if (size != 0) {
     if (!track_->table->AddSizes(count, size)) return Fail("more samples than the file can hold");
+    Show("samples", count);
     return noErr;
   }
   if (count > r.remaining() / 4) return Fail("stsz entry count exceeds the atom");
-  for (uint32_t i = 0; i < count; ++i) track_->table->AddSizes(1, r.U32());
+  EntryText shown(dump_ != nullptr);
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t sample_size = r.U32();
+    track_->table->AddSizes(1, sample_size);
+    if (shown.Wants()) shown.Add(sample_size);
+  }
+  Show("samples", shown.Text(count));
   return noErr;
 }
 
 OSErr Reader::ReadStz2(const Atom& a) {
-  if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  ByteReader r = Payload(a);
   r.Skip(4 + 3);
   uint8_t field = r.U8();
   uint32_t count = r.U32();
+  uint8_t pair = 0;  // two 4-bit sizes a byte
   if (!r.ok() || (field != 4 && field != 8 && field != 16)) return Fail("stz2 field size invalid");
   if (count > r.remaining() * 8 / field) return Fail("stz2 entry count exceeds the atom");
+  EntryText shown(dump_ != nullptr);
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t size;
     if (field == 16) {
@@ -491,61 +555,58 @@ OSErr Reader::ReadStz2(const Atom& a) {
     } else if (field == 8) {
       size = r.U8();
     } else {
-      uint8_t b = r.here()[0];
-      size = (i & 1) ? (b & 0x0F) : (b >> 4);
-      if (i & 1) r.Skip(1);
+      if (!(i & 1)) pair = r.U8();
+      size = (i & 1) ? (pair & 0x0F) : (pair >> 4);
     }
     track_->table->AddSizes(1, size);
+    if (shown.Wants()) shown.Add(size);
   }
+  Show("field", field);
+  Show("samples", shown.Text(count));
   return noErr;
 }
 
-OSErr Reader::ReadStco(const Atom& a) {
-  if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  STREAM(a);
+// 'stco' and 'co64': chunk offsets of 32 and 64 bits.
+OSErr Reader::ReadChunkOffsets(const Atom& a) {
+  const bool wide = a.type == FourCC("co64");
+  ByteReader r = Payload(a);
   r.Skip(4);
   uint32_t count = r.U32();
-  if (!r.ok() || count > r.remaining() / 4) return Fail("stco entry count exceeds the atom");
-  for (uint32_t i = 0; i < count; ++i) track_->table->AddChunkOffset(r.U32());
-  return noErr;
-}
-
-OSErr Reader::ReadCo64(const Atom& a) {
-  if (!track_ || a.parent != FourCC("stbl")) return noErr;
-  STREAM(a);
-  r.Skip(4);
-  uint32_t count = r.U32();
-  if (!r.ok() || count > r.remaining() / 8) return Fail("co64 entry count exceeds the atom");
-  for (uint32_t i = 0; i < count; ++i) track_->table->AddChunkOffset(r.U64());
+  if (!r.ok() || count > r.remaining() / (wide ? 8 : 4))
+    return Fail(wide ? "co64 entry count exceeds the atom" : "stco entry count exceeds the atom");
+  EntryText shown(dump_ != nullptr);
+  for (uint32_t i = 0; i < count; ++i) {
+    uint64_t offset = wide ? r.U64() : r.U32();
+    track_->table->AddChunkOffset(offset);
+    if (shown.Wants()) shown.Add(offset);
+  }
+  Show("chunks", shown.Text(count));
   return noErr;
 }
 
 OSErr Reader::ReadUdta(const Atom& a) {
-  if (a.parent != FourCC("moov")) return noErr;
-  // User data is kept raw, child by child; a child that overruns is cut to
-  // what is there, and a trailing 32-bit zero ends the list.
-  uint64_t pos = a.payload;
-  while (a.end - pos >= 8) {
-    Atom child;
-    if (ReadHeader(pos, a.end, a.type, true, &child) != noErr) {
-      reason_.clear();
-      break;
-    }
-    UserDataItem item;
-    item.type = child.type;
-    uint64_t n = child.PayloadSize();
-    if (n > kMaxLeafBytes) return Fail("user data item too large");
-    item.payload.resize(n);
-    if (!source_->ReadAt(child.payload, item.payload.data(), n)) return Fail("user data cut short");
-    movie_->user_data.push_back(std::move(item));
-    pos = child.end;
-  }
-  return noErr;
+  // User data is kept raw, item by item. A broken item header ends the list
+  // and the movie opens with the items before it.
+  const char* why = nullptr;
+  OSErr err = WalkAtoms(
+      *source_, a,
+      [this](const Atom& child) {
+        Line(child);
+        if (child.PayloadSize() > kMaxLeafBytes) return Fail("user data item too large");
+        ByteReader r = Payload(child);
+        UserDataItem item;
+        item.type = child.type;
+        item.payload = r.Rest();
+        if (!r.ok()) return Fail("user data cut short");
+        movie_->user_data.push_back(std::move(item));
+        return OSErr(noErr);
+      },
+      &why);
+  return why ? OSErr(noErr) : err;
 }
 
 OSErr Reader::ReadTrex(const Atom& a) {
-  if (a.parent != FourCC("mvex")) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  ByteReader r = Payload(a);
   r.Skip(4);
   uint32_t id = r.U32();
   TrackDefaults d;
@@ -555,11 +616,15 @@ OSErr Reader::ReadTrex(const Atom& a) {
   d.flags = r.U32();
   if (!r.ok()) return Fail("trex too short");
   defaults_[id] = d;
+  Show("track", id);
+  Show("description", d.description_index);
+  Show("duration", d.duration);
+  Show("size", d.size);
+  Show("flags", Hex(d.flags));
   return noErr;
 }
 
 OSErr Reader::ReadMoof(const Atom& a) {
-  if (a.parent != 0) return noErr;
   moof_start_ = a.start;
   implicit_base_ = a.start;
   // A fragment is many small atoms: it is read at once and walked in memory.
@@ -575,7 +640,6 @@ OSErr Reader::ReadMoof(const Atom& a) {
 }
 
 OSErr Reader::ReadTraf(const Atom& a) {
-  if (a.parent != FourCC("moof")) return noErr;
   FragmentState f;
   f.moof_start = moof_start_;
   fragment_ = &f;
@@ -586,8 +650,7 @@ OSErr Reader::ReadTraf(const Atom& a) {
 }
 
 OSErr Reader::ReadTfhd(const Atom& a) {
-  if (!fragment_) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  ByteReader r = Payload(a);
   uint32_t flags = r.U32() & 0xFFFFFF;
   uint32_t id = r.U32();
   FragmentState& f = *fragment_;
@@ -606,26 +669,34 @@ OSErr Reader::ReadTfhd(const Atom& a) {
   f.flags = (flags & 0x000020) ? r.U32() : d.flags;
   if (!r.ok()) return Fail("tfhd too short");
   f.next_offset = f.base_offset;
+  Show("flags", Hex(flags));
+  Show("track", id);
+  Show("base", f.base_offset);
+  Show("description", f.description_index);
+  Show("duration", f.duration);
+  Show("size", f.size);
+  Show("sample_flags", Hex(f.flags));
   return noErr;
 }
 
 OSErr Reader::ReadTfdt(const Atom& a) {
-  if (!fragment_) return noErr;
-  LOAD_OR_FAIL(a, bytes);
+  ByteReader r = Payload(a);
   uint8_t version = r.U8();
   r.Skip(3);
   int64_t t = version == 1 ? r.S64() : int64_t(r.U32());
   if (!r.ok()) return Fail("tfdt too short");
   fragment_->decode_time = t;
+  Show("version", version);
+  Show("decode_time", t);
   return noErr;
 }
 
 OSErr Reader::ReadTrun(const Atom& a) {
-  if (!fragment_ || !fragment_->track) return noErr;
+  if (!fragment_->track) return noErr;  // a fragment of a track the movie does not have
   FragmentState& f = *fragment_;
   TrackState& t = *f.track;
   CompactSampleTable& table = *t.table;
-  STREAM(a);
+  ByteReader r = Payload(a);
   uint32_t flags = r.U32() & 0xFFFFFF;
   uint32_t count = r.U32();
   uint64_t offset = f.next_offset;
@@ -635,6 +706,8 @@ OSErr Reader::ReadTrun(const Atom& a) {
   size_t per_sample = 4 * (((flags >> 8) & 1) + ((flags >> 9) & 1) + ((flags >> 10) & 1) + ((flags >> 11) & 1));
   if (per_sample ? count > r.remaining() / per_sample : count > file_size_)
     return Fail("trun sample count exceeds the atom");
+  Show("flags", Hex(flags));
+  Show("data", offset);
   if (count == 0) return noErr;
   if (!t.fragmented) {
     t.fragmented = true;
@@ -648,6 +721,7 @@ OSErr Reader::ReadTrun(const Atom& a) {
   int64_t start = f.decode_time;
   f.decode_time = -1;  // only the first run of a fragment starts there
   uint64_t bytes_total = 0;
+  EntryText shown(dump_ != nullptr);
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t duration = (flags & 0x000100) ? r.U32() : f.duration;
     uint32_t size = (flags & 0x000200) ? r.U32() : f.size;
@@ -660,9 +734,12 @@ OSErr Reader::ReadTrun(const Atom& a) {
     if (!(sample_flags & 0x10000)) table.AddSync(index);
     table.AddDependency(index, static_cast<uint8_t>(sample_flags >> 20));
     bytes_total += size;
+    if (shown.Wants()) shown.Add(duration, size, cto);
   }
   f.next_offset = offset + bytes_total;
-  return r.ok() ? OSErr(noErr) : Fail("trun too short");
+  if (!r.ok()) return Fail("trun too short");
+  Show("samples", shown.Text(count));
+  return noErr;
 }
 
 OSErr Reader::FinishTrack(TrackState& t) {
@@ -685,40 +762,50 @@ OSErr Reader::Run(std::unique_ptr<MovieModel>* out) {
   movie_->source = source_;
   movie_->timescale = 0;
   // The first atom tells a movie from anything else.
+  const Atom file = WholeSource(file_size_);
+  const char* why = nullptr;
   Atom first;
   static const uint32_t kTopLevel[] = {FourCC("ftyp"), FourCC("moov"), FourCC("mdat"), FourCC("free"),
                                        FourCC("skip"), FourCC("wide"), FourCC("pnot"), FourCC("uuid"),
                                        FourCC("styp"), FourCC("junk"), FourCC("pdin"), FourCC("moof")};
-  bool header_ok = ReadHeader(0, file_size_, 0, true, &first) == noErr;
+  bool header_ok = ReadAtomHeader(*source_, file, 0, &first, &why) == noErr;
   bool known = std::find(std::begin(kTopLevel), std::end(kTopLevel), first.type) != std::end(kTopLevel);
   if (!header_ok || !PlausibleType(first.type) || (first.clamped && !known)) {
     reason_ = "not a movie file";
     return badFileFormat;
   }
   // Top level: moov first (fragments need its defaults), then the fragments.
-  std::vector<Atom> moofs;
-  bool have_moov = false;
-  uint64_t pos = 0;
-  while (file_size_ - pos >= 8) {
+  // A dump keeps the file's order: a block of lines per top-level atom.
+  struct Fragment {
     Atom atom;
-    if (ReadHeader(pos, file_size_, 0, true, &atom) != noErr) break;
-    if (atom.type == FourCC("moov") && !have_moov) {
-      if (atom.clamped) return Fail("movie atom cut short");
-      OSErr err = Walk(atom);
-      if (err) return err;
-      have_moov = true;
-    } else if (atom.type == FourCC("moof")) {
-      moofs.push_back(atom);
-    }
-    pos = atom.end;
+    std::string* block;
+  };
+  std::vector<Fragment> moofs;
+  bool have_moov = false;
+  why = nullptr;
+  OSErr err = WalkAtoms(
+      *source_, file,
+      [&](const Atom& atom) {
+        if (dumping_) dump_ = &blocks_.emplace_back();
+        Line(atom);
+        if (atom.type == FourCC("moov") && !have_moov) {
+          if (atom.clamped) return Fail("movie atom cut short");
+          if (OSErr e = Walk(atom)) return e;
+          have_moov = true;
+        } else if (atom.type == FourCC("moof")) {
+          moofs.push_back({atom, dump_});
+        }
+        return OSErr(noErr);
+      },
+      &why);
+  // A broken header at the top level ends the file; what came before stands.
+  if (err && !why) return err;
+  if (!have_moov) return Fail(why ? why : "no movie atom");
+  for (const Fragment& m : moofs) {
+    dump_ = m.block;
+    if (OSErr err = ReadMoof(m.atom)) return err;
   }
-  if (!have_moov) {
-    if (reason_.empty()) reason_ = "no movie atom";
-    return invalidMovie;
-  }
-  for (const Atom& m : moofs) {
-    if (OSErr err = ReadMoof(m)) return err;
-  }
+  dump_ = nullptr;
   for (auto& t : tracks_) {
     if (OSErr err = FinishTrack(*t)) return err;
     movie_->tracks.push_back(std::move(t->model));
@@ -734,16 +821,23 @@ OSErr Reader::Run(std::unique_ptr<MovieModel>* out) {
   return noErr;
 }
 
-#undef LOAD_OR_FAIL
-#undef STREAM
-
 }  // namespace
 
 OSErr ReadMovie(std::shared_ptr<DataSource> source, std::unique_ptr<MovieModel>* out, std::string* reason) {
   if (!source || !out) return paramErr;
-  Reader reader(std::move(source));
+  Reader reader(std::move(source), false);
   OSErr err = reader.Run(out);
   if (reason) *reason = err ? reader.reason() : std::string();
+  return err;
+}
+
+OSErr DumpAtoms(std::shared_ptr<DataSource> source, std::string* text) {
+  if (!source || !text) return paramErr;
+  Reader reader(std::move(source), true);
+  std::unique_ptr<MovieModel> movie;
+  OSErr err = reader.Run(&movie);
+  *text = reader.Dump();
+  if (err) *text += "failed: " + reader.reason() + "\n";
   return err;
 }
 

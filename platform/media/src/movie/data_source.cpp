@@ -1,38 +1,12 @@
-// File and memory data sources, and a window of a source held in memory.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+// Memory data sources, and a window of a source held in memory. Files are
+// read by the system's own source (file_source_posix.cpp).
+#include "movie/data_source.h"
 
 #include <cstring>
-
-#include "movie/movie_model.h"
 
 namespace qtm {
 
 namespace {
-
-class FileSource final : public DataSource {
- public:
-  FileSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
-  ~FileSource() override { close(fd_); }
-  bool ReadAt(uint64_t offset, void* dst, size_t size) const override {
-    if (offset > size_ || size > size_ - offset) return false;
-    auto* out = static_cast<uint8_t*>(dst);
-    while (size > 0) {
-      ssize_t n = pread(fd_, out, size, static_cast<off_t>(offset));
-      if (n <= 0) return false;
-      out += n;
-      offset += static_cast<uint64_t>(n);
-      size -= static_cast<size_t>(n);
-    }
-    return true;
-  }
-  uint64_t Size() const override { return size_; }
-
- private:
-  int fd_;
-  uint64_t size_;
-};
 
 class MemorySource final : public DataSource {
  public:
@@ -69,15 +43,10 @@ class WindowSource final : public DataSource {
 
 }  // namespace
 
-std::shared_ptr<DataSource> OpenFileSource(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return nullptr;
-  }
-  return std::make_shared<FileSource>(fd, static_cast<uint64_t>(st.st_size));
+bool SpanSource::ReadAt(uint64_t offset, void* dst, size_t size) const {
+  if (offset > size_ || size > size_ - offset) return false;
+  if (size) std::memcpy(dst, data_ + offset, size);
+  return true;
 }
 
 std::shared_ptr<DataSource> MakeMemorySource(std::vector<uint8_t> bytes) {

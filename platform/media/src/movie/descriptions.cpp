@@ -1,9 +1,11 @@
 #include "movie/descriptions.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
 #include "movie/byte_reader.h"
+#include "movie/four_cc.h"
 
 namespace qtm {
 
@@ -20,6 +22,11 @@ class RecordWriter {
     std::memcpy(out_->data() + at, &value, sizeof(T));
   }
   void Bytes(const uint8_t* p, size_t n) { out_->insert(out_->end(), p, p + n); }
+  // Whatever the reader has left, as it is.
+  void Rest(ByteReader& r) {
+    std::vector<uint8_t> rest = r.Rest();
+    Bytes(rest.data(), rest.size());
+  }
 
  private:
   std::vector<uint8_t>* out_;
@@ -43,7 +50,7 @@ std::vector<uint8_t> Generic(const uint8_t* entry, size_t size) {
   ByteReader r(entry, size);
   RecordWriter w(&out);
   PutHead(r, w);
-  w.Bytes(r.here(), r.remaining());
+  w.Rest(r);
   FixSize(&out);
   return out;
 }
@@ -69,8 +76,7 @@ std::vector<uint8_t> DescriptionFromEntry(OSType media_type, const uint8_t* entr
     w.Put<int32_t>(r.S32());   // dataSize
     w.Put<int16_t>(r.S16());   // frameCount
     uint8_t name[32];
-    std::memcpy(name, r.here(), 32);
-    r.Skip(32);
+    r.Read(name, 32);
     if (name[0] > 31) name[0] = 31;
     w.Bytes(name, 32);
     w.Put<int16_t>(r.S16());  // depth
@@ -109,13 +115,56 @@ std::vector<uint8_t> DescriptionFromEntry(OSType media_type, const uint8_t* entr
   } else {
     return {};
   }
-  w.Bytes(r.here(), r.remaining());
+  w.Rest(r);
   FixSize(&out);
   return out;
 }
 
-std::vector<uint8_t> MakeImageDescription(OSType codec, int width, int height, int depth,
-                                          const std::string& name, const std::vector<uint8_t>& extensions) {
+std::string DescribeEntry(OSType media_type, const uint8_t* entry, size_t size, size_t* extensions) {
+  ByteReader r(entry, size);
+  r.Skip(4);
+  std::string text = "entry format='" + FourCCText(r.U32()) + "'";
+  r.Skip(6);
+  text += " data_reference=" + std::to_string(r.U16());
+  auto field = [&text](const char* name, int64_t value) {
+    text += std::string(" ") + name + "=" + std::to_string(value);
+  };
+  *extensions = size;
+  if (media_type == VideoMediaType && size >= sizeof(ImageDescription)) {
+    r.Skip(2 + 2 + 4 + 4 + 4);  // version, revision, vendor, qualities
+    field("width", r.S16());
+    field("height", r.S16());
+    r.Skip(4 + 4 + 4);  // resolutions, data size
+    field("frames", r.S16());
+    uint8_t name[32];
+    r.Read(name, 32);
+    field("depth", r.S16());
+    text += " name=\"" + std::string(reinterpret_cast<const char*>(name + 1), std::min<uint8_t>(name[0], 31)) + "\"";
+    *extensions = sizeof(ImageDescription);
+  } else if (media_type == SoundMediaType && size >= sizeof(SoundDescription)) {
+    int16_t version = r.S16();
+    r.Skip(2 + 4);  // revision, vendor
+    field("version", version);
+    field("channels", r.S16());
+    field("bits", r.S16());
+    r.Skip(2 + 2);  // compression ID, packet size
+    field("rate", r.U32() >> 16);
+    *extensions = sizeof(SoundDescription);
+    if (version == 1 && size >= sizeof(SoundDescription) + 16) *extensions += 16;
+    if (version == 2 && size >= sizeof(SoundDescription) + 36) *extensions += 36;
+  } else if (media_type == TimeCodeMediaType && size >= 34) {
+    r.Skip(4);  // reserved
+    text += " flags=" + std::to_string(r.U32());
+    field("timescale", r.S32());
+    field("frame_duration", r.S32());
+    field("frames", r.U8());
+    *extensions = 34;
+  }
+  return text;
+}
+
+std::vector<uint8_t> MakeImageDescription(OSType codec, int width, int height, int depth, const std::string& name,
+                                          const std::vector<uint8_t>& extensions) {
   ImageDescription d{};
   d.cType = codec;
   d.dataRefIndex = 1;

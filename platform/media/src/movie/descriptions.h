@@ -18,9 +18,14 @@ namespace qtm {
 // anything else or for an entry too short for its record.
 std::vector<uint8_t> DescriptionFromEntry(OSType media_type, const uint8_t* entry, size_t size);
 
+// One 'stsd' entry's fields as text for a dump: format, data reference, and
+// for video, sound and time code the fields of their records; *extensions is
+// where the extension atoms start (the entry's size when it has none).
+std::string DescribeEntry(OSType media_type, const uint8_t* entry, size_t size, size_t* extensions);
+
 // Records made for imported movies. extensions are appended as they are.
-std::vector<uint8_t> MakeImageDescription(OSType codec, int width, int height, int depth,
-                                          const std::string& name, const std::vector<uint8_t>& extensions);
+std::vector<uint8_t> MakeImageDescription(OSType codec, int width, int height, int depth, const std::string& name,
+                                          const std::vector<uint8_t>& extensions);
 std::vector<uint8_t> MakeSoundDescription(OSType format, int channels, int bits, double rate,
                                           const std::vector<uint8_t>& extensions);
 

@@ -11,6 +11,7 @@ extern "C" {
 #include <cmath>
 
 #include "movie/descriptions.h"
+#include "movie/four_cc.h"
 #include "movie/movie_model.h"
 #include "movie/mul_div.h"
 #include "movie/sample_table.h"
@@ -18,11 +19,6 @@ extern "C" {
 namespace qtm {
 
 namespace {
-
-constexpr uint32_t FourCC(const char (&s)[5]) {
-  return (uint32_t(uint8_t(s[0])) << 24) | (uint32_t(uint8_t(s[1])) << 16) | (uint32_t(uint8_t(s[2])) << 8) |
-         uint32_t(uint8_t(s[3]));
-}
 
 constexpr int32_t kImportedMovieScale = 600;
 // Packet times are kept below 2^61, so that sums of their differences fit.
@@ -36,35 +32,30 @@ struct Packet {
   bool key;
 };
 
+// libavcodec's sound codecs and the formats QuickTime names them by.
+struct SoundCodec {
+  AVCodecID id;
+  OSType format;
+};
+constexpr SoundCodec kSoundCodecs[] = {
+    {AV_CODEC_ID_PCM_S16BE, FourCC("twos")},    {AV_CODEC_ID_PCM_S8, FourCC("twos")},
+    {AV_CODEC_ID_PCM_S16LE, FourCC("sowt")},    {AV_CODEC_ID_PCM_U8, FourCC("raw ")},
+    {AV_CODEC_ID_PCM_S24BE, FourCC("in24")},    {AV_CODEC_ID_PCM_S24LE, FourCC("in24")},
+    {AV_CODEC_ID_PCM_S32BE, FourCC("in32")},    {AV_CODEC_ID_PCM_S32LE, FourCC("in32")},
+    {AV_CODEC_ID_PCM_F32BE, FourCC("fl32")},    {AV_CODEC_ID_PCM_F32LE, FourCC("fl32")},
+    {AV_CODEC_ID_PCM_F64BE, FourCC("fl64")},    {AV_CODEC_ID_PCM_F64LE, FourCC("fl64")},
+    {AV_CODEC_ID_PCM_ALAW, FourCC("alaw")},     {AV_CODEC_ID_PCM_MULAW, FourCC("ulaw")},
+    {AV_CODEC_ID_ADPCM_IMA_QT, FourCC("ima4")}, {AV_CODEC_ID_MACE3, FourCC("MAC3")},
+    {AV_CODEC_ID_MACE6, FourCC("MAC6")},        {AV_CODEC_ID_AAC, FourCC("mp4a")},
+    {AV_CODEC_ID_GSM, FourCC("agsm")},          {AV_CODEC_ID_AMR_NB, FourCC("samr")},
+    {AV_CODEC_ID_AMR_WB, FourCC("sawb")},       {AV_CODEC_ID_ALAC, FourCC("alac")},
+    {AV_CODEC_ID_MP3, FourCC(".mp3")},          {AV_CODEC_ID_QDM2, FourCC("QDM2")},
+    {AV_CODEC_ID_AC3, FourCC("ac-3")},
+};
+
 OSType SoundFormat(const AVCodecParameters& p) {
-  switch (p.codec_id) {
-    case AV_CODEC_ID_PCM_S16BE: return FourCC("twos");
-    case AV_CODEC_ID_PCM_S8: return FourCC("twos");
-    case AV_CODEC_ID_PCM_S16LE: return FourCC("sowt");
-    case AV_CODEC_ID_PCM_U8: return FourCC("raw ");
-    case AV_CODEC_ID_PCM_S24BE:
-    case AV_CODEC_ID_PCM_S24LE: return FourCC("in24");
-    case AV_CODEC_ID_PCM_S32BE:
-    case AV_CODEC_ID_PCM_S32LE: return FourCC("in32");
-    case AV_CODEC_ID_PCM_F32BE:
-    case AV_CODEC_ID_PCM_F32LE: return FourCC("fl32");
-    case AV_CODEC_ID_PCM_F64BE:
-    case AV_CODEC_ID_PCM_F64LE: return FourCC("fl64");
-    case AV_CODEC_ID_PCM_ALAW: return FourCC("alaw");
-    case AV_CODEC_ID_PCM_MULAW: return FourCC("ulaw");
-    case AV_CODEC_ID_ADPCM_IMA_QT: return FourCC("ima4");
-    case AV_CODEC_ID_MACE3: return FourCC("MAC3");
-    case AV_CODEC_ID_MACE6: return FourCC("MAC6");
-    case AV_CODEC_ID_AAC: return FourCC("mp4a");
-    case AV_CODEC_ID_GSM: return FourCC("agsm");
-    case AV_CODEC_ID_AMR_NB: return FourCC("samr");
-    case AV_CODEC_ID_AMR_WB: return FourCC("sawb");
-    case AV_CODEC_ID_ALAC: return FourCC("alac");
-    case AV_CODEC_ID_MP3: return FourCC(".mp3");
-    case AV_CODEC_ID_QDM2: return FourCC("QDM2");
-    case AV_CODEC_ID_AC3: return FourCC("ac-3");
-    default: break;
-  }
+  for (const SoundCodec& c : kSoundCodecs)
+    if (c.id == p.codec_id) return c.format;
   if (p.codec_tag) return p.codec_tag;
   return FourCC("NONE");
 }
@@ -241,15 +232,22 @@ OSErr ImportMovie(const std::string& path, std::unique_ptr<MovieModel>* out, std
       previous_duration = duration;
       if (duration < 0) duration = 0;
       if (duration > 0x7FFFFFFF) duration = 0x7FFFFFFF;
-      table->AddTimes(1, static_cast<uint32_t>(duration), dts);
-      table->AddSizes(1, p.size);
-      table->AddChunkRun(static_cast<uint32_t>(i), 1, 1);
+      // Each packet is a chunk of one sample; a table holds at most a sample
+      // for each byte of the file.
+      if (!table->AddTimes(1, static_cast<uint32_t>(duration), dts) || !table->AddSizes(1, p.size) ||
+          !table->AddChunkRun(static_cast<uint32_t>(i), 1, 1)) {
+        if (reason) *reason = "more packets than the file can hold";
+        return invalidMovie;
+      }
       table->AddChunkOffset(p.pos >= 0 ? static_cast<uint64_t>(p.pos) : UINT64_MAX);
       if (!all_key && p.key) table->AddSync(static_cast<uint32_t>(i));
       next_time = std::max(dts, table->TimeEnd());
     }
     std::vector<Packet>().swap(list);
-    table->Finish();
+    if (!table->Finish()) {
+      if (reason) *reason = "sample tables contradict each other";
+      return invalidMovie;
+    }
     track.media_duration = table->TotalDuration();
     track.samples = std::move(table);
     if (track.timescale > 0) {
@@ -268,7 +266,7 @@ OSErr ImportMovie(const std::string& path, std::unique_ptr<MovieModel>* out, std
 namespace {
 
 bool HasReaderExtension(const std::string& path) {
-  static const char* const kExtensions[] = {".mov", ".qt",  ".mqv",  ".mp4", ".m4v",  ".m4a",
+  static const char* const kExtensions[] = {".mov", ".qt",  ".mqv", ".mp4",  ".m4v", ".m4a",
                                             ".m4b", ".m4p", ".3gp", ".3gpp", ".3g2", ".3gp2"};
   size_t dot = path.find_last_of('.');
   size_t slash = path.find_last_of("/\\");

@@ -10,18 +10,10 @@
 #include <utility>
 #include <vector>
 
+#include "movie/data_source.h"
 #include "qtmedia.h"
 
 namespace qtm {
-
-// Random access to the bytes of a movie: a file or a memory buffer.
-class DataSource {
- public:
-  virtual ~DataSource() = default;
-  // Reads exactly size bytes at offset; false when they are not all there.
-  virtual bool ReadAt(uint64_t offset, void* dst, size_t size) const = 0;
-  virtual uint64_t Size() const = 0;
-};
 
 // One media sample, as the sample tables give it. Times are media time units.
 struct SampleInfo {
@@ -80,8 +72,8 @@ struct TrackModel {
   // extension atoms as in the file.
   std::vector<std::vector<uint8_t>> descriptions;
   std::unique_ptr<SampleTable> samples;
-  int source_stream = -1;  // libavformat stream index, for imported movies
-  std::string handler_name;  // from the media's 'hdlr'
+  int source_stream = -1;         // libavformat stream index, for imported movies
+  std::string handler_name;       // from the media's 'hdlr'
   int32_t width = 0, height = 0;  // tkhd track size, integer part
 };
 
@@ -92,14 +84,14 @@ struct UserDataItem {
 };
 
 struct MovieModel {
-  std::string path;            // native path the movie was opened from
-  bool imported = false;       // built by the libavformat importer
-  std::string format_name;     // libavformat's name for imported movies
-  int32_t timescale = 0;       // movie time scale
-  int64_t duration = 0;        // movie time scale
+  std::string path;         // native path the movie was opened from
+  bool imported = false;    // built by the libavformat importer
+  std::string format_name;  // libavformat's name for imported movies
+  int32_t timescale = 0;    // movie time scale
+  int64_t duration = 0;     // movie time scale
   Fixed preferred_rate = fixed1;
   std::vector<std::unique_ptr<TrackModel>> tracks;
-  std::vector<UserDataItem> user_data;  // moov/udta children in file order
+  std::vector<UserDataItem> user_data;                              // moov/udta children in file order
   std::vector<std::pair<std::string, std::string>> container_tags;  // imported movies
   std::shared_ptr<DataSource> source;
 };
@@ -113,20 +105,17 @@ OSErr OpenMovieModel(const std::string& path, std::unique_ptr<MovieModel>* out);
 OSErr OpenMovieModel(const std::string& path, std::unique_ptr<MovieModel>* out, std::string* reason);
 
 // Runs the movie reader (QuickTime and ISO base media files) on any source.
-OSErr ReadMovie(std::shared_ptr<DataSource> source, std::unique_ptr<MovieModel>* out,
-                std::string* reason = nullptr);
+OSErr ReadMovie(std::shared_ptr<DataSource> source, std::unique_ptr<MovieModel>* out, std::string* reason = nullptr);
+
+// The atom tree of a QuickTime or ISO base media file as the movie reader
+// walks it: a line per atom (type, size, "@" offset) indented two spaces a
+// level, with the fields of the atoms the reader understands, and a last
+// line "failed: REASON" when the reader refuses the file. Returns what
+// ReadMovie would.
+OSErr DumpAtoms(std::shared_ptr<DataSource> source, std::string* text);
 
 // Imports any other kind through libavformat.
-OSErr ImportMovie(const std::string& path, std::unique_ptr<MovieModel>* out,
-                  std::string* reason = nullptr);
-
-// Data sources: a file opened for reading (nullptr when it does not open),
-// a memory buffer, and a source whose bytes from offset on are held in
-// memory (bytes: what the source has there).
-std::shared_ptr<DataSource> OpenFileSource(const std::string& path);
-std::shared_ptr<DataSource> MakeMemorySource(std::vector<uint8_t> bytes);
-std::shared_ptr<DataSource> MakeWindowSource(std::shared_ptr<DataSource> source, uint64_t offset,
-                                             std::vector<uint8_t> bytes);
+OSErr ImportMovie(const std::string& path, std::unique_ptr<MovieModel>* out, std::string* reason = nullptr);
 
 }  // namespace qtm
 

@@ -54,6 +54,18 @@ class CompactSampleTable final : public SampleTable {
   uint32_t SyncCount() const override;
   size_t MemoryBytes() const override;
 
+  // The forms Finish chose, for tests and benchmarks: display offsets as
+  // runs (how many) or indexed per sample, sizes as one for all (0 bytes
+  // each) or per sample in 2 or 4 bytes.
+  struct Layout {
+    size_t offset_runs = 0;
+    bool offsets_indexed = false;
+    int size_bytes = 0;
+  };
+  Layout GetLayout() const {
+    return {offsets_.size(), !offset_index_.empty(), !sizes16_.empty() ? 2 : !sizes_.empty() ? 4 : 0};
+  }
+
   uint64_t TimeTotal() const { return time_total_; }
   int64_t TimeEnd() const;
   uint64_t ChunkCount() const { return chunk_offsets_.size(); }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "api/records.h"
+#include "movie/byte_reader.h"
 
 #define QTM_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -93,8 +94,7 @@ HandlerError TimeCodeHandler::TimeCodeAtTime(TimeValue media_time, int32_t* fram
   // Each sample holds the frame number where it starts, big-endian.
   uint8_t start_bytes[4];
   if (info.size < 4 || !movie->source->ReadAt(info.offset, start_bytes, 4)) return badFileFormat;
-  int64_t start = static_cast<int32_t>(uint32_t{start_bytes[0]} << 24 | uint32_t{start_bytes[1]} << 16 |
-                                       uint32_t{start_bytes[2]} << 8 | start_bytes[3]);
+  int64_t start = static_cast<int32_t>(ReadBE32(start_bytes));
 
   int64_t elapsed = media_time - info.decode_time;
   int64_t frame = start + elapsed * def.fTimeScale / (int64_t{track->timescale} * def.frameDuration);

@@ -6,6 +6,9 @@
 #include <optional>
 
 #include "api/records.h"
+#include "movie/atom_walker.h"
+#include "movie/byte_reader.h"
+#include "movie/four_cc.h"
 #include "userdata/text_encoding.h"
 
 #define QTM_EXPORT extern "C" __attribute__((visibility("default")))
@@ -13,23 +16,12 @@
 namespace qtm {
 namespace {
 
-constexpr uint32_t FourCC(const char (&s)[5]) {
-  return static_cast<uint32_t>(static_cast<uint8_t>(s[0])) << 24 |
-         static_cast<uint32_t>(static_cast<uint8_t>(s[1])) << 16 |
-         static_cast<uint32_t>(static_cast<uint8_t>(s[2])) << 8 | static_cast<uint8_t>(s[3]);
-}
 // A classic item type: 0xA9 then three characters.
-constexpr uint32_t Classic(const char (&s)[4]) {
-  return 0xA9000000u | static_cast<uint32_t>(static_cast<uint8_t>(s[0])) << 16 |
-         static_cast<uint32_t>(static_cast<uint8_t>(s[1])) << 8 | static_cast<uint8_t>(s[2]);
-}
+constexpr uint32_t Classic(const char (&s)[4]) { return 0xA9000000u | FourCC({'\0', s[0], s[1], s[2], '\0'}); }
 
 constexpr uint16_t PackIso(const char (&s)[4]) {
   return static_cast<uint16_t>((s[0] - 0x60) << 10 | (s[1] - 0x60) << 5 | (s[2] - 0x60));
 }
-
-uint32_t Be32(const uint8_t* p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
-uint16_t Be16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
 
 struct RegionLanguage {
   int16_t region;
@@ -56,43 +48,15 @@ const RegionLanguage& RegionEntry(int16_t region) {
 // ASCII and lose the rest to '?'.
 bool IsMacRomanLanguage(uint16_t language) { return language <= 9 || language == 13; }
 
-// Child atoms of a byte range: size (32-bit, or 1 then 64-bit), type, body.
-// Sizes are clamped to the range; a size below the header ends the walk.
-struct Atom {
-  uint32_t type;
-  const uint8_t* body;
-  size_t size;
-};
-std::vector<Atom> ChildAtoms(const uint8_t* data, size_t size) {
-  std::vector<Atom> atoms;
-  size_t pos = 0;
-  while (size - pos >= 8) {
-    uint64_t atom_size = Be32(data + pos);
-    uint32_t type = Be32(data + pos + 4);
-    size_t header = 8;
-    if (atom_size == 1) {
-      if (size - pos < 16) break;
-      atom_size = uint64_t{Be32(data + pos + 8)} << 32 | Be32(data + pos + 12);
-      header = 16;
-    } else if (atom_size == 0) {
-      atom_size = size - pos;
-    }
-    if (atom_size < header || atom_size > size - pos) break;
-    atoms.push_back({type, data + pos + header, static_cast<size_t>(atom_size - header)});
-    pos += static_cast<size_t>(atom_size);
-  }
-  return atoms;
-}
-
 // The iTunes-style list: udta/meta/ilst. Its meta is a full atom (version and
 // flags first) in ISO files and a plain one in some QuickTime files.
-std::vector<Atom> IlstEntries(const MovieModel& model) {
+std::vector<AtomBytes> IlstEntries(const MovieModel& model) {
   for (const auto& item : model.user_data) {
     if (item.type != FourCC("meta")) continue;
     const uint8_t* p = item.payload.data();
     size_t n = item.payload.size();
-    if (n >= 8 && Be32(p + 4) != FourCC("hdlr")) p += 4, n -= 4;
-    for (const Atom& child : ChildAtoms(p, n))
+    if (n >= 8 && ReadBE32(p + 4) != FourCC("hdlr")) p += 4, n -= 4;
+    for (const AtomBytes& child : ChildAtoms(p, n))
       if (child.type == FourCC("ilst")) return ChildAtoms(child.body, child.size);
   }
   return {};
@@ -100,10 +64,10 @@ std::vector<Atom> IlstEntries(const MovieModel& model) {
 
 // The text of an ilst entry: its first 'data' atom of a text kind
 // (1 UTF-8, 2 UTF-16, 4 and 5 their sorting forms).
-std::optional<std::string> IlstText(const Atom& entry) {
-  for (const Atom& data : ChildAtoms(entry.body, entry.size)) {
+std::optional<std::string> IlstText(const AtomBytes& entry) {
+  for (const AtomBytes& data : ChildAtoms(entry.body, entry.size)) {
     if (data.type != FourCC("data") || data.size < 8) continue;
-    uint32_t kind = Be32(data.body) & 0x00FFFFFF;
+    uint32_t kind = ReadBE32(data.body) & 0x00FFFFFF;
     const uint8_t* text = data.body + 8;
     size_t text_size = data.size - 8;
     if (kind == 1 || kind == 4) return ToWindows1252(text, text_size, TextEncoding::kUtf8);
@@ -176,9 +140,9 @@ std::vector<std::string> TextsOfType(const MovieModel& model, OSType type, int16
   }
   if (!texts.empty()) return texts;
 
-  std::vector<Atom> ilst = IlstEntries(model);
+  std::vector<AtomBytes> ilst = IlstEntries(model);
   auto from_ilst = [&](uint32_t key) {
-    for (const Atom& entry : ilst)
+    for (const AtomBytes& entry : ilst)
       if (entry.type == key)
         if (auto text = IlstText(entry)) texts.push_back(std::move(*text));
   };
@@ -205,8 +169,8 @@ std::vector<TextRecord> ParseTextRecords(const std::vector<uint8_t>& payload) {
   std::vector<TextRecord> records;
   size_t pos = 0;
   while (payload.size() - pos >= 4) {
-    size_t text_size = Be16(payload.data() + pos);
-    uint16_t language = Be16(payload.data() + pos + 2);
+    size_t text_size = ReadBE16(payload.data() + pos);
+    uint16_t language = ReadBE16(payload.data() + pos + 2);
     if (text_size > payload.size() - pos - 4) break;
     TextRecord r;
     r.language = language;

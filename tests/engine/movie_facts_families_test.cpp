@@ -1,12 +1,12 @@
-// MovieSession facts for a fixture of every registered family, against
+// MovieFacts facts for a fixture of every registered family, against
 // ffprobe's view of the same files (NAME.video.txt, made with the fixtures).
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
 
-#include "engine/movie_session.h"
 #include "common/json_writer.h"
+#include "engine/movie_facts.h"
 #include "support/test_env.h"
 
 namespace kestrel {
@@ -18,16 +18,16 @@ struct FactsCase {
   int depth;               // 0: not checked
 };
 
-class MovieSessionFacts : public testing::TestWithParam<FactsCase> {};
+class MovieFactsFacts : public testing::TestWithParam<FactsCase> {};
 
-TEST_P(MovieSessionFacts, MatchFfprobe) {
+TEST_P(MovieFactsFacts, MatchFfprobe) {
   const FactsCase& c = GetParam();
   std::istringstream oracle(test::ReadFileBytes(test::FixturePath(std::string(c.file) + ".video.txt")));
   std::string first;
   oracle >> first;
   ASSERT_FALSE(first.empty()) << "no oracle for " << c.file;
 
-  MovieSession session;
+  MovieFacts session;
   HRESULT hr = session.Open(test::FixturePath(c.file).c_str());
   int32_t has_video = -1;
   ASSERT_EQ(session.HasVideo(&has_video), S_OK);
@@ -48,7 +48,7 @@ TEST_P(MovieSessionFacts, MatchFfprobe) {
   int64_t duration = 0;
   uint32_t frames = 0;
   double rate = 0;
-  wchar_t codec[MovieSession::kCodecNameChars];
+  wchar_t codec[MovieFacts::kCodecNameChars];
   EXPECT_EQ(session.GetDimensions(&width, &height), S_OK);
   EXPECT_EQ(session.GetDuration(&duration), S_OK);
   EXPECT_EQ(session.GetFrameCount(&frames), S_OK);
@@ -64,21 +64,23 @@ TEST_P(MovieSessionFacts, MatchFfprobe) {
   if (c.depth) EXPECT_EQ(depth, c.depth);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Fixtures, MovieSessionFacts,
-    testing::Values(FactsCase{"h264_bframes.mov", "Lavc libx264", 24}, FactsCase{"h264_bframes.mp4", "Lavc libx264", 24},
-                    FactsCase{"mpeg4.mp4", "Lavc mpeg4", 24}, FactsCase{"mjpeg.mov", "Lavc mjpeg", 24},
-                    FactsCase{"prores.mov", "Lavc prores_ks", 0}, FactsCase{"dv.mov", "Lavc dvvideo", 24},
-                    FactsCase{"dv.dv", nullptr, 0}, FactsCase{"raw2vuy.mov", "Lavc rawvideo", 0},
-                    FactsCase{"h263.3gp", "", 24}, FactsCase{"frames250.mov", "Lavc mjpeg", 24},
-                    FactsCase{"audio.m4a", nullptr, 0}, FactsCase{"audio16.aif", nullptr, 0},
-                    FactsCase{"audio.caf", nullptr, 0}, FactsCase{"audio.aac", nullptr, 0}),
-    [](const testing::TestParamInfo<FactsCase>& info) {
-      std::string name = info.param.file;
-      for (char& ch : name)
-        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-      return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Fixtures, MovieFactsFacts,
+                         testing::Values(FactsCase{"h264_bframes.mov", "Lavc libx264", 24},
+                                         FactsCase{"h264_bframes.mp4", "Lavc libx264", 24},
+                                         FactsCase{"mpeg4.mp4", "Lavc mpeg4", 24},
+                                         FactsCase{"mjpeg.mov", "Lavc mjpeg", 24},
+                                         FactsCase{"prores.mov", "Lavc prores_ks", 0},
+                                         FactsCase{"dv.mov", "Lavc dvvideo", 24}, FactsCase{"dv.dv", nullptr, 0},
+                                         FactsCase{"raw2vuy.mov", "Lavc rawvideo", 0}, FactsCase{"h263.3gp", "", 24},
+                                         FactsCase{"frames250.mov", "Lavc mjpeg", 24},
+                                         FactsCase{"audio.m4a", nullptr, 0}, FactsCase{"audio16.aif", nullptr, 0},
+                                         FactsCase{"audio.caf", nullptr, 0}, FactsCase{"audio.aac", nullptr, 0}),
+                         [](const testing::TestParamInfo<FactsCase>& info) {
+                           std::string name = info.param.file;
+                           for (char& ch : name)
+                             if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                           return name;
+                         });
 
 }  // namespace
 }  // namespace kestrel

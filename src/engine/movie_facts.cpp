@@ -1,4 +1,4 @@
-#include "engine/movie_session.h"
+#include "engine/movie_facts.h"
 
 #include <climits>
 #include <cstring>
@@ -9,41 +9,36 @@
 
 namespace kestrel {
 
-MovieSession::MovieSession() = default;
+MovieFacts::MovieFacts() = default;
 
-MovieSession::~MovieSession() {
-  Close();
-}
+// A derived class has closed its own part by now: this closes the movie.
+MovieFacts::~MovieFacts() { MovieFacts::Close(); }
 
-void MovieSession::ClearFacts() {
+void MovieFacts::ClearFacts() {
   m_frameRate = 0.0;
   m_videoTimeScale = 0;
   m_videoTrack = nullptr;
   m_videoMedia = nullptr;
   m_timeCodeHandler = nullptr;
   m_timeCodeTimeScale = 0;
-  m_currentDecodeTime = 0;
   m_codecName[0] = L'\0';
   m_depth = 0;
   m_frameCount = 0;
   m_duration = 0;
-  m_prerolling = 0;
-  m_includeCurrentSample = 1;
 }
 
-HRESULT MovieSession::Close() {
+HRESULT MovieFacts::Close() {
   CAutoLock lock(&m_lock);
   if (m_sampleDescription) {
     DisposeHandle(reinterpret_cast<Handle>(m_sampleDescription));
     m_sampleDescription = nullptr;
   }
-  CloseFrameSource();  // the decoder's options, then the decoder
   DisposeMovieRef(&m_movie);
   ClearFacts();
   return S_OK;
 }
 
-HRESULT MovieSession::Open(const char* path) {
+HRESULT MovieFacts::Open(const char* path) {
   CAutoLock lock(&m_lock);
   Close();
 
@@ -77,8 +72,7 @@ HRESULT MovieSession::Open(const char* path) {
     if (!desc) return E_OUTOFMEMORY;
     m_sampleDescription = reinterpret_cast<ImageDescriptionHandle>(desc);
     GetMediaSampleDescription(m_videoMedia, 1, reinterpret_cast<SampleDescriptionHandle>(desc));
-    if (GetMoviesError() != noErr || !*desc ||
-        GetHandleSize(desc) < static_cast<Size>(sizeof(ImageDescription)))
+    if (GetMoviesError() != noErr || !*desc || GetHandleSize(desc) < static_cast<Size>(sizeof(ImageDescription)))
       return E_FAIL;
 
     const ImageDescription* id = *m_sampleDescription;
@@ -105,7 +99,7 @@ HRESULT MovieSession::Open(const char* path) {
 }
 
 // One next-interesting-time step per sample, from time 0 to the end.
-HRESULT MovieSession::CountFrames() {
+HRESULT MovieFacts::CountFrames() {
   int64_t count = -1;
   TimeValue64 time = 0;
   int16_t flags = nextTimeMediaSample | nextTimeEdgeOK;
@@ -120,49 +114,49 @@ HRESULT MovieSession::CountFrames() {
   return S_OK;
 }
 
-HRESULT MovieSession::HasVideo(int32_t* has_video) {
+HRESULT MovieFacts::HasVideo(int32_t* has_video) {
   if (!has_video) return E_POINTER;
   CAutoLock lock(&m_lock);
   *has_video = (m_movie && GetMovieIndTrackType(m_movie, 1, VideoMediaType, movieTrackMediaType)) ? 1 : 0;
   return S_OK;
 }
 
-HRESULT MovieSession::GetDuration(int64_t* duration) {
+HRESULT MovieFacts::GetDuration(int64_t* duration) {
   if (!duration) return E_POINTER;
   CAutoLock lock(&m_lock);
   *duration = m_duration;
   return S_OK;
 }
 
-HRESULT MovieSession::GetFrameCount(uint32_t* frame_count) {
+HRESULT MovieFacts::GetFrameCount(uint32_t* frame_count) {
   if (!frame_count) return E_POINTER;
   CAutoLock lock(&m_lock);
   *frame_count = m_frameCount;
   return S_OK;
 }
 
-HRESULT MovieSession::GetCodecName(wchar_t* name) {
+HRESULT MovieFacts::GetCodecName(wchar_t* name) {
   if (!name) return E_POINTER;
   CAutoLock lock(&m_lock);
   memcpy(name, m_codecName, sizeof(m_codecName));
   return S_OK;
 }
 
-HRESULT MovieSession::GetDepth(int32_t* depth) {
+HRESULT MovieFacts::GetDepth(int32_t* depth) {
   if (!depth) return E_POINTER;
   CAutoLock lock(&m_lock);
   *depth = m_depth;
   return S_OK;
 }
 
-HRESULT MovieSession::GetFrameRate(double* frame_rate) {
+HRESULT MovieFacts::GetFrameRate(double* frame_rate) {
   if (!frame_rate) return E_POINTER;
   CAutoLock lock(&m_lock);
   *frame_rate = m_frameRate;
   return S_OK;
 }
 
-HRESULT MovieSession::GetDimensions(int32_t* width, int32_t* height) {
+HRESULT MovieFacts::GetDimensions(int32_t* width, int32_t* height) {
   if (!width || !height) return E_POINTER;
   CAutoLock lock(&m_lock);
   if (!m_sampleDescription || !*m_sampleDescription) return E_FAIL;
@@ -171,7 +165,7 @@ HRESULT MovieSession::GetDimensions(int32_t* width, int32_t* height) {
   return S_OK;
 }
 
-HRESULT MovieSession::GetVideoEdits(std::vector<VideoEdit>* edits, int32_t* movie_time_scale) {
+HRESULT MovieFacts::GetVideoEdits(std::vector<VideoEdit>* edits, int32_t* movie_time_scale) {
   if (!edits || !movie_time_scale) return E_POINTER;
   CAutoLock lock(&m_lock);
   edits->clear();
@@ -202,7 +196,7 @@ HRESULT MovieSession::GetVideoEdits(std::vector<VideoEdit>* edits, int32_t* movi
   return edits->empty() ? E_FAIL : S_OK;
 }
 
-int32_t MovieSession::GetVideoTimeScale() {
+int32_t MovieFacts::GetVideoTimeScale() {
   CAutoLock lock(&m_lock);
   return m_videoTimeScale;
 }

@@ -1,5 +1,5 @@
-// MovieSession facts against ffprobe's view of the same fixtures.
-#include "engine/movie_session.h"
+// MovieFacts facts against ffprobe's view of the same fixtures.
+#include "engine/movie_facts.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 namespace kestrel {
 namespace {
 
-TEST(MovieSession, TwoHundredFiftySamplesOverTenSeconds) {
-  MovieSession session;
+TEST(MovieFacts, TwoHundredFiftySamplesOverTenSeconds) {
+  MovieFacts session;
   ASSERT_EQ(session.Open(test::FixturePath("frames250.mov").c_str()), S_OK);
   uint32_t frames = 0;
   int64_t duration = 0;
@@ -24,8 +24,8 @@ TEST(MovieSession, TwoHundredFiftySamplesOverTenSeconds) {
   EXPECT_DOUBLE_EQ(rate, 25.0);
 }
 
-TEST(MovieSession, SoundOnlyMovieHasNoVideo) {
-  MovieSession session;
+TEST(MovieFacts, SoundOnlyMovieHasNoVideo) {
+  MovieFacts session;
   EXPECT_EQ(session.Open(test::FixturePath("audio.m4a").c_str()), S_FALSE);
   int32_t has_video = 1, w = 0, h = 0;
   EXPECT_EQ(session.HasVideo(&has_video), S_OK);
@@ -33,8 +33,8 @@ TEST(MovieSession, SoundOnlyMovieHasNoVideo) {
   EXPECT_EQ(session.GetDimensions(&w, &h), E_FAIL);
 }
 
-TEST(MovieSession, BadFilesFailAndLeaveTheSessionClean) {
-  MovieSession session;
+TEST(MovieFacts, BadFilesFailAndLeaveTheSessionClean) {
+  MovieFacts session;
   for (const char* name : {"not_a_movie.mov", "empty.mov", "no-such-file.mov"}) {
     EXPECT_EQ(session.Open(test::FixturePath(name).c_str()), E_FAIL) << name;
     int32_t has_video = 1;
@@ -47,8 +47,8 @@ TEST(MovieSession, BadFilesFailAndLeaveTheSessionClean) {
 // The path travels with a one-byte length. A movie named by exactly 255
 // bytes opens; one byte more is refused, even where its length taken modulo
 // 256 would name a movie ("m2" in the current folder).
-TEST(MovieSession, PathsLongerThan255BytesAreRefused) {
-  MovieSession session;
+TEST(MovieFacts, PathsLongerThan255BytesAreRefused) {
+  MovieFacts session;
   const std::string dir = test::FixturePath("");  // ends with a separator
   const std::string movie = dir + "frames250.mov";
   // dir, then ".\\" steps, then a copy of the movie whose name fills the rest.
@@ -73,8 +73,8 @@ TEST(MovieSession, PathsLongerThan255BytesAreRefused) {
   DeleteFileA((dir + "m2").c_str());
 }
 
-TEST(MovieSession, MissingOutPointers) {
-  MovieSession session;
+TEST(MovieFacts, MissingOutPointers) {
+  MovieFacts session;
   int32_t w = 0;
   EXPECT_EQ(session.HasVideo(nullptr), E_POINTER);
   EXPECT_EQ(session.GetDuration(nullptr), E_POINTER);

@@ -1,71 +1,40 @@
-// MovieSession: the filter's movie for the video side and the movie facts
-// (codec name, size, depth, duration, frame count, frame rate), plus the time
-// code. Every operation takes the session's re-entrant lock.
-#ifndef KESTREL_ENGINE_MOVIE_SESSION_H
-#define KESTREL_ENGINE_MOVIE_SESSION_H
-
-#include <windows.h>
+// MovieSession: the movie's facts (MovieFacts) and its frame source:
+// compressed samples of the video media into a decompression session, the
+// pictures copied out in display order with the negotiated stride and flip.
+// Every operation takes the session's re-entrant lock.
+#ifndef KESTREL_VIDEO_MOVIE_SESSION_H
+#define KESTREL_VIDEO_MOVIE_SESSION_H
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
-#include "framework/critical_section.h"
-#include "qtmedia.h"
+#include "engine/movie_facts.h"
+#include "engine/qt_ref.h"
 
 namespace kestrel {
 
-// One segment of the video track's edit list, in the movie's time scale.
-struct VideoEdit {
-  int64_t movie_start = 0;
-  int64_t movie_duration = 0;
-  int64_t media_time = -1;  // media display time shown at movie_start; -1: empty
-  Fixed rate = fixed1;
-};
-
-class MovieSession {
+class MovieSession : public MovieFacts {
  public:
-  MovieSession();
-  ~MovieSession();
-  MovieSession(const MovieSession&) = delete;
-  MovieSession& operator=(const MovieSession&) = delete;
+  MovieSession() = default;
+  ~MovieSession() override;
 
-  // S_OK; S_FALSE when the movie has no video track (the movie is kept);
-  // E_FAIL or E_OUTOFMEMORY, with the session closed.
-  HRESULT Open(const char* path);
-  HRESULT Close();
+  // The decoder, then the movie.
+  HRESULT Close() override;
 
-  HRESULT HasVideo(int32_t* has_video);
-  HRESULT GetDuration(int64_t* duration);
-  HRESULT GetFrameCount(uint32_t* frame_count);
-  HRESULT GetCodecName(wchar_t* name);  // 260 characters
-  HRESULT GetDepth(int32_t* depth);
-  HRESULT GetFrameRate(double* frame_rate);
-  // E_FAIL when no sample description is held.
-  HRESULT GetDimensions(int32_t* width, int32_t* height);
-  HRESULT GetTimeCode(int32_t* drop_frame, uint8_t* hours, uint8_t* minutes, uint8_t* seconds, uint8_t* frames);
-  // The video track's segments in order, and the movie's time scale. A track
-  // without an edit list has one segment showing the whole media. E_FAIL
-  // without a video track.
-  HRESULT GetVideoEdits(std::vector<VideoEdit>* edits, int32_t* movie_time_scale);
-  // The video media's time scale; 0 without video.
-  int32_t GetVideoTimeScale();
-
-  static constexpr size_t kCodecNameChars = 260;
   static constexpr int kMaxSamplesPerPicture = 512;
 
-  // Frame source (src/video/frame_source.cpp).
-  //
   // A decoder for a QuickTime pixel format ('2vuy', 'yuvs', 'BGRA'), with
   // the registry's "quality" and "fieldmode"; S_OK or E_FAIL. Keeps the
   // reading position; made past the first sample, it is primed from the
   // preceding sync sample.
   HRESULT CreateDecoder(OSType pixel_format);
   // The next picture in display order into destination (size bytes), with
-  // its display time and end in media time. S_OK once a picture has been
-  // copied; S_FALSE at the end of the media, after every held picture;
-  // E_FAIL; E_OUTOFMEMORY.
+  // its display time and the end of its display, in 100 ns units of the
+  // media's own timeline (edit lists are the caller's). S_OK once a picture
+  // has been copied; S_FALSE at the end of the media, after every held
+  // picture; E_FAIL; E_OUTOFMEMORY.
   // A stream whose decoder gives no picture for kMaxSamplesPerPicture
   // samples in a row answers E_FAIL rather than reading on.
   HRESULT ProduceFrame(uint8_t* destination, size_t size, int64_t* start, int64_t* stop);
@@ -95,23 +64,21 @@ class MovieSession {
   static void CopyRows(uint32_t rows, const uint8_t* source, size_t source_stride, uint8_t* destination,
                        size_t destination_stride, size_t row_bytes, bool flip, size_t destination_size);
 
- private:
-  HRESULT CountFrames();
-  void ClearFacts();
+ protected:
+  int64_t ReadingPosition() override;
 
-  // Frame source internals (frame_source.cpp).
+ private:
   struct SampleBuffer {
     std::vector<uint8_t> bytes;
     std::atomic<bool> in_use{false};
   };
   struct HeldPicture {
-    CVPixelBufferRef buffer;
+    PixelBufferHolder buffer;
     int64_t time, duration;
     bool timed;  // time is a valid display time
   };
   void ReleaseDecoder();
   void CloseFrameSource();
-  void DropHeldPictures();
   void DiscardDecoderPictures();
   // Pictures shown before time are not delivered from now on.
   void RaiseFloor(int64_t time);
@@ -123,28 +90,16 @@ class MovieSession {
   void CopyPicture(CVPixelBufferRef buffer);
   SampleBuffer* TakeSampleBuffer(size_t size);
 
-  ICMDecompressionSessionRef m_decompressionSession = nullptr;
-  ICMDecompressionSessionOptionsRef m_sessionOptions = nullptr;
-  int32_t m_videoTimeScale = 0;
-  ImageDescriptionHandle m_sampleDescription = nullptr;
-  Track m_videoTrack = nullptr;
-  Media m_videoMedia = nullptr;
-  MediaHandler m_timeCodeHandler = nullptr;
-  int32_t m_timeCodeTimeScale = 0;
+  DecompressionSessionHolder m_decompressionSession;
+  DecompressionOptionsHolder m_sessionOptions;
   uint8_t* m_destinationBuffer = nullptr;
   int32_t m_destinationStride = 0;
   int32_t m_flip = 0;
   size_t m_destinationSize = 0;
-  wchar_t m_codecName[kCodecNameChars] = {};
-  double m_frameRate = 0.0;
-  int32_t m_depth = 0;
   int64_t m_currentDecodeTime = 0;
   int64_t m_targetTime = 0;
-  uint32_t m_frameCount = 0;
-  int64_t m_duration = 0;
   int32_t m_prerolling = 0;
   int32_t m_includeCurrentSample = 1;  // the sample at the position has not gone to the decoder
-  Movie m_movie = nullptr;
   // Pictures with a display time below this are not delivered: a seek or
   // skip target, or the time of the last picture delivered, of which
   // m_deliveredAtFloor were delivered at exactly this time. After a new
@@ -155,11 +110,10 @@ class MovieSession {
   int32_t m_repeatsToPass = 0;
   bool m_frameCopied = false;  // in the ProduceFrame under way
   int64_t m_copiedTime = 0, m_copiedDuration = 0;
-  bool m_discarding = false;  // pictures emitted now are thrown away
-  bool m_flushed = false;     // the end was reached and the decoder drained
+  bool m_discarding = false;                // pictures emitted now are thrown away
+  bool m_flushed = false;                   // the end was reached and the decoder drained
   std::vector<HeldPicture> m_heldPictures;  // emitted, not yet delivered, display order
   std::vector<std::unique_ptr<SampleBuffer>> m_sampleBuffers;
-  CCritSec m_lock;
 };
 
 }  // namespace kestrel

@@ -1,6 +1,4 @@
-// MovieSession's frame source: compressed samples of the video media in
-// decode order into the decompression session, its pictures (display order)
-// copied into the caller's buffer with the negotiated stride and flip.
+// MovieSession's frame source.
 //
 // Pictures come out of the decoder later than their samples go in (delay,
 // reordering, threads), possibly several in one call: a request decodes
@@ -19,6 +17,8 @@
 //   the end: before the last sample), and the pictures that come out again
 //   are passed over up to the last delivered, m_deliveredAtFloor of them at
 //   its very time.
+#include "video/movie_session.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -26,7 +26,7 @@
 #include <new>
 #include <utility>
 
-#include "engine/movie_session.h"
+#include "engine/media_time.h"
 #include "engine/qt_library.h"
 #include "video/pixel_format_table.h"
 
@@ -38,18 +38,12 @@ constexpr int16_t kSampleHereOrNext = nextTimeMediaSample | nextTimeEdgeOK;  // 
 constexpr int16_t kSyncHereOrBefore = nextTimeSyncSample | nextTimeEdgeOK;   // 0x4008
 constexpr Fixed kForward = 0x00010000;
 constexpr Fixed kBackward = static_cast<Fixed>(0xFFFF0000);
-constexpr int64_t kUnitsPerSecond = 10000000;
-constexpr size_t kHeldPictureReserve = 32;
-constexpr size_t kMaxHeldPictures = 256;  // more than any decoder delay
+// More than any decoder delay; reserved, so that the decoder's callback
+// never allocates.
+constexpr size_t kMaxHeldPictures = 256;
 // DecodeCurrentSample: the sample's data lies beyond the end of the file (a
 // file cut short), which ends the stream as the end of the media does.
 constexpr HRESULT kDataMissing = HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
-
-// value * mul / div in signed 64 bits, truncating, without overflowing
-// the product.
-int64_t Scale(int64_t value, int64_t mul, int64_t div) {
-  return static_cast<int64_t>(static_cast<__int128>(value) * mul / div);
-}
 
 // A 32-bit value under HKLM\SOFTWARE\Corvane\Kestrel, or the default.
 DWORD ReadSetting(const wchar_t* name, DWORD fallback) {
@@ -73,22 +67,21 @@ T DataSymbol(const char* name) {
 
 }  // namespace
 
-void MovieSession::DropHeldPictures() {
-  for (HeldPicture& p : m_heldPictures) CVPixelBufferRelease(p.buffer);
-  m_heldPictures.clear();
+MovieSession::~MovieSession() { CloseFrameSource(); }
+
+HRESULT MovieSession::Close() {
+  CAutoLock lock(&m_lock);
+  CloseFrameSource();
+  return MovieFacts::Close();
 }
+
+int64_t MovieSession::ReadingPosition() { return m_currentDecodeTime; }
 
 void MovieSession::ReleaseDecoder() {
   CAutoLock lock(&m_lock);
-  if (m_sessionOptions) {
-    ICMDecompressionSessionOptionsRelease(m_sessionOptions);
-    m_sessionOptions = nullptr;
-  }
-  if (m_decompressionSession) {
-    ICMDecompressionSessionRelease(m_decompressionSession);
-    m_decompressionSession = nullptr;
-  }
-  DropHeldPictures();
+  m_sessionOptions.Reset();  // the options, then the decoder
+  m_decompressionSession.Reset();
+  m_heldPictures.clear();
 }
 
 void MovieSession::CloseFrameSource() {
@@ -103,16 +96,19 @@ void MovieSession::CloseFrameSource() {
   m_repeatsToPass = 0;
   m_frameCopied = false;
   m_flushed = false;
+  m_currentDecodeTime = 0;
+  m_prerolling = 0;
+  m_includeCurrentSample = 1;
 }
 
 // Pictures the decoder still holds are drained and thrown away.
 void MovieSession::DiscardDecoderPictures() {
   if (m_decompressionSession) {
     m_discarding = true;
-    ICMDecompressionSessionFlush(m_decompressionSession);
+    ICMDecompressionSessionFlush(m_decompressionSession.Get());
     m_discarding = false;
   }
-  DropHeldPictures();
+  m_heldPictures.clear();
 }
 
 void MovieSession::RaiseFloor(int64_t time) {
@@ -207,7 +203,7 @@ HRESULT MovieSession::DecodeCurrentSample() {
   frame_time.displayOffset = display - m_currentDecodeTime;
   frame_time.displayDuration = display_duration;
   // From here the buffer is the decoder's until it reports its release.
-  if (ICMDecompressionSessionDecodeFrame(m_decompressionSession, buffer->bytes.data(), read, nullptr, &frame_time,
+  if (ICMDecompressionSessionDecodeFrame(m_decompressionSession.Get(), buffer->bytes.data(), read, nullptr, &frame_time,
                                          buffer) != noErr)
     return E_FAIL;
   return S_OK;
@@ -269,37 +265,37 @@ HRESULT MovieSession::CreateDecoder(OSType pixel_format) {
   CFBooleanRef yes = DataSymbol<CFBooleanRef>("kCFBooleanTrue");
   if (!key_callbacks || !value_callbacks || !yes) return E_FAIL;
 
-  CFMutableDictionaryRef attributes = CFDictionaryCreateMutable(allocator, 0, key_callbacks, value_callbacks);
+  CFDictionaryHolder attributes(CFDictionaryCreateMutable(allocator, 0, key_callbacks, value_callbacks));
   if (!attributes) return E_FAIL;
   int32_t format_value = static_cast<int32_t>(pixel_format);
   for (auto [name, value] : {std::pair{"Width", &width}, {"Height", &height}, {"PixelFormatType", &format_value}}) {
-    CFNumberRef number = CFNumberCreate(allocator, kCFNumberSInt32Type, value);
-    if (number) {
-      CFDictionarySetValue(attributes, __CFStringMakeConstantString(name), number);
-      CFRelease(number);
-    }
+    CFNumberHolder number(CFNumberCreate(allocator, kCFNumberSInt32Type, value));
+    if (!number) return E_FAIL;
+    CFDictionarySetValue(attributes.Get(), __CFStringMakeConstantString(name), number.Get());
   }
-  CFDictionarySetValue(attributes, __CFStringMakeConstantString("CGBitmapContextCompatibility"), yes);
-  CFDictionarySetValue(attributes, __CFStringMakeConstantString("CGImageCompatibility"), yes);
+  CFDictionarySetValue(attributes.Get(), __CFStringMakeConstantString("CGBitmapContextCompatibility"), yes);
+  CFDictionarySetValue(attributes.Get(), __CFStringMakeConstantString("CGImageCompatibility"), yes);
 
-  hr = E_FAIL;
-  if (ICMDecompressionSessionOptionsCreate(allocator, &m_sessionOptions) == noErr && m_sessionOptions) {
-    SetDecodeAccuracy(static_cast<int32_t>(ReadSetting(L"quality", 512)));
-    SetFieldMode(static_cast<int32_t>(ReadSetting(L"fieldmode", 0)));
-    ICMDecompressionTrackingCallbackRecord tracking = {&MovieSession::OnFrameDecoded, this};
-    if (ICMDecompressionSessionCreate(allocator, m_sampleDescription, m_sessionOptions, attributes, &tracking,
-                                      &m_decompressionSession) == noErr &&
-        m_decompressionSession)
-      hr = S_OK;
-    else
-      m_decompressionSession = nullptr;
-  } else {
-    m_sessionOptions = nullptr;
+  if (ICMDecompressionSessionOptionsCreate(allocator, m_sessionOptions.Receive()) != noErr || !m_sessionOptions) {
+    m_sessionOptions.Reset();
+    return E_FAIL;
   }
-  CFRelease(attributes);
-  if (FAILED(hr)) return hr;
+  SetDecodeAccuracy(static_cast<int32_t>(ReadSetting(L"quality", 512)));
+  SetFieldMode(static_cast<int32_t>(ReadSetting(L"fieldmode", 0)));
+  ICMDecompressionTrackingCallbackRecord tracking = {&MovieSession::OnFrameDecoded, this};
+  if (ICMDecompressionSessionCreate(allocator, m_sampleDescription, m_sessionOptions.Get(), attributes.Get(), &tracking,
+                                    m_decompressionSession.Receive()) != noErr ||
+      !m_decompressionSession) {
+    m_decompressionSession.Reset();  // the options stay: the settings can still be read and set
+    return E_FAIL;
+  }
 
-  m_heldPictures.reserve(kHeldPictureReserve);
+  try {
+    m_heldPictures.reserve(kMaxHeldPictures);
+  } catch (const std::bad_alloc&) {
+    ReleaseDecoder();
+    return E_OUTOFMEMORY;
+  }
   if (end_pending) {
     TimeValue64 last = Step(INT64_MAX, kNextSample, kBackward);
     if (last >= 0) {
@@ -312,6 +308,8 @@ HRESULT MovieSession::CreateDecoder(OSType pixel_format) {
   if (m_currentDecodeTime > 0 || (m_currentDecodeTime == 0 && !m_includeCurrentSample)) {
     m_flushed = false;
     m_repeatsToPass = m_deliveredAtFloor;
+    // A failure leaves the sample at the position to go again: the next
+    // ProduceFrame meets it and reports it.
     DecodeUpTo(m_currentDecodeTime);
   }
   return S_OK;
@@ -322,8 +320,8 @@ HRESULT MovieSession::ProduceFrame(uint8_t* destination, size_t size, int64_t* s
   TimeValue64 time = 0, duration = 0;
   HRESULT hr = ProducePicture(destination, size, &time, &duration);
   if (hr == S_OK) {
-    if (start) *start = Scale(time, kUnitsPerSecond, m_videoTimeScale);
-    if (stop) *stop = Scale(time + duration, kUnitsPerSecond, m_videoTimeScale);
+    if (start) *start = MulDiv64(time, kUnitsPerSecond, m_videoTimeScale);
+    if (stop) *stop = MulDiv64(time + duration, kUnitsPerSecond, m_videoTimeScale);
   }
   return hr;
 }
@@ -340,14 +338,10 @@ HRESULT MovieSession::ProducePicture(uint8_t* destination, size_t size, TimeValu
   HRESULT hr = S_OK;
   for (int decoded = 0;;) {
     if (!m_heldPictures.empty()) {
-      HeldPicture held = m_heldPictures.front();
+      HeldPicture held = std::move(m_heldPictures.front());
       m_heldPictures.erase(m_heldPictures.begin());
-      if (held.timed && held.time < m_displayFloor) {  // passed by a skip
-        CVPixelBufferRelease(held.buffer);
-        continue;
-      }
-      CopyPicture(held.buffer);
-      CVPixelBufferRelease(held.buffer);
+      if (held.timed && held.time < m_displayFloor) continue;  // passed by a skip
+      CopyPicture(held.buffer.Get());
       m_frameCopied = true;
       NoteDelivered(held);
       break;
@@ -362,7 +356,7 @@ HRESULT MovieSession::ProducePicture(uint8_t* destination, size_t size, TimeValu
         break;
       }
       m_flushed = true;
-      ICMDecompressionSessionFlush(m_decompressionSession);
+      ICMDecompressionSessionFlush(m_decompressionSession.Get());
       if (m_frameCopied) break;
       continue;
     }
@@ -395,7 +389,7 @@ HRESULT MovieSession::ProducePicture(uint8_t* destination, size_t size, TimeValu
 HRESULT MovieSession::SeekTo(int64_t position) {
   CAutoLock lock(&m_lock);
   if (!m_videoMedia || m_videoTimeScale <= 0) return S_OK;
-  return SeekToMediaTime(Scale(position, m_videoTimeScale, kUnitsPerSecond));
+  return SeekToMediaTime(MulDiv64(position, m_videoTimeScale, kUnitsPerSecond));
 }
 
 HRESULT MovieSession::SeekToMediaTime(TimeValue64 target) {
@@ -407,6 +401,7 @@ HRESULT MovieSession::SeekToMediaTime(TimeValue64 target) {
   m_deliveredAtFloor = 0;
   m_repeatsToPass = 0;
   m_flushed = false;
+  // A failure leaves the sample at the position to go again (see above).
   DecodeUpTo(m_targetTime);
   return S_OK;
 }
@@ -414,7 +409,7 @@ HRESULT MovieSession::SeekToMediaTime(TimeValue64 target) {
 HRESULT MovieSession::SkipAhead(int64_t late) {
   CAutoLock lock(&m_lock);
   if (!m_videoMedia || m_videoTimeScale <= 0) return S_OK;
-  int64_t late_units = Scale(late, m_videoTimeScale, kUnitsPerSecond);
+  int64_t late_units = MulDiv64(late, m_videoTimeScale, kUnitsPerSecond);
   if (m_currentDecodeTime < 0) {
     // At the end only pictures held or still in the decoder are left: the
     // lateness counts from the last one delivered.
@@ -452,9 +447,9 @@ void MovieSession::SetFlip(int32_t flip) {
 HRESULT MovieSession::SetDecodeAccuracy(int32_t value) {
   CAutoLock lock(&m_lock);
   if (!m_sessionOptions) return E_FAIL;
-  return ICMDecompressionSessionOptionsSetProperty(m_sessionOptions, kQTPropertyClass_ICMDecompressionSessionOptions,
-                                                   kICMDecompressionSessionOptionsPropertyID_Accuracy, sizeof(value),
-                                                   &value) == noErr
+  return ICMDecompressionSessionOptionsSetProperty(
+             m_sessionOptions.Get(), kQTPropertyClass_ICMDecompressionSessionOptions,
+             kICMDecompressionSessionOptionsPropertyID_Accuracy, sizeof(value), &value) == noErr
              ? S_OK
              : E_FAIL;
 }
@@ -462,9 +457,9 @@ HRESULT MovieSession::SetDecodeAccuracy(int32_t value) {
 HRESULT MovieSession::SetFieldMode(int32_t value) {
   CAutoLock lock(&m_lock);
   if (!m_sessionOptions) return E_FAIL;
-  return ICMDecompressionSessionOptionsSetProperty(m_sessionOptions, kQTPropertyClass_ICMDecompressionSessionOptions,
-                                                   kICMDecompressionSessionOptionsPropertyID_FieldMode, sizeof(value),
-                                                   &value) == noErr
+  return ICMDecompressionSessionOptionsSetProperty(
+             m_sessionOptions.Get(), kQTPropertyClass_ICMDecompressionSessionOptions,
+             kICMDecompressionSessionOptionsPropertyID_FieldMode, sizeof(value), &value) == noErr
              ? S_OK
              : E_FAIL;
 }
@@ -473,9 +468,9 @@ HRESULT MovieSession::GetDecodeAccuracy(int32_t* value) {
   if (!value) return E_POINTER;
   CAutoLock lock(&m_lock);
   if (!m_sessionOptions) return E_FAIL;
-  return ICMDecompressionSessionOptionsGetProperty(m_sessionOptions, kQTPropertyClass_ICMDecompressionSessionOptions,
-                                                   kICMDecompressionSessionOptionsPropertyID_Accuracy, sizeof(*value),
-                                                   value, nullptr) == noErr
+  return ICMDecompressionSessionOptionsGetProperty(
+             m_sessionOptions.Get(), kQTPropertyClass_ICMDecompressionSessionOptions,
+             kICMDecompressionSessionOptionsPropertyID_Accuracy, sizeof(*value), value, nullptr) == noErr
              ? S_OK
              : E_FAIL;
 }
@@ -484,9 +479,9 @@ HRESULT MovieSession::GetFieldMode(int32_t* value) {
   if (!value) return E_POINTER;
   CAutoLock lock(&m_lock);
   if (!m_sessionOptions) return E_FAIL;
-  return ICMDecompressionSessionOptionsGetProperty(m_sessionOptions, kQTPropertyClass_ICMDecompressionSessionOptions,
-                                                   kICMDecompressionSessionOptionsPropertyID_FieldMode, sizeof(*value),
-                                                   value, nullptr) == noErr
+  return ICMDecompressionSessionOptionsGetProperty(
+             m_sessionOptions.Get(), kQTPropertyClass_ICMDecompressionSessionOptions,
+             kICMDecompressionSessionOptionsPropertyID_FieldMode, sizeof(*value), value, nullptr) == noErr
              ? S_OK
              : E_FAIL;
 }
@@ -511,17 +506,16 @@ void QTM_CALLBACK MovieSession::OnFrameDecoded(void* reference, OSStatus, ICMDec
     self->m_repeatsToPass = 0;
   }
   int64_t duration = (valid_time_flags & kICMValidTime_DisplayDurationIsValid) ? display_duration : 0;
-  HeldPicture picture = {pixel_buffer, display_time, duration, timed};
   if (self->m_prerolling || self->m_frameCopied || !self->m_destinationBuffer) {
     if (self->m_heldPictures.size() < kMaxHeldPictures) {
       CVPixelBufferRetain(pixel_buffer);
-      self->m_heldPictures.push_back(picture);
+      self->m_heldPictures.push_back({PixelBufferHolder(pixel_buffer), display_time, duration, timed});
     }
     return;
   }
   self->CopyPicture(pixel_buffer);
   self->m_frameCopied = true;
-  self->NoteDelivered(picture);
+  self->NoteDelivered({PixelBufferHolder(), display_time, duration, timed});
 }
 
 void MovieSession::CopyPicture(CVPixelBufferRef buffer) {

@@ -1,0 +1,204 @@
+#include "icm/picture_converter.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "icm/pixel_buffer.h"
+
+extern "C" {
+#include <libavutil/cpu.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+namespace qtm {
+namespace {
+
+int SwsColorspace(AVColorSpace cs, int height) {
+  switch (cs) {
+    case AVCOL_SPC_BT709:
+      return SWS_CS_ITU709;
+    case AVCOL_SPC_FCC:
+      return SWS_CS_FCC;
+    case AVCOL_SPC_BT470BG:
+    case AVCOL_SPC_SMPTE170M:
+      return SWS_CS_ITU601;
+    case AVCOL_SPC_SMPTE240M:
+      return SWS_CS_SMPTE240M;
+    case AVCOL_SPC_BT2020_NCL:
+    case AVCOL_SPC_BT2020_CL:
+      return SWS_CS_BT2020;
+    default:
+      return height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;  // none declared: SD 601, HD 709
+  }
+}
+
+bool IsFullRangeFormat(AVPixelFormat f) {
+  return f == AV_PIX_FMT_YUVJ420P || f == AV_PIX_FMT_YUVJ422P || f == AV_PIX_FMT_YUVJ444P || f == AV_PIX_FMT_YUVJ440P ||
+         f == AV_PIX_FMT_YUVJ411P;
+}
+
+bool OneField(const AVFrame* frame, int32_t field_mode) {
+  auto format = static_cast<AVPixelFormat>(frame->format);
+  return (field_mode == kICMFieldMode_TopFieldOnly || field_mode == kICMFieldMode_BottomFieldOnly) &&
+         frame->height >= 2 && !(av_pix_fmt_desc_get(format)->flags & AV_PIX_FMT_FLAG_PAL);
+}
+
+// Odd rows of a field picture: copies of the even rows above them.
+void DoubleLines(QtmPixelBuffer* out) {
+  size_t row = static_cast<size_t>(out->width) * PackedBytesPerPixel(out->format);
+  for (int y = 1; y < out->height; y += 2)
+    memcpy(out->data + y * out->bytes_per_row, out->data + (y - 1) * out->bytes_per_row, row);
+}
+
+// Odd rows replaced by the mean of the rows above and below (the bottom
+// field interpolated from the top one). Every byte of the packed formats is
+// one component, so bytes average independently.
+void InterpolateOddLines(QtmPixelBuffer* out) {
+  size_t row = static_cast<size_t>(out->width) * PackedBytesPerPixel(out->format);
+  for (int y = 1; y < out->height; y += 2) {
+    uint8_t* dst = out->data + y * out->bytes_per_row;
+    const uint8_t* above = dst - out->bytes_per_row;
+    if (y + 1 >= out->height) {
+      memcpy(dst, above, row);
+      continue;
+    }
+    const uint8_t* below = dst + out->bytes_per_row;
+    for (size_t i = 0; i < row; ++i) dst[i] = static_cast<uint8_t>((above[i] + below[i] + 1) >> 1);
+  }
+}
+
+bool Sliced(int flags) { return flags != SWS_POINT; }
+
+}  // namespace
+
+int ScalerFlagsFor(int32_t accuracy) {
+  if (accuracy < codecHighQuality) return SWS_POINT;
+  if (accuracy < codecMaxQuality) return SWS_BICUBIC;
+  return SWS_BICUBIC | SWS_ACCURATE_RND | SWS_BITEXACT;
+}
+
+AVPixelFormat AvFormatOf(OSType format) {
+  switch (format) {
+    case k2vuyPixelFormat:
+      return AV_PIX_FMT_UYVY422;
+    case kYUVSPixelFormat:
+      return AV_PIX_FMT_YUYV422;
+    case k32BGRAPixelFormat:
+      return AV_PIX_FMT_BGRA;
+    default:
+      return AV_PIX_FMT_NONE;
+  }
+}
+
+PictureConverter::PictureConverter(OSType format, int width, int height, const CodecSetup& setup)
+    : format_(format), width_(width), height_(height), colorspace_(setup.colorspace), range_(setup.range) {}
+
+PictureConverter::~PictureConverter() {
+  sws_freeContext(sws_);
+  av_frame_free(&src_);
+  av_frame_free(&dst_);
+}
+
+bool PictureConverter::Prepare(const AVFrame* frame, const ConversionSettings& settings) {
+  std::lock_guard<std::mutex> guard(lock_);
+  return PrepareLocked(frame, settings);
+}
+
+bool PictureConverter::PrepareLocked(const AVFrame* frame, const ConversionSettings& settings) {
+  auto src_format = static_cast<AVPixelFormat>(frame->format);
+  if (src_format == AV_PIX_FMT_NONE || frame->width <= 0 || frame->height <= 0) return false;
+  bool one_field = OneField(frame, settings.field_mode);
+  int src_height = one_field ? frame->height / 2 : frame->height;
+  int dst_height = one_field ? (height_ + 1) / 2 : height_;
+  int flags = ScalerFlagsFor(settings.accuracy);
+
+  AVColorSpace cs = frame->colorspace != AVCOL_SPC_UNSPECIFIED ? frame->colorspace : colorspace_;
+  AVColorRange range = frame->color_range != AVCOL_RANGE_UNSPECIFIED ? frame->color_range : range_;
+  int src_full = (range == AVCOL_RANGE_JPEG || IsFullRangeFormat(src_format)) ? 1 : 0;
+  int matrix = SwsColorspace(cs, frame->height);
+
+  int key[6] = {src_format, frame->width, src_height, dst_height, flags, matrix * 2 + src_full};
+  if (sws_ && memcmp(key, key_, sizeof(key)) == 0) return true;
+  if ((!src_ && !(src_ = av_frame_alloc())) || (!dst_ && !(dst_ = av_frame_alloc()))) return false;
+  sws_freeContext(sws_);
+  memset(key_, -1, sizeof(key_));
+  sws_ = sws_alloc_context();
+  if (!sws_) return false;
+  av_opt_set_int(sws_, "srcw", frame->width, 0);
+  av_opt_set_int(sws_, "srch", src_height, 0);
+  av_opt_set_int(sws_, "src_format", src_format, 0);
+  av_opt_set_int(sws_, "dstw", width_, 0);
+  av_opt_set_int(sws_, "dsth", dst_height, 0);
+  av_opt_set_int(sws_, "dst_format", AvFormatOf(format_), 0);
+  av_opt_set_int(sws_, "sws_flags", flags, 0);
+  // The fast conversion costs less than handing it to other threads; the
+  // interpolating one is sliced over every core.
+  av_opt_set_int(sws_, "threads", Sliced(flags) ? std::clamp(av_cpu_count(), 1, 16) : 1, 0);
+  if (sws_init_context(sws_, nullptr, nullptr) < 0) {
+    sws_freeContext(sws_);
+    sws_ = nullptr;
+    return false;
+  }
+  const int* coefficients = sws_getCoefficients(matrix);
+  sws_setColorspaceDetails(sws_, coefficients, src_full, coefficients, 0, 0, 1 << 16, 1 << 16);
+  memcpy(key_, key, sizeof(key));
+  return true;
+}
+
+bool PictureConverter::Convert(const AVFrame* frame, const ConversionSettings& settings, QtmPixelBuffer* out) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!out || out->format != format_ || out->width != width_ || out->height != height_ || !out->memory ||
+      !PrepareLocked(frame, settings))
+    return false;
+  bool one_field = OneField(frame, settings.field_mode);
+  int bottom = settings.field_mode == kICMFieldMode_BottomFieldOnly ? 1 : 0;
+  int dst_height = one_field ? (height_ + 1) / 2 : height_;
+  int dst_stride = static_cast<int>(out->bytes_per_row * (one_field ? 2 : 1));
+  bool ok;
+  if (!Sliced(ScalerFlagsFor(settings.accuracy))) {
+    // On this thread, straight from the picture's planes (one field: every
+    // other row).
+    const uint8_t* src[4] = {};
+    int src_stride[4] = {};
+    for (int i = 0; i < 4 && frame->data[i]; ++i) {
+      src[i] = frame->data[i];
+      src_stride[i] = frame->linesize[i];
+      if (one_field && i < 3) {
+        src[i] += bottom * frame->linesize[i];
+        src_stride[i] *= 2;
+      }
+    }
+    uint8_t* dst[4] = {out->data, nullptr, nullptr, nullptr};
+    int dst_strides[4] = {dst_stride, 0, 0, 0};
+    ok = sws_scale(sws_, src, src_stride, 0, one_field ? frame->height / 2 : frame->height, dst, dst_strides) > 0;
+  } else {
+    // Sliced: the scaler takes frames, views of the picture and of the
+    // buffer sharing their memory.
+    if (av_frame_ref(src_, frame) < 0) return false;
+    if (one_field) {
+      for (int i = 0; i < 3 && src_->data[i]; ++i) {
+        src_->data[i] += bottom * src_->linesize[i];
+        src_->linesize[i] *= 2;
+      }
+      src_->height = frame->height / 2;
+    }
+    dst_->format = AvFormatOf(format_);
+    dst_->width = width_;
+    dst_->height = dst_height;
+    dst_->data[0] = out->data;
+    dst_->linesize[0] = dst_stride;
+    dst_->buf[0] = av_buffer_ref(out->memory);
+    ok = dst_->buf[0] && sws_scale_frame(sws_, dst_, src_) >= 0;
+    av_frame_unref(src_);
+    av_frame_unref(dst_);
+  }
+  if (!ok) return false;
+  if (one_field)
+    DoubleLines(out);
+  else if (settings.field_mode == kICMFieldMode_DeinterlaceFields)
+    InterpolateOddLines(out);
+  return true;
+}
+
+}  // namespace qtm

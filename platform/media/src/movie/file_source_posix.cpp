@@ -1,0 +1,54 @@
+// Files on a POSIX system: the engine's one place that touches the file
+// system. A build for another system replaces this file with its own.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "movie/data_source.h"
+
+namespace qtm {
+
+namespace {
+
+class FileSource final : public DataSource {
+ public:
+  FileSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
+  ~FileSource() override { close(fd_); }
+  bool ReadAt(uint64_t offset, void* dst, size_t size) const override {
+    if (offset > size_ || size > size_ - offset) return false;
+    auto* out = static_cast<uint8_t*>(dst);
+    while (size > 0) {
+      ssize_t n = pread(fd_, out, size, static_cast<off_t>(offset));
+      if (n <= 0) return false;
+      out += n;
+      offset += static_cast<uint64_t>(n);
+      size -= static_cast<size_t>(n);
+    }
+    return true;
+  }
+  uint64_t Size() const override { return size_; }
+
+ private:
+  int fd_;
+  uint64_t size_;
+};
+
+}  // namespace
+
+std::shared_ptr<DataSource> OpenFileSource(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return nullptr;
+  }
+  return std::make_shared<FileSource>(fd, static_cast<uint64_t>(st.st_size));
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace qtm
