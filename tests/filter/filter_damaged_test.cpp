@@ -43,7 +43,9 @@ TEST_F(FilterTest, DamagedFilesEndCleanly) {
       if (all) {
         HRESULT code = S_OK;
         EXPECT_EQ(RunToEnd(30000, &code), c.end);
-        if (c.end == EndResult::kErrorAbort) EXPECT_HR(E_FAIL, code);
+        if (c.end == EndResult::kErrorAbort) {
+          EXPECT_HR(E_FAIL, code);
+        }
       }
       graph.reset();
     }
