@@ -20,6 +20,9 @@ HRESULT CAudioPin::GetMediaType(CMediaType* pmt) {
   if (!pmt) return E_POINTER;
   WAVEFORMATEX wfx = {};
   if (!m_pAudio || FAILED(m_pAudio->GetWaveFormat(&wfx))) return E_FAIL;
+  // A session that proposed no rate left no format: nothing to offer, so the
+  // pin does not connect (a zero-sized buffer would only fail the pause).
+  if (wfx.nSamplesPerSec == 0 || wfx.nBlockAlign == 0) return E_FAIL;
   wfx.cbSize = 0;
   HRESULT hr = pmt->SetFormat(reinterpret_cast<const BYTE*>(&wfx), sizeof(WAVEFORMATEX));
   if (FAILED(hr)) return hr;
@@ -39,6 +42,7 @@ HRESULT CAudioPin::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES*
   if (!pAlloc || !pRequest) return E_POINTER;
   if (!m_mt.Format() || m_mt.FormatLength() < sizeof(WAVEFORMATEX)) return E_FAIL;
   const auto* wfx = reinterpret_cast<const WAVEFORMATEX*>(m_mt.Format());
+  if (wfx->nAvgBytesPerSec == 0) return E_FAIL;
   pRequest->cBuffers = 1;
   pRequest->cbBuffer = static_cast<long>(wfx->nAvgBytesPerSec);  // one second
   ALLOCATOR_PROPERTIES actual = {};

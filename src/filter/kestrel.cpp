@@ -108,6 +108,7 @@ void CKestrel::DropFile() {
   m_pAudio.reset();
   if (m_pMovie) m_pMovie->Close();
   m_pMovie.reset();
+  m_mt.Clear();
 }
 
 HRESULT CKestrel::LoadVideo(LPCOLESTR pszFileName) {
@@ -174,6 +175,13 @@ HRESULT STDMETHODCALLTYPE CKestrel::Load(LPCOLESTR pszFileName, const AM_MEDIA_T
 
   WriteLog(L"Loading file: %s", pszFileName);
   DropFile();
+  HRESULT hr = LoadFile(pszFileName, keep);
+  // A Load that fails leaves nothing of the file: no pins, no name.
+  if (FAILED(hr)) DropFile();
+  return hr;
+}
+
+HRESULT CKestrel::LoadFile(LPCOLESTR pszFileName, const CMediaType& type) {
   HRESULT hr = LoadVideo(pszFileName);
   if (SUCCEEDED(hr)) hr = LoadAudio(pszFileName);
   if (FAILED(hr)) return hr;
@@ -187,10 +195,7 @@ HRESULT STDMETHODCALLTYPE CKestrel::Load(LPCOLESTR pszFileName, const AM_MEDIA_T
   m_pFileName.reset(new (std::nothrow) wchar_t[chars]);
   if (!m_pFileName) return E_OUTOFMEMORY;
   wmemcpy(m_pFileName.get(), pszFileName, chars);
-  if (FAILED(m_mt.Set(keep))) {
-    m_pFileName.reset();
-    return E_OUTOFMEMORY;
-  }
+  if (FAILED(m_mt.Set(type))) return E_OUTOFMEMORY;
   WriteLog(L"");
   WriteLog(L"-[PINS NEGOCIATION]-----");
   return S_OK;

@@ -72,7 +72,8 @@ class CKestrel : public CSource,
                                         BYTE* pFrames) override;
 
  private:
-  // Steps of Load after the previous file is dropped.
+  // Load after the previous file is dropped, and its steps.
+  HRESULT LoadFile(LPCOLESTR pszFileName, const CMediaType& type);
   HRESULT LoadVideo(LPCOLESTR pszFileName);
   HRESULT LoadAudio(LPCOLESTR pszFileName);
   // Takes the pins out of the filter; they stay alive (detached from the

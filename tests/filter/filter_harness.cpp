@@ -93,16 +93,19 @@ void FilterTest::TearDown() {
   EXPECT_EQ(CBaseObject::ObjectsActive(), 0) << "objects of the filter left alive";
 }
 
-void FilterTest::NewFilter() {
+HRESULT NewKestrelFilter(IBaseFilter** ppFilter) {
+  if (!ppFilter) return E_POINTER;
+  *ppFilter = nullptr;
   HRESULT hr = E_FAIL;
   CUnknown* object = CKestrel::CreateInstance(nullptr, &hr);
-  ASSERT_HR(S_OK, hr);
-  ASSERT_NE(object, nullptr);
+  if (!object) return FAILED(hr) ? hr : E_OUTOFMEMORY;
   object->NonDelegatingAddRef();
-  hr = object->NonDelegatingQueryInterface(IID_IBaseFilter, filter.ReleaseAndGetVoidAddress());
+  if (SUCCEEDED(hr)) hr = object->NonDelegatingQueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(ppFilter));
   object->NonDelegatingRelease();
-  ASSERT_HR(S_OK, hr);
+  return hr;
 }
+
+void FilterTest::NewFilter() { ASSERT_HR(S_OK, NewKestrelFilter(filter.ReleaseAndGetAddressOf())); }
 
 HRESULT FilterTest::LoadPath(const std::wstring& path) {
   ComPtr<IFileSourceFilter> source;

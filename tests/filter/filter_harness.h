@@ -76,6 +76,8 @@ class FilterTest : public testing::Test {
   std::vector<std::pair<std::wstring, std::unique_ptr<DeliveryRecorder>>> recorders;
 };
 
+// A new filter through its creation function (any thread).
+HRESULT NewKestrelFilter(IBaseFilter** ppFilter);
 std::wstring Wide(const std::string& text);
 // The log's messages since the last reset, without their time stamps.
 std::vector<std::string> LogMessages();

@@ -445,10 +445,15 @@ int Player::Run() {
   if (!m_screen) m_graph.RemoveClock();
   QueryPerformanceFrequency(&m_frequency);
   QueryPerformanceCounter(&m_started);
-  hr = m_graph.Run();
+  // A movie with neither kind of track has nothing to play: a graph without
+  // renderers would never complete, so it ends at once.
+  const bool nothing = !m_videoChain && !m_audioChain;
+  hr = nothing ? S_OK : m_graph.Run();
   EndResult end = EndResult::kErrorAbort;
   HRESULT abort_code = hr;
-  if (SUCCEEDED(hr)) {
+  if (nothing) {
+    end = EndResult::kComplete;
+  } else if (SUCCEEDED(hr)) {
     end = WaitForEnd(&abort_code);
   } else {
     fprintf(stderr, "kestrel-play: the graph does not run (%s)\n", HResultName(hr).c_str());

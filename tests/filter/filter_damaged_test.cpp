@@ -1,0 +1,103 @@
+// Damaged movies through Wine's graph: files that are not movies, are cut
+// short, or carry broken tables or codecs answer a status from Load or the
+// connection, or end their streams, and leave nothing alive.
+#include <ole2.h>
+
+#include "filter/filter_harness.h"
+
+namespace kestrel::test {
+namespace {
+
+// Files that are not movies, are cut short, damaged, or carry a codec the
+// decoder does not know: a clear status from Load or the connection, or a
+// stream that ends, and the process goes on with nothing left alive.
+TEST_F(FilterTest, DamagedFilesEndCleanly) {
+  struct Case {
+    const char* movie;
+    HRESULT load;
+    bool connects;
+    play::EndResult end;
+  };
+  using play::EndResult;
+  // A stream whose decoder never gives a picture ends with an error after a
+  // bounded number of samples, not after decoding the whole file in one go.
+  for (const Case& c : {Case{"not_a_movie.mov", E_FAIL, false, EndResult::kTimeout},
+                        Case{"empty.mov", E_FAIL, false, EndResult::kTimeout},
+                        Case{"unknown_codec.mov", S_OK, false, EndResult::kTimeout},
+                        Case{"corrupt_h264.mov", S_OK, true, EndResult::kComplete},
+                        Case{"aud_trunc.m4a", S_OK, true, EndResult::kComplete},
+                        Case{"aud_corrupt.aac", S_OK, true, EndResult::kComplete},
+                        Case{"all_broken.mov", S_OK, true, EndResult::kErrorAbort}}) {
+    SCOPED_TRACE(c.movie);
+    EXPECT_HR(c.load, Load(c.movie));
+    if (SUCCEEDED(c.load)) {
+      NewGraph();
+      bool all = true;
+      for (const ComPtr<IPin>& pin : graph->SourcePins()) {
+        auto* recorder = new play::SampleRecorder;
+        HRESULT hr = graph->Connect(pin.Get(), nullptr, recorder);
+        recorder->Release();
+        if (FAILED(hr)) all = false;
+      }
+      EXPECT_EQ(all, c.connects);
+      if (all) {
+        HRESULT code = S_OK;
+        EXPECT_EQ(RunToEnd(30000, &code), c.end);
+        if (c.end == EndResult::kErrorAbort) {
+          EXPECT_HR(E_FAIL, code);
+        }
+      }
+      graph.reset();
+    }
+    filter.Reset();
+    EXPECT_EQ(CBaseObject::ObjectsActive(), 0);
+  }
+}
+
+// A movie cut short (a download in progress): the facts are what its tables
+// declare, and each stream ends where its data stops, as the end of the
+// media rather than an error.
+TEST_F(FilterTest, AMovieCutShortPlaysWhatItHasToTheEnd) {
+  ASSERT_HR(S_OK, Load("cut_av.mov"));
+  ComPtr<IQTInfo> info;
+  ASSERT_HR(S_OK, filter->QueryInterface(IID_IQTInfo, info.ReleaseAndGetVoidAddress()));
+  BSTR codec = nullptr;
+  ULONG width = 0, height = 0, depth = 0, frames = 0;
+  double rate = 0, duration = 0;
+  ASSERT_HR(S_OK, info->GetVideoInfo(&codec, &width, &height, &depth, &rate, &frames, &duration));
+  SysFreeString(codec);
+  EXPECT_EQ(frames, 100u);
+  EXPECT_DOUBLE_EQ(rate, 25.0);
+  EXPECT_DOUBLE_EQ(duration, 4.0);
+  ASSERT_NE(Connect(L"Video"), nullptr);
+  ASSERT_NE(Connect(L"Audio"), nullptr);
+  HRESULT code = S_OK;
+  ASSERT_EQ(RunToEnd(30000, &code), play::EndResult::kComplete);
+  Delivery video = Delivered(L"Video");
+  EXPECT_EQ(video.records.size(), 60u);  // the frames whose bytes are all there
+  EXPECT_FALSE(Delivered(L"Audio").pcm.empty());
+}
+
+// Movies whose video loads before the rest fails (no movie header, a movie
+// time scale of 0): the failed Load leaves no pins and no file behind.
+TEST_F(FilterTest, AFailedLoadLeavesNothing) {
+  for (const char* movie : {"malformed/av.missing.mvhd.cut.mov", "malformed/av.timescale-zero.movie.mov"}) {
+    SCOPED_TRACE(movie);
+    ASSERT_HR(S_OK, Load("malformed_av.mov"));
+    EXPECT_HR(E_FAIL, Load(movie));
+    EXPECT_EQ(PinNamed(L"Video"), nullptr);
+    EXPECT_EQ(PinNamed(L"Audio"), nullptr);
+    ComPtr<IFileSourceFilter> source;
+    ASSERT_HR(S_OK, filter->QueryInterface(IID_IFileSourceFilter, source.ReleaseAndGetVoidAddress()));
+    LPOLESTR name = nullptr;
+    AM_MEDIA_TYPE type = {};
+    ASSERT_HR(S_OK, source->GetCurFile(&name, &type));
+    EXPECT_EQ(name, nullptr);
+    EXPECT_EQ(type.majortype, GUID_NULL);
+    CoTaskMemFree(name);
+    FreeMediaType(type);
+  }
+}
+
+}  // namespace
+}  // namespace kestrel::test
