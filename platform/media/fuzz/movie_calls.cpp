@@ -90,10 +90,10 @@ Movie OpenMovieAt(const std::string& path) {
   Str255 name;
   name[0] = static_cast<uint8_t>(path.size());
   memcpy(name + 1, path.data(), path.size());
-  FSSpec spec;
-  if (FSMakeFSSpec(0, 0, name, &spec) != noErr) return nullptr;
+  FSSpec file;
+  if (FSMakeFSSpec(0, 0, name, &file) != noErr) return nullptr;
   int16_t ref = 0;
-  if (OpenMovieFile(&spec, &ref, fsRdPerm) != noErr) return nullptr;
+  if (OpenMovieFile(&file, &ref, fsRdPerm) != noErr) return nullptr;
   Movie movie = nullptr;
   NewMovieFromFile(&movie, ref, nullptr, nullptr, newMovieActive, nullptr);
   CloseMovieFile(ref);
