@@ -18,10 +18,9 @@ shift
 mkdir -p "$(dirname "$prefix")"
 exec 9>"$prefix.lock"
 flock 9
-if [ ! -f "$prefix/system.reg" ]; then
-  "$here/wine-prefix.sh" up "$prefix"
-  "$here/wine-prefix.sh" down "$prefix"
-fi
+# Boots the prefix when it is missing or its boot was cut short.
+"$here/wine-prefix.sh" up "$prefix"
+"$here/wine-prefix.sh" down "$prefix"
 export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}
 "${run[@]}" bash -c \
