@@ -444,46 +444,41 @@ void MovieSession::SetFlip(int32_t flip) {
   m_flip = flip;
 }
 
-HRESULT MovieSession::SetDecodeAccuracy(int32_t value) {
+HRESULT MovieSession::SetSessionOption(ComponentPropertyID property, int32_t value) {
   CAutoLock lock(&m_lock);
   if (!m_sessionOptions) return E_FAIL;
-  return ICMDecompressionSessionOptionsSetProperty(
-             m_sessionOptions.Get(), kQTPropertyClass_ICMDecompressionSessionOptions,
-             kICMDecompressionSessionOptionsPropertyID_Accuracy, sizeof(value), &value) == noErr
+  return ICMDecompressionSessionOptionsSetProperty(m_sessionOptions.Get(),
+                                                   kQTPropertyClass_ICMDecompressionSessionOptions, property,
+                                                   sizeof(value), &value) == noErr
              ? S_OK
              : E_FAIL;
+}
+
+HRESULT MovieSession::GetSessionOption(ComponentPropertyID property, int32_t* value) {
+  if (!value) return E_POINTER;
+  CAutoLock lock(&m_lock);
+  if (!m_sessionOptions) return E_FAIL;
+  return ICMDecompressionSessionOptionsGetProperty(m_sessionOptions.Get(),
+                                                   kQTPropertyClass_ICMDecompressionSessionOptions, property,
+                                                   sizeof(*value), value, nullptr) == noErr
+             ? S_OK
+             : E_FAIL;
+}
+
+HRESULT MovieSession::SetDecodeAccuracy(int32_t value) {
+  return SetSessionOption(kICMDecompressionSessionOptionsPropertyID_Accuracy, value);
 }
 
 HRESULT MovieSession::SetFieldMode(int32_t value) {
-  CAutoLock lock(&m_lock);
-  if (!m_sessionOptions) return E_FAIL;
-  return ICMDecompressionSessionOptionsSetProperty(
-             m_sessionOptions.Get(), kQTPropertyClass_ICMDecompressionSessionOptions,
-             kICMDecompressionSessionOptionsPropertyID_FieldMode, sizeof(value), &value) == noErr
-             ? S_OK
-             : E_FAIL;
+  return SetSessionOption(kICMDecompressionSessionOptionsPropertyID_FieldMode, value);
 }
 
 HRESULT MovieSession::GetDecodeAccuracy(int32_t* value) {
-  if (!value) return E_POINTER;
-  CAutoLock lock(&m_lock);
-  if (!m_sessionOptions) return E_FAIL;
-  return ICMDecompressionSessionOptionsGetProperty(
-             m_sessionOptions.Get(), kQTPropertyClass_ICMDecompressionSessionOptions,
-             kICMDecompressionSessionOptionsPropertyID_Accuracy, sizeof(*value), value, nullptr) == noErr
-             ? S_OK
-             : E_FAIL;
+  return GetSessionOption(kICMDecompressionSessionOptionsPropertyID_Accuracy, value);
 }
 
 HRESULT MovieSession::GetFieldMode(int32_t* value) {
-  if (!value) return E_POINTER;
-  CAutoLock lock(&m_lock);
-  if (!m_sessionOptions) return E_FAIL;
-  return ICMDecompressionSessionOptionsGetProperty(
-             m_sessionOptions.Get(), kQTPropertyClass_ICMDecompressionSessionOptions,
-             kICMDecompressionSessionOptionsPropertyID_FieldMode, sizeof(*value), value, nullptr) == noErr
-             ? S_OK
-             : E_FAIL;
+  return GetSessionOption(kICMDecompressionSessionOptionsPropertyID_FieldMode, value);
 }
 
 // Runs inside a decode or flush call, under the lock the caller holds.

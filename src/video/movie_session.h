@@ -79,6 +79,9 @@ class MovieSession : public MovieFacts {
   };
   void ReleaseDecoder();
   void CloseFrameSource();
+  // One 32-bit property of the decoder's options; E_FAIL without options.
+  HRESULT SetSessionOption(ComponentPropertyID property, int32_t value);
+  HRESULT GetSessionOption(ComponentPropertyID property, int32_t* value);
   void DiscardDecoderPictures();
   // Pictures shown before time are not delivered from now on.
   void RaiseFloor(int64_t time);
