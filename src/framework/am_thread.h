@@ -51,8 +51,9 @@ class CAMThread {
  private:
   static DWORD WINAPI InitialThreadProc(LPVOID pv);
 
-  HANDLE m_EventSend;      // manual reset: a command is pending
-  HANDLE m_EventComplete;  // automatic reset: the reply is ready
+  HANDLE m_EventSend;           // manual reset: a command is pending
+  HANDLE m_EventComplete;       // automatic reset: the reply is ready
+  LONG volatile m_pending = 0;  // set with m_EventSend, cleared by Reply
   DWORD m_dwParam = 0;
   DWORD m_dwReturnVal = 0;
   HANDLE volatile m_hThread = nullptr;

@@ -61,6 +61,8 @@ class PictureConverter {
  private:
   bool PrepareLocked(const AVFrame* frame, const ConversionSettings& settings);
 
+  bool PrepareTwoSteps(int height);
+
   const OSType format_;
   const int width_, height_;
   const AVColorSpace colorspace_;
@@ -70,6 +72,10 @@ class PictureConverter {
   int key_[6] = {-1, -1, -1, -1, -1, -1};
   AVFrame* src_ = nullptr;  // views handed to the scaler
   AVFrame* dst_ = nullptr;
+  // Interpolating 4:2:0 to packed 4:2:2 in two steps: sws_ scales the
+  // chroma into planar 4:2:2 (planes_), pack_ interleaves it.
+  SwsContext* pack_ = nullptr;
+  AVFrame* planes_ = nullptr;
 };
 
 }  // namespace qtm
