@@ -83,6 +83,8 @@ void* GetQtDataSymbol(const char* name) {
   return reinterpret_cast<void*>(GetProcAddress(g_library, name));
 }
 
+void* GetQtEngineFunction(const char* name) { return GetQtDataSymbol(name); }
+
 bool IsQtLibraryLoaded() { return g_loaded.load(std::memory_order_acquire); }
 
 void SetQtLibraryNameForTesting(const wchar_t* name) { g_library_name = name; }

@@ -12,6 +12,11 @@ namespace kestrel {
 // Address of a data symbol of the engine ("kCFBooleanTrue" ...), or null.
 void* GetQtDataSymbol(const char* name);
 
+// Address of an engine entry point that QuickTime does not have
+// ("qtm_PixelBufferConvertInto" ...), or null: callers keep a QuickTime way
+// beside it.
+void* GetQtEngineFunction(const char* name);
+
 // True once the library is loaded and every operation resolved.
 bool IsQtLibraryLoaded();
 

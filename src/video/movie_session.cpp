@@ -514,19 +514,27 @@ void QTM_CALLBACK MovieSession::OnFrameDecoded(void* reference, OSStatus, ICMDec
 }
 
 void MovieSession::CopyPicture(CVPixelBufferRef buffer) {
-  if (CVPixelBufferLockBaseAddress(buffer, 0) != kCVReturnSuccess) return;
-  const auto* base = static_cast<const uint8_t*>(CVPixelBufferGetBaseAddress(buffer));
   size_t width = CVPixelBufferGetWidth(buffer);
   size_t height = CVPixelBufferGetHeight(buffer);
-  size_t bytes_per_row = CVPixelBufferGetBytesPerRow(buffer);
   OSType format = CVPixelBufferGetPixelFormatType(buffer);
   size_t row_bytes = width * PixelFormatTable::BitsPerPixelOf(format) / 8u;
-  if (base && row_bytes > 0) {
-    size_t stride = m_destinationStride > 0 ? static_cast<size_t>(m_destinationStride) : row_bytes;
-    bool flip = m_flip == 1 && !IsYuvPixelFormat(format);
-    CopyRows(static_cast<uint32_t>(height), base, bytes_per_row, m_destinationBuffer, stride, row_bytes, flip,
-             m_destinationSize);
-  }
+  if (row_bytes == 0) return;
+  size_t stride = m_destinationStride > 0 ? static_cast<size_t>(m_destinationStride) : row_bytes;
+  bool flip = m_flip == 1 && !IsYuvPixelFormat(format);
+
+  // Top-down rows: the engine can convert the picture straight into the
+  // sample, which spares a copy of every byte.
+  using ConvertInto = CVReturn(__stdcall*)(CVPixelBufferRef, void*, size_t, size_t);
+  static const auto convert_into = reinterpret_cast<ConvertInto>(GetQtEngineFunction("qtm_PixelBufferConvertInto"));
+  if (!flip && convert_into && m_destinationBuffer &&
+      convert_into(buffer, m_destinationBuffer, stride, m_destinationSize) == kCVReturnSuccess)
+    return;
+
+  if (CVPixelBufferLockBaseAddress(buffer, 0) != kCVReturnSuccess) return;
+  const auto* base = static_cast<const uint8_t*>(CVPixelBufferGetBaseAddress(buffer));
+  if (base)
+    CopyRows(static_cast<uint32_t>(height), base, CVPixelBufferGetBytesPerRow(buffer), m_destinationBuffer, stride,
+             row_bytes, flip, m_destinationSize);
   CVPixelBufferUnlockBaseAddress(buffer, 0);
 }
 

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "icm_test_support.h"
+#include "qtmedia_engine.h"
 
 namespace qtm::test {
 namespace {
@@ -115,6 +116,75 @@ TEST(DecompressionSession, PicturesConvertWhenFirstLockedEvenAfterTheSessionIsGo
       CVPixelBufferRelease(pb);
     }
   }
+}
+
+// A picture nobody locked converts straight into the caller's rows (a
+// sample's stride, wider than the picture) with the same bytes as ffmpeg's,
+// and the buffer still converts on its own lock. Where the conversion would
+// need its own memory or could write past the room given, it refuses and
+// the caller copies.
+TEST(DecompressionSession, UnlockedPicturesConvertIntoTheCallersRows) {
+  Stream stream;
+  ASSERT_TRUE(LoadStream(Fixture("h264_bframes.mov"), &stream));
+  std::vector<std::string> md5 = ReadLines(Fixture("h264_bframes.mov.uyvy422.md5"));
+  const size_t row = static_cast<size_t>(stream.width) * 2, stride = row + 128;
+  const size_t size = stride * (stream.height - 1) + row;
+  for (int32_t accuracy : {codecNormalQuality, codecHighQuality}) {
+    SCOPED_TRACE(accuracy);
+    Recorder r;
+    r.keep_unlocked = true;
+    OSStatus err = 0;
+    ICMDecompressionSessionOptionsRef options = OptionsWithAccuracy(accuracy);
+    ICMDecompressionSessionRef s = MakeSession(stream, k2vuyPixelFormat, &r, &err, options);
+    ICMDecompressionSessionOptionsRelease(options);
+    ASSERT_EQ(err, noErr);
+    DecodeAll(s, stream, &r);
+    ICMDecompressionSessionRelease(s);
+    ASSERT_EQ(r.unlocked.size(), md5.size());
+    std::vector<uint8_t> rows(size + 1, 0xEE);
+    for (size_t i = 0; i < r.unlocked.size(); ++i) {
+      CVPixelBufferRef pb = r.unlocked[i];
+      EXPECT_EQ(qtm_PixelBufferConvertInto(pb, rows.data(), stride, size - 1), kCVReturnError);  // no room
+      CVReturn into = qtm_PixelBufferConvertInto(pb, rows.data(), stride, size);
+      if (accuracy == codecNormalQuality) {
+        ASSERT_EQ(into, kCVReturnSuccess) << i;
+        std::vector<uint8_t> tight;
+        for (int y = 0; y < stream.height; ++y)
+          tight.insert(tight.end(), rows.begin() + y * stride, rows.begin() + y * stride + row);
+        EXPECT_EQ(Md5(tight.data(), tight.size()), md5[i]) << i;
+        EXPECT_EQ(rows[size], 0xEE);
+        EXPECT_EQ(rows[row], 0xEE);  // between rows: untouched
+      } else {
+        EXPECT_EQ(into, kCVReturnError);  // sliced: the lock converts
+      }
+      ASSERT_EQ(CVPixelBufferLockBaseAddress(pb, 0), kCVReturnSuccess);
+      const auto* base = static_cast<const uint8_t*>(CVPixelBufferGetBaseAddress(pb));
+      size_t own = CVPixelBufferGetBytesPerRow(pb);
+      std::vector<uint8_t> tight;
+      for (int y = 0; y < stream.height; ++y) tight.insert(tight.end(), base + y * own, base + y * own + row);
+      CVPixelBufferUnlockBaseAddress(pb, 0);
+      if (accuracy == codecNormalQuality) EXPECT_EQ(Md5(tight.data(), tight.size()), md5[i]) << i;
+      EXPECT_EQ(qtm_PixelBufferConvertInto(pb, rows.data(), stride, size), kCVReturnError);  // converted now
+      CVPixelBufferRelease(pb);
+    }
+  }
+
+  // 98 pixels: 196-byte rows, not a multiple of 64.
+  ASSERT_TRUE(LoadStream(Fixture("odd_width.mov"), &stream));
+  Recorder r;
+  r.keep_unlocked = true;
+  OSStatus err = 0;
+  ICMDecompressionSessionRef s = MakeSession(stream, k2vuyPixelFormat, &r, &err, nullptr);
+  ASSERT_EQ(err, noErr);
+  DecodeAll(s, stream, &r);
+  ICMDecompressionSessionRelease(s);
+  ASSERT_FALSE(r.unlocked.empty());
+  std::vector<uint8_t> rows(4096 * static_cast<size_t>(stream.height));
+  for (CVPixelBufferRef pb : r.unlocked) {
+    EXPECT_EQ(qtm_PixelBufferConvertInto(pb, rows.data(), 4096, rows.size()), kCVReturnError);
+    CVPixelBufferRelease(pb);
+  }
+  EXPECT_EQ(qtm_PixelBufferConvertInto(nullptr, rows.data(), 4096, rows.size()), kCVReturnInvalidArgument);
 }
 
 // Max quality: bicubic with accurate rounding, bit-exact; in RGB the only

@@ -38,6 +38,10 @@ QTM_ALL_FUNCTIONS(QTM_SHIM_FUNCTION)
 #undef QTM_SHIM_FUNCTION
 
 extern "C" OSErr WINAPI shim_qtm_DumpAtoms(const char* path, Handle* text) { return qtm_DumpAtoms(path, text); }
+extern "C" CVReturn WINAPI shim_qtm_PixelBufferConvertInto(CVPixelBufferRef buffer, void* base, size_t bytes_per_row,
+                                                           size_t size) {
+  return qtm_PixelBufferConvertInto(buffer, base, bytes_per_row, size);
+}
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {

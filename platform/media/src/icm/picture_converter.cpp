@@ -1,6 +1,7 @@
 #include "icm/picture_converter.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "icm/pixel_buffer.h"
@@ -45,25 +46,22 @@ bool OneField(const AVFrame* frame, int32_t field_mode) {
 }
 
 // Odd rows of a field picture: copies of the even rows above them.
-void DoubleLines(QtmPixelBuffer* out) {
-  size_t row = static_cast<size_t>(out->width) * PackedBytesPerPixel(out->format);
-  for (int y = 1; y < out->height; y += 2)
-    memcpy(out->data + y * out->bytes_per_row, out->data + (y - 1) * out->bytes_per_row, row);
+void DoubleLines(uint8_t* data, size_t bytes_per_row, size_t row, int height) {
+  for (int y = 1; y < height; y += 2) memcpy(data + y * bytes_per_row, data + (y - 1) * bytes_per_row, row);
 }
 
 // Odd rows replaced by the mean of the rows above and below (the bottom
 // field interpolated from the top one). Every byte of the packed formats is
 // one component, so bytes average independently.
-void InterpolateOddLines(QtmPixelBuffer* out) {
-  size_t row = static_cast<size_t>(out->width) * PackedBytesPerPixel(out->format);
-  for (int y = 1; y < out->height; y += 2) {
-    uint8_t* dst = out->data + y * out->bytes_per_row;
-    const uint8_t* above = dst - out->bytes_per_row;
-    if (y + 1 >= out->height) {
+void InterpolateOddLines(uint8_t* data, size_t bytes_per_row, size_t row, int height) {
+  for (int y = 1; y < height; y += 2) {
+    uint8_t* dst = data + y * bytes_per_row;
+    const uint8_t* above = dst - bytes_per_row;
+    if (y + 1 >= height) {
       memcpy(dst, above, row);
       continue;
     }
-    const uint8_t* below = dst + out->bytes_per_row;
+    const uint8_t* below = dst + bytes_per_row;
     for (size_t i = 0; i < row; ++i) dst[i] = static_cast<uint8_t>((above[i] + below[i] + 1) >> 1);
   }
 }
@@ -201,10 +199,24 @@ bool PictureConverter::Convert(const AVFrame* frame, const ConversionSettings& s
   if (!out || out->format != format_ || out->width != width_ || out->height != height_ || !out->memory ||
       !PrepareLocked(frame, settings))
     return false;
+  return ConvertLocked(frame, settings, out->data, out->bytes_per_row, out->memory);
+}
+
+bool PictureConverter::ConvertInto(const AVFrame* frame, const ConversionSettings& settings, uint8_t* data,
+                                   size_t bytes_per_row) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!data || Sliced(ScalerFlagsFor(settings.accuracy)) || settings.field_mode != kICMFieldMode_BothFields ||
+      bytes_per_row > INT_MAX || !PrepareLocked(frame, settings))
+    return false;
+  return ConvertLocked(frame, settings, data, bytes_per_row, nullptr);
+}
+
+bool PictureConverter::ConvertLocked(const AVFrame* frame, const ConversionSettings& settings, uint8_t* data,
+                                     size_t bytes_per_row, AVBufferRef* memory) {
   bool one_field = OneField(frame, settings.field_mode);
   int bottom = settings.field_mode == kICMFieldMode_BottomFieldOnly ? 1 : 0;
   int dst_height = one_field ? (height_ + 1) / 2 : height_;
-  int dst_stride = static_cast<int>(out->bytes_per_row * (one_field ? 2 : 1));
+  int dst_stride = static_cast<int>(bytes_per_row * (one_field ? 2 : 1));
   bool ok;
   if (!Sliced(ScalerFlagsFor(settings.accuracy))) {
     // On this thread, straight from the picture's planes (one field: every
@@ -219,7 +231,7 @@ bool PictureConverter::Convert(const AVFrame* frame, const ConversionSettings& s
         src_stride[i] *= 2;
       }
     }
-    uint8_t* dst[4] = {out->data, nullptr, nullptr, nullptr};
+    uint8_t* dst[4] = {data, nullptr, nullptr, nullptr};
     int dst_strides[4] = {dst_stride, 0, 0, 0};
     ok = sws_scale(sws_, src, src_stride, 0, one_field ? frame->height / 2 : frame->height, dst, dst_strides) > 0;
   } else {
@@ -234,7 +246,7 @@ bool PictureConverter::Convert(const AVFrame* frame, const ConversionSettings& s
       src_->height = frame->height / 2;
     }
     if (pack_) {
-      uint8_t* dst[4] = {out->data, nullptr, nullptr, nullptr};
+      uint8_t* dst[4] = {data, nullptr, nullptr, nullptr};
       int dst_strides[4] = {dst_stride, 0, 0, 0};
       ok = sws_scale_frame(sws_, planes_, src_) >= 0 &&
            sws_scale(pack_, planes_->data, planes_->linesize, 0, dst_height, dst, dst_strides) > 0;
@@ -242,19 +254,20 @@ bool PictureConverter::Convert(const AVFrame* frame, const ConversionSettings& s
       dst_->format = AvFormatOf(format_);
       dst_->width = width_;
       dst_->height = dst_height;
-      dst_->data[0] = out->data;
+      dst_->data[0] = data;
       dst_->linesize[0] = dst_stride;
-      dst_->buf[0] = av_buffer_ref(out->memory);
+      dst_->buf[0] = memory ? av_buffer_ref(memory) : nullptr;
       ok = dst_->buf[0] && sws_scale_frame(sws_, dst_, src_) >= 0;
       av_frame_unref(dst_);
     }
     av_frame_unref(src_);
   }
   if (!ok) return false;
+  size_t row = static_cast<size_t>(width_) * PackedBytesPerPixel(format_);
   if (one_field)
-    DoubleLines(out);
+    DoubleLines(data, bytes_per_row, row, height_);
   else if (settings.field_mode == kICMFieldMode_DeinterlaceFields)
-    InterpolateOddLines(out);
+    InterpolateOddLines(data, bytes_per_row, row, height_);
   return true;
 }
 

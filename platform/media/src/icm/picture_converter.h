@@ -57,9 +57,16 @@ class PictureConverter {
   bool Prepare(const AVFrame* frame, const ConversionSettings& settings);
   // Converts frame into out (the converter's format and size).
   bool Convert(const AVFrame* frame, const ConversionSettings& settings, QtmPixelBuffer* out);
+  // Converts frame into rows of the caller's memory (the converter's format
+  // and size, bytes_per_row apart), where the conversion needs no memory of
+  // its own: the fast conversion of both fields. False otherwise.
+  bool ConvertInto(const AVFrame* frame, const ConversionSettings& settings, uint8_t* data, size_t bytes_per_row);
 
  private:
   bool PrepareLocked(const AVFrame* frame, const ConversionSettings& settings);
+  // memory owns data for the sliced scaler; null when the caller owns it.
+  bool ConvertLocked(const AVFrame* frame, const ConversionSettings& settings, uint8_t* data, size_t bytes_per_row,
+                     AVBufferRef* memory);
 
   bool PrepareTwoSteps(int height);
 

@@ -71,6 +71,18 @@ bool ResolvePendingPicture(QtmPixelBuffer* buffer) {
   return ok;
 }
 
+bool ConvertPendingPictureInto(QtmPixelBuffer* buffer, uint8_t* data, size_t bytes_per_row, size_t size) {
+  std::lock_guard<std::mutex> guard(buffer->pending_lock);
+  if (!buffer->pending->buf[0] || !buffer->converter || !data || buffer->height <= 0) return false;
+  size_t row = static_cast<size_t>(buffer->width) * PackedBytesPerPixel(buffer->format);
+  size_t rows = static_cast<size_t>(buffer->height);
+  // The last row ends inside size: (rows - 1) * bytes_per_row + row <= size.
+  if (row == 0 || row % 64 != 0 || bytes_per_row < row || size < row ||
+      (rows > 1 && bytes_per_row > (size - row) / (rows - 1)))
+    return false;
+  return buffer->converter->ConvertInto(buffer->pending, buffer->settings, data, bytes_per_row);
+}
+
 PixelBufferPool::~PixelBufferPool() {
   for (QtmPixelBuffer* b : buffers_) ReleasePixelBuffer(b);
 }
@@ -122,6 +134,13 @@ QTM_EXPORT CVReturn CVPixelBufferLockBaseAddress(CVPixelBufferRef buffer, CVOpti
   if (!qtm::ResolvePendingPicture(b)) return kCVReturnError;
   b->locks.fetch_add(1, std::memory_order_relaxed);
   return kCVReturnSuccess;
+}
+
+QTM_EXPORT CVReturn qtm_PixelBufferConvertInto(CVPixelBufferRef buffer, void* base, size_t bytes_per_row, size_t size) {
+  QtmPixelBuffer* b = Valid(buffer);
+  if (!b) return kCVReturnInvalidArgument;
+  return qtm::ConvertPendingPictureInto(b, static_cast<uint8_t*>(base), bytes_per_row, size) ? kCVReturnSuccess
+                                                                                             : kCVReturnError;
 }
 
 QTM_EXPORT CVReturn CVPixelBufferUnlockBaseAddress(CVPixelBufferRef buffer, CVOptionFlags) {
