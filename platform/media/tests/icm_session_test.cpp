@@ -85,6 +85,29 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, EveryCodec,
                            return n;
                          });
 
+// Every picture of stream in format, emitted and left unlocked until the
+// session is gone (the caller releases them).
+std::vector<CVPixelBufferRef> DecodeUnlocked(Stream& stream, OSType format, int32_t accuracy) {
+  Recorder r;
+  r.keep_unlocked = true;
+  OSStatus err = 0;
+  ICMDecompressionSessionOptionsRef options = OptionsWithAccuracy(accuracy);
+  ICMDecompressionSessionRef s = MakeSession(stream, format, &r, &err, options);
+  ICMDecompressionSessionOptionsRelease(options);
+  EXPECT_EQ(err, noErr);
+  if (err != noErr) return {};
+  DecodeAll(s, stream, &r);
+  ICMDecompressionSessionRelease(s);
+  return r.unlocked;
+}
+
+// Rows of a picture at base, bytes_per_row apart, without what lies between.
+std::vector<uint8_t> TightRows(const uint8_t* base, size_t bytes_per_row, size_t row, int height) {
+  std::vector<uint8_t> tight;
+  for (int y = 0; y < height; ++y) tight.insert(tight.end(), base + y * bytes_per_row, base + y * bytes_per_row + row);
+  return tight;
+}
+
 // Pictures are converted when first locked: kept unlocked until the session
 // is gone, each still converts to ffmpeg's picture, in either conversion.
 TEST(DecompressionSession, PicturesConvertWhenFirstLockedEvenAfterTheSessionIsGone) {
@@ -92,25 +115,14 @@ TEST(DecompressionSession, PicturesConvertWhenFirstLockedEvenAfterTheSessionIsGo
   ASSERT_TRUE(LoadStream(Fixture("h264_bframes.mov"), &stream));
   for (auto [accuracy, oracle] : {std::pair{codecNormalQuality, ".md5"}, std::pair{codecHighQuality, ".hq.md5"}}) {
     std::vector<std::string> md5 = ReadLines(Fixture(std::string("h264_bframes.mov.yuyv422") + oracle));
-    Recorder r;
-    r.keep_unlocked = true;
-    OSStatus err = 0;
-    ICMDecompressionSessionOptionsRef options = OptionsWithAccuracy(accuracy);
-    ICMDecompressionSessionRef s = MakeSession(stream, kYUVSPixelFormat, &r, &err, options);
-    ICMDecompressionSessionOptionsRelease(options);
-    ASSERT_EQ(err, noErr);
-    DecodeAll(s, stream, &r);
-    ICMDecompressionSessionRelease(s);
-
-    ASSERT_EQ(r.unlocked.size(), md5.size());
+    std::vector<CVPixelBufferRef> unlocked = DecodeUnlocked(stream, kYUVSPixelFormat, accuracy);
+    ASSERT_EQ(unlocked.size(), md5.size());
     size_t row = static_cast<size_t>(stream.width) * 2;
-    for (size_t i = 0; i < r.unlocked.size(); ++i) {
-      CVPixelBufferRef pb = r.unlocked[i];
+    for (size_t i = 0; i < unlocked.size(); ++i) {
+      CVPixelBufferRef pb = unlocked[i];
       ASSERT_EQ(CVPixelBufferLockBaseAddress(pb, 0), kCVReturnSuccess);
-      const auto* base = static_cast<const uint8_t*>(CVPixelBufferGetBaseAddress(pb));
-      size_t stride = CVPixelBufferGetBytesPerRow(pb);
-      std::vector<uint8_t> tight;
-      for (int y = 0; y < stream.height; ++y) tight.insert(tight.end(), base + y * stride, base + y * stride + row);
+      std::vector<uint8_t> tight = TightRows(static_cast<const uint8_t*>(CVPixelBufferGetBaseAddress(pb)),
+                                             CVPixelBufferGetBytesPerRow(pb), row, stream.height);
       CVPixelBufferUnlockBaseAddress(pb, 0);
       EXPECT_EQ(Md5(tight.data(), tight.size()), md5[i]) << oracle << " frame " << i;
       CVPixelBufferRelease(pb);
@@ -131,26 +143,16 @@ TEST(DecompressionSession, UnlockedPicturesConvertIntoTheCallersRows) {
   const size_t size = stride * (stream.height - 1) + row;
   for (int32_t accuracy : {codecNormalQuality, codecHighQuality}) {
     SCOPED_TRACE(accuracy);
-    Recorder r;
-    r.keep_unlocked = true;
-    OSStatus err = 0;
-    ICMDecompressionSessionOptionsRef options = OptionsWithAccuracy(accuracy);
-    ICMDecompressionSessionRef s = MakeSession(stream, k2vuyPixelFormat, &r, &err, options);
-    ICMDecompressionSessionOptionsRelease(options);
-    ASSERT_EQ(err, noErr);
-    DecodeAll(s, stream, &r);
-    ICMDecompressionSessionRelease(s);
-    ASSERT_EQ(r.unlocked.size(), md5.size());
+    std::vector<CVPixelBufferRef> unlocked = DecodeUnlocked(stream, k2vuyPixelFormat, accuracy);
+    ASSERT_EQ(unlocked.size(), md5.size());
     std::vector<uint8_t> rows(size + 1, 0xEE);
-    for (size_t i = 0; i < r.unlocked.size(); ++i) {
-      CVPixelBufferRef pb = r.unlocked[i];
+    for (size_t i = 0; i < unlocked.size(); ++i) {
+      CVPixelBufferRef pb = unlocked[i];
       EXPECT_EQ(qtm_PixelBufferConvertInto(pb, rows.data(), stride, size - 1), kCVReturnError);  // no room
       CVReturn into = qtm_PixelBufferConvertInto(pb, rows.data(), stride, size);
       if (accuracy == codecNormalQuality) {
         ASSERT_EQ(into, kCVReturnSuccess) << i;
-        std::vector<uint8_t> tight;
-        for (int y = 0; y < stream.height; ++y)
-          tight.insert(tight.end(), rows.begin() + y * stride, rows.begin() + y * stride + row);
+        std::vector<uint8_t> tight = TightRows(rows.data(), stride, row, stream.height);
         EXPECT_EQ(Md5(tight.data(), tight.size()), md5[i]) << i;
         EXPECT_EQ(rows[size], 0xEE);
         EXPECT_EQ(rows[row], 0xEE);  // between rows: untouched
@@ -158,10 +160,8 @@ TEST(DecompressionSession, UnlockedPicturesConvertIntoTheCallersRows) {
         EXPECT_EQ(into, kCVReturnError);  // sliced: the lock converts
       }
       ASSERT_EQ(CVPixelBufferLockBaseAddress(pb, 0), kCVReturnSuccess);
-      const auto* base = static_cast<const uint8_t*>(CVPixelBufferGetBaseAddress(pb));
-      size_t own = CVPixelBufferGetBytesPerRow(pb);
-      std::vector<uint8_t> tight;
-      for (int y = 0; y < stream.height; ++y) tight.insert(tight.end(), base + y * own, base + y * own + row);
+      std::vector<uint8_t> tight = TightRows(static_cast<const uint8_t*>(CVPixelBufferGetBaseAddress(pb)),
+                                             CVPixelBufferGetBytesPerRow(pb), row, stream.height);
       CVPixelBufferUnlockBaseAddress(pb, 0);
       if (accuracy == codecNormalQuality) EXPECT_EQ(Md5(tight.data(), tight.size()), md5[i]) << i;
       EXPECT_EQ(qtm_PixelBufferConvertInto(pb, rows.data(), stride, size), kCVReturnError);  // converted now
@@ -171,16 +171,10 @@ TEST(DecompressionSession, UnlockedPicturesConvertIntoTheCallersRows) {
 
   // 98 pixels: 196-byte rows, not a multiple of 64.
   ASSERT_TRUE(LoadStream(Fixture("odd_width.mov"), &stream));
-  Recorder r;
-  r.keep_unlocked = true;
-  OSStatus err = 0;
-  ICMDecompressionSessionRef s = MakeSession(stream, k2vuyPixelFormat, &r, &err, nullptr);
-  ASSERT_EQ(err, noErr);
-  DecodeAll(s, stream, &r);
-  ICMDecompressionSessionRelease(s);
-  ASSERT_FALSE(r.unlocked.empty());
+  std::vector<CVPixelBufferRef> unlocked = DecodeUnlocked(stream, k2vuyPixelFormat, codecNormalQuality);
+  ASSERT_FALSE(unlocked.empty());
   std::vector<uint8_t> rows(4096 * static_cast<size_t>(stream.height));
-  for (CVPixelBufferRef pb : r.unlocked) {
+  for (CVPixelBufferRef pb : unlocked) {
     EXPECT_EQ(qtm_PixelBufferConvertInto(pb, rows.data(), 4096, rows.size()), kCVReturnError);
     CVPixelBufferRelease(pb);
   }
