@@ -138,32 +138,40 @@ TEST(DecompressionSession, PicturesConvertWhenFirstLockedEvenAfterTheSessionIsGo
 TEST(DecompressionSession, UnlockedPicturesConvertIntoTheCallersRows) {
   Stream stream;
   ASSERT_TRUE(LoadStream(Fixture("h264_bframes.mov"), &stream));
-  std::vector<std::string> md5 = ReadLines(Fixture("h264_bframes.mov.uyvy422.md5"));
   const size_t row = static_cast<size_t>(stream.width) * 2, stride = row + 128;
   const size_t size = stride * (stream.height - 1) + row;
-  for (int32_t accuracy : {codecNormalQuality, codecHighQuality}) {
-    SCOPED_TRACE(accuracy);
-    std::vector<CVPixelBufferRef> unlocked = DecodeUnlocked(stream, k2vuyPixelFormat, accuracy);
+  struct Case {
+    int32_t accuracy;
+    Format format;
+    const char* oracle;
+    bool into;  // false: the sliced scaler, which needs its own memory
+  };
+  for (const Case& c :
+       {Case{codecNormalQuality, kFormats[0], ".md5", true}, Case{codecHighQuality, kFormats[0], ".hq.md5", true},
+        Case{codecNormalQuality, kFormats[1], ".md5", true}, Case{codecHighQuality, kFormats[1], ".hq.md5", false}}) {
+    SCOPED_TRACE(std::string(c.format.oracle) + c.oracle);
+    std::vector<std::string> md5 = ReadLines(Fixture(std::string("h264_bframes.mov.") + c.format.oracle + c.oracle));
+    std::vector<CVPixelBufferRef> unlocked = DecodeUnlocked(stream, c.format.type, c.accuracy);
     ASSERT_EQ(unlocked.size(), md5.size());
     std::vector<uint8_t> rows(size + 1, 0xEE);
     for (size_t i = 0; i < unlocked.size(); ++i) {
       CVPixelBufferRef pb = unlocked[i];
       EXPECT_EQ(qtm_PixelBufferConvertInto(pb, rows.data(), stride, size - 1), kCVReturnError);  // no room
       CVReturn into = qtm_PixelBufferConvertInto(pb, rows.data(), stride, size);
-      if (accuracy == codecNormalQuality) {
+      if (c.into) {
         ASSERT_EQ(into, kCVReturnSuccess) << i;
         std::vector<uint8_t> tight = TightRows(rows.data(), stride, row, stream.height);
         EXPECT_EQ(Md5(tight.data(), tight.size()), md5[i]) << i;
         EXPECT_EQ(rows[size], 0xEE);
         EXPECT_EQ(rows[row], 0xEE);  // between rows: untouched
       } else {
-        EXPECT_EQ(into, kCVReturnError);  // sliced: the lock converts
+        EXPECT_EQ(into, kCVReturnError);
       }
       ASSERT_EQ(CVPixelBufferLockBaseAddress(pb, 0), kCVReturnSuccess);
       std::vector<uint8_t> tight = TightRows(static_cast<const uint8_t*>(CVPixelBufferGetBaseAddress(pb)),
                                              CVPixelBufferGetBytesPerRow(pb), row, stream.height);
       CVPixelBufferUnlockBaseAddress(pb, 0);
-      if (accuracy == codecNormalQuality) EXPECT_EQ(Md5(tight.data(), tight.size()), md5[i]) << i;
+      EXPECT_EQ(Md5(tight.data(), tight.size()), md5[i]) << i;
       EXPECT_EQ(qtm_PixelBufferConvertInto(pb, rows.data(), stride, size), kCVReturnError);  // converted now
       CVPixelBufferRelease(pb);
     }

@@ -205,9 +205,12 @@ bool PictureConverter::Convert(const AVFrame* frame, const ConversionSettings& s
 bool PictureConverter::ConvertInto(const AVFrame* frame, const ConversionSettings& settings, uint8_t* data,
                                    size_t bytes_per_row) {
   std::lock_guard<std::mutex> guard(lock_);
-  if (!data || Sliced(ScalerFlagsFor(settings.accuracy)) || settings.field_mode != kICMFieldMode_BothFields ||
-      bytes_per_row > INT_MAX || !PrepareLocked(frame, settings))
+  if (!data || settings.field_mode != kICMFieldMode_BothFields || bytes_per_row > INT_MAX ||
+      !PrepareLocked(frame, settings))
     return false;
+  // The sliced scaler writes into frames of its own memory; the two steps
+  // pack on this thread.
+  if (Sliced(ScalerFlagsFor(settings.accuracy)) && !pack_) return false;
   return ConvertLocked(frame, settings, data, bytes_per_row, nullptr);
 }
 

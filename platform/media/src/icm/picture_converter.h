@@ -59,7 +59,8 @@ class PictureConverter {
   bool Convert(const AVFrame* frame, const ConversionSettings& settings, QtmPixelBuffer* out);
   // Converts frame into rows of the caller's memory (the converter's format
   // and size, bytes_per_row apart), where the conversion needs no memory of
-  // its own: the fast conversion of both fields. False otherwise.
+  // its own: both fields, the fast conversion or the two steps. False
+  // otherwise.
   bool ConvertInto(const AVFrame* frame, const ConversionSettings& settings, uint8_t* data, size_t bytes_per_row);
 
  private:
