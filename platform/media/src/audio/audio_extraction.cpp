@@ -223,7 +223,17 @@ OSStatus AudioExtraction::Configure() {
       work_format_ = AV_SAMPLE_FMT_DBLP;
       break;
   }
-  work_sample_bytes_ = av_get_bytes_per_sample(work_format_);
+  // Interleaved output whose samples are the working samples, in the
+  // working order (16-bit stereo and mono, the common case): the resampler
+  // interleaves, and a fill is one copy.
+  bool in_order = plane_of_output_.size() == static_cast<size_t>(work_layout_.nb_channels);
+  for (size_t c = 0; c < plane_of_output_.size(); ++c)
+    in_order = in_order && plane_of_output_[c] == static_cast<int>(c);
+  const uint32_t bits = output_.mBitsPerChannel;
+  const bool signed8 = bits == 8 && (output_.mFormatFlags & kAudioFormatFlagIsSignedInteger);
+  packed_work_ = !Planar() && in_order && bits != 24 && !signed8;
+  if (packed_work_) work_format_ = av_get_packed_sample_fmt(work_format_);
+  work_sample_bytes_ = av_get_bytes_per_sample(work_format_) * (packed_work_ ? work_layout_.nb_channels : 1);
 
   swr_free(&swr_);
   av_channel_layout_uninit(&swr_in_layout_);
@@ -235,8 +245,8 @@ OSStatus AudioExtraction::Configure() {
       swr_init(swr_) < 0)
     return paramErr;
 
-  planes_.assign(work_layout_.nb_channels, {});
-  plane_pointers_.assign(work_layout_.nb_channels, nullptr);
+  planes_.assign(packed_work_ ? 1 : work_layout_.nb_channels, {});
+  plane_pointers_.assign(planes_.size(), nullptr);
   capacity_ = begin_ = pending_ = 0;
   configured_ = true;
   return noErr;
@@ -362,16 +372,8 @@ void AudioExtraction::Pack(int64_t frames, AudioBufferList* list) const {
   const bool planar = Planar();
   const uint32_t bits = output_.mBitsPerChannel;
   const bool signed8 = bits == 8 && (output_.mFormatFlags & kAudioFormatFlagIsSignedInteger);
-  if (!planar && bits == 16 && channels == 2) {
-    // Stereo 16-bit, the common case: both channels in one pass, a loop the
-    // compiler vectorises.
-    const auto* left = reinterpret_cast<const int16_t*>(planes_[plane_of_output_[0]].data() + begin_ * 2);
-    const auto* right = reinterpret_cast<const int16_t*>(planes_[plane_of_output_[1]].data() + begin_ * 2);
-    auto* dst = static_cast<uint8_t*>(list->mBuffers[0].mData);
-    for (int64_t i = 0; i < frames; ++i) {
-      const int16_t pair[2] = {left[i], right[i]};
-      memcpy(dst + i * 4, pair, 4);
-    }
+  if (packed_work_) {
+    memcpy(list->mBuffers[0].mData, planes_[0].data() + begin_ * work_sample_bytes_, frames * work_sample_bytes_);
     return;
   }
   for (size_t c = 0; c < channels; ++c) {

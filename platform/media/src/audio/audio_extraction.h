@@ -102,11 +102,13 @@ class AudioExtraction {
   bool configured_ = false;
   bool started_ = false;  // something was decoded since the last configuration
 
-  // Converted, not yet delivered frames: planar, in the working layout.
+  // Converted, not yet delivered frames in the working layout: a plane a
+  // channel, or one plane of interleaved frames.
   AVSampleFormat work_format_ = AV_SAMPLE_FMT_NONE;
   AVChannelLayout work_layout_{};
   std::vector<int> plane_of_output_;  // output channel -> working plane
-  int work_sample_bytes_ = 0;
+  bool packed_work_ = false;          // interleaved working samples, one plane
+  int work_sample_bytes_ = 0;         // per plane and frame
   std::vector<std::vector<uint8_t>> planes_;
   std::vector<uint8_t*> plane_pointers_;
   int64_t capacity_ = 0;  // frames each plane holds
