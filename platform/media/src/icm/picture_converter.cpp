@@ -2,7 +2,12 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstddef>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "icm/pixel_buffer.h"
 
@@ -68,17 +73,60 @@ void InterpolateOddLines(uint8_t* data, size_t bytes_per_row, size_t row, int he
 
 bool Sliced(int flags) { return flags != SWS_POINT; }
 
+// Each row of an 8-bit planar picture with its chroma row (row >> chroma_shift)
+// into packed 4:2:2: what swscale's unscaled converters do for 4:2:0 and
+// 4:2:2, byte for byte, 16 pixels at a time. Writes width * 2 bytes a row.
+void Interleave(const uint8_t* const src[3], const int src_stride[3], int chroma_shift, int width, int height,
+                bool uyvy, uint8_t* dst, int dst_stride) {
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* luma = src[0] + static_cast<ptrdiff_t>(y) * src_stride[0];
+    const uint8_t* u = src[1] + static_cast<ptrdiff_t>(y >> chroma_shift) * src_stride[1];
+    const uint8_t* v = src[2] + static_cast<ptrdiff_t>(y >> chroma_shift) * src_stride[2];
+    uint8_t* out = dst + static_cast<ptrdiff_t>(y) * dst_stride;
+    int x = 0;
+#if defined(__SSE2__)
+    for (; x + 16 <= width; x += 16) {
+      __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(luma + x));
+      __m128i uv = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(u + x / 2)),
+                                     _mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + x / 2)));
+      __m128i lo = uyvy ? _mm_unpacklo_epi8(uv, l) : _mm_unpacklo_epi8(l, uv);
+      __m128i hi = uyvy ? _mm_unpackhi_epi8(uv, l) : _mm_unpackhi_epi8(l, uv);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * x), lo);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * x + 16), hi);
+    }
+#endif
+    for (; x + 1 < width; x += 2) {
+      uint8_t* o = out + 2 * x;
+      if (uyvy) {
+        o[0] = u[x / 2], o[1] = luma[x], o[2] = v[x / 2], o[3] = luma[x + 1];
+      } else {
+        o[0] = luma[x], o[1] = u[x / 2], o[2] = luma[x + 1], o[3] = v[x / 2];
+      }
+    }
+  }
+}
+
+// The fast conversion that is only interleaving: 8-bit 4:2:0 with video
+// range to UYVY or YUYV, no scaling.
+bool InterleavesOnly(AVPixelFormat src, AVPixelFormat dst, int flags, bool src_full, int src_width, int src_height,
+                     int dst_width, int dst_height) {
+  return !Sliced(flags) && src == AV_PIX_FMT_YUV420P && !src_full &&
+         (dst == AV_PIX_FMT_UYVY422 || dst == AV_PIX_FMT_YUYV422) && src_width == dst_width &&
+         src_height == dst_height && src_width % 2 == 0;
+}
+
 // swscale writes UYVY through its generic vertical scaler in plain C (YUYV
 // has vector code of its own), while planar output has vector code.
 // Scaling the chroma of an 8-bit 4:2:0 picture into planar 4:2:2 with
 // accurate rounding (the vector code then rounds as the C code does) and
 // interleaving the planes gives the same bytes as the one-step conversion
 // at less than half its cost. Only where that was checked: no luma
-// scaling, even widths, UYVY out.
+// scaling, even widths, 16 rows or more (pictures 7 and 8 rows high come
+// out otherwise), UYVY out.
 bool InTwoSteps(AVPixelFormat src, AVPixelFormat dst, int flags, int src_width, int src_height, int dst_width,
                 int dst_height) {
   return Sliced(flags) && (src == AV_PIX_FMT_YUV420P || src == AV_PIX_FMT_YUVJ420P) && dst == AV_PIX_FMT_UYVY422 &&
-         src_width == dst_width && src_height == dst_height && src_width % 2 == 0;
+         src_width == dst_width && src_height == dst_height && src_width % 2 == 0 && src_height >= 16;
 }
 
 SwsContext* NewScaler(int src_width, int src_height, AVPixelFormat src_format, int dst_width, int dst_height,
@@ -126,7 +174,6 @@ PictureConverter::PictureConverter(OSType format, int width, int height, const C
 
 PictureConverter::~PictureConverter() {
   sws_freeContext(sws_);
-  sws_freeContext(pack_);
   av_frame_free(&src_);
   av_frame_free(&dst_);
   av_frame_free(&planes_);
@@ -155,12 +202,12 @@ bool PictureConverter::PrepareLocked(const AVFrame* frame, const ConversionSetti
   if ((!src_ && !(src_ = av_frame_alloc())) || (!dst_ && !(dst_ = av_frame_alloc()))) return false;
   sws_freeContext(sws_);
   sws_ = nullptr;
-  sws_freeContext(pack_);
-  pack_ = nullptr;
   memset(key_, -1, sizeof(key_));
   AVPixelFormat dst_format = AvFormatOf(format_);
-  bool two_steps = InTwoSteps(src_format, dst_format, flags, frame->width, src_height, width_, dst_height);
-  if (two_steps) {
+  interleave_only_ =
+      InterleavesOnly(src_format, dst_format, flags, src_full, frame->width, src_height, width_, dst_height);
+  two_steps_ = InTwoSteps(src_format, dst_format, flags, frame->width, src_height, width_, dst_height);
+  if (two_steps_) {
     if (!PrepareTwoSteps(dst_height)) return false;
     dst_format = AV_PIX_FMT_YUV422P;
     flags |= SWS_ACCURATE_RND;
@@ -176,7 +223,7 @@ bool PictureConverter::PrepareLocked(const AVFrame* frame, const ConversionSetti
   return true;
 }
 
-// The planar 4:2:2 picture between the steps and the scaler that packs it.
+// The planar 4:2:2 picture between the steps.
 bool PictureConverter::PrepareTwoSteps(int height) {
   if (!planes_ || planes_->height != height) {
     av_frame_free(&planes_);
@@ -190,8 +237,7 @@ bool PictureConverter::PrepareTwoSteps(int height) {
       return false;
     }
   }
-  pack_ = NewScaler(width_, height, AV_PIX_FMT_YUV422P, width_, height, AvFormatOf(format_), SWS_POINT, 1);
-  return pack_ != nullptr;
+  return true;
 }
 
 bool PictureConverter::Convert(const AVFrame* frame, const ConversionSettings& settings, QtmPixelBuffer* out) {
@@ -210,7 +256,7 @@ bool PictureConverter::ConvertInto(const AVFrame* frame, const ConversionSetting
     return false;
   // The sliced scaler writes into frames of its own memory; the two steps
   // pack on this thread.
-  if (Sliced(ScalerFlagsFor(settings.accuracy)) && !pack_) return false;
+  if (Sliced(ScalerFlagsFor(settings.accuracy)) && !two_steps_) return false;
   return ConvertLocked(frame, settings, data, bytes_per_row, nullptr);
 }
 
@@ -236,7 +282,13 @@ bool PictureConverter::ConvertLocked(const AVFrame* frame, const ConversionSetti
     }
     uint8_t* dst[4] = {data, nullptr, nullptr, nullptr};
     int dst_strides[4] = {dst_stride, 0, 0, 0};
-    ok = sws_scale(sws_, src, src_stride, 0, one_field ? frame->height / 2 : frame->height, dst, dst_strides) > 0;
+    int rows = one_field ? frame->height / 2 : frame->height;
+    if (interleave_only_) {
+      Interleave(src, src_stride, 1, width_, rows, format_ == k2vuyPixelFormat, data, dst_stride);
+      ok = true;
+    } else {
+      ok = sws_scale(sws_, src, src_stride, 0, rows, dst, dst_strides) > 0;
+    }
   } else {
     // Sliced: the scaler takes frames, views of the picture and of the
     // buffer sharing their memory.
@@ -248,11 +300,9 @@ bool PictureConverter::ConvertLocked(const AVFrame* frame, const ConversionSetti
       }
       src_->height = frame->height / 2;
     }
-    if (pack_) {
-      uint8_t* dst[4] = {data, nullptr, nullptr, nullptr};
-      int dst_strides[4] = {dst_stride, 0, 0, 0};
-      ok = sws_scale_frame(sws_, planes_, src_) >= 0 &&
-           sws_scale(pack_, planes_->data, planes_->linesize, 0, dst_height, dst, dst_strides) > 0;
+    if (two_steps_) {
+      ok = sws_scale_frame(sws_, planes_, src_) >= 0;
+      if (ok) Interleave(planes_->data, planes_->linesize, 0, width_, dst_height, true, data, dst_stride);
     } else {
       dst_->format = AvFormatOf(format_);
       dst_->width = width_;

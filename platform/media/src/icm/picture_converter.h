@@ -80,9 +80,11 @@ class PictureConverter {
   int key_[6] = {-1, -1, -1, -1, -1, -1};
   AVFrame* src_ = nullptr;  // views handed to the scaler
   AVFrame* dst_ = nullptr;
-  // Interpolating 4:2:0 to packed 4:2:2 in two steps: sws_ scales the
-  // chroma into planar 4:2:2 (planes_), pack_ interleaves it.
-  SwsContext* pack_ = nullptr;
+  // The fast conversion of 4:2:0 to packed 4:2:2 interleaves without the
+  // scaler; the interpolating one to UYVY goes in two steps: sws_ scales the
+  // chroma into planar 4:2:2 (planes_), which is then interleaved.
+  bool interleave_only_ = false;
+  bool two_steps_ = false;
   AVFrame* planes_ = nullptr;
 };
 
