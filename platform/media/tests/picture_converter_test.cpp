@@ -41,8 +41,8 @@ AVFrame* NoisePicture(int width, int height, AVPixelFormat format, std::mt19937*
 
 // libswscale in one step, tight rows.
 std::vector<uint8_t> Oracle(const AVFrame* frame, AVPixelFormat out, int flags) {
-  SwsContext* sws = sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-                                   frame->width, frame->height, out, flags, nullptr, nullptr, nullptr);
+  SwsContext* sws = sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), frame->width,
+                                   frame->height, out, flags, nullptr, nullptr, nullptr);
   EXPECT_NE(sws, nullptr);
   int row = frame->width * (out == AV_PIX_FMT_BGRA ? 4 : 2);
   // swscale's vector stores may run past a row's end: room after the last.
