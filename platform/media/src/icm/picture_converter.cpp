@@ -107,12 +107,10 @@ void Interleave(const uint8_t* const src[3], const int src_stride[3], int chroma
 }
 
 // The fast conversion that is only interleaving: 8-bit 4:2:0 with video
-// range to UYVY or YUYV, no scaling.
-bool InterleavesOnly(AVPixelFormat src, AVPixelFormat dst, int flags, bool src_full, int src_width, int src_height,
-                     int dst_width, int dst_height) {
-  return !Sliced(flags) && src == AV_PIX_FMT_YUV420P && !src_full &&
-         (dst == AV_PIX_FMT_UYVY422 || dst == AV_PIX_FMT_YUYV422) && src_width == dst_width &&
-         src_height == dst_height && src_width % 2 == 0;
+// range to UYVY or YUYV, unscaled (same size, even width).
+bool InterleavesOnly(AVPixelFormat src, AVPixelFormat dst, int flags, bool src_full, bool unscaled) {
+  return unscaled && !Sliced(flags) && src == AV_PIX_FMT_YUV420P && !src_full &&
+         (dst == AV_PIX_FMT_UYVY422 || dst == AV_PIX_FMT_YUYV422);
 }
 
 // swscale writes UYVY through its generic vertical scaler in plain C (YUYV
@@ -120,13 +118,12 @@ bool InterleavesOnly(AVPixelFormat src, AVPixelFormat dst, int flags, bool src_f
 // Scaling the chroma of an 8-bit 4:2:0 picture into planar 4:2:2 with
 // accurate rounding (the vector code then rounds as the C code does) and
 // interleaving the planes gives the same bytes as the one-step conversion
-// at less than half its cost. Only where that was checked: no luma
-// scaling, even widths, 16 rows or more (pictures 7 and 8 rows high come
-// out otherwise), UYVY out.
-bool InTwoSteps(AVPixelFormat src, AVPixelFormat dst, int flags, int src_width, int src_height, int dst_width,
-                int dst_height) {
-  return Sliced(flags) && (src == AV_PIX_FMT_YUV420P || src == AV_PIX_FMT_YUVJ420P) && dst == AV_PIX_FMT_UYVY422 &&
-         src_width == dst_width && src_height == dst_height && src_width % 2 == 0 && src_height >= 16;
+// at less than half its cost. Only where that was checked: unscaled (same
+// size, even width), 16 rows or more (pictures 7 and 8 rows high come out
+// otherwise), UYVY out.
+bool InTwoSteps(AVPixelFormat src, AVPixelFormat dst, int flags, bool unscaled, int height) {
+  return unscaled && Sliced(flags) && (src == AV_PIX_FMT_YUV420P || src == AV_PIX_FMT_YUVJ420P) &&
+         dst == AV_PIX_FMT_UYVY422 && height >= 16;
 }
 
 SwsContext* NewScaler(int src_width, int src_height, AVPixelFormat src_format, int dst_width, int dst_height,
@@ -198,15 +195,19 @@ bool PictureConverter::PrepareLocked(const AVFrame* frame, const ConversionSetti
   int matrix = SwsColorspace(cs, frame->height);
 
   int key[6] = {src_format, frame->width, src_height, dst_height, flags, matrix * 2 + src_full};
-  if (sws_ && memcmp(key, key_, sizeof(key)) == 0) return true;
+  if (memcmp(key, key_, sizeof(key)) == 0) return true;  // set up for these already
   if ((!src_ && !(src_ = av_frame_alloc())) || (!dst_ && !(dst_ = av_frame_alloc()))) return false;
   sws_freeContext(sws_);
   sws_ = nullptr;
   memset(key_, -1, sizeof(key_));
   AVPixelFormat dst_format = AvFormatOf(format_);
-  interleave_only_ =
-      InterleavesOnly(src_format, dst_format, flags, src_full, frame->width, src_height, width_, dst_height);
-  two_steps_ = InTwoSteps(src_format, dst_format, flags, frame->width, src_height, width_, dst_height);
+  const bool unscaled = frame->width == width_ && src_height == dst_height && frame->width % 2 == 0;
+  interleave_only_ = InterleavesOnly(src_format, dst_format, flags, src_full, unscaled);
+  two_steps_ = InTwoSteps(src_format, dst_format, flags, unscaled, dst_height);
+  if (interleave_only_) {
+    memcpy(key_, key, sizeof(key));  // no scaler needed
+    return true;
+  }
   if (two_steps_) {
     if (!PrepareTwoSteps(dst_height)) return false;
     dst_format = AV_PIX_FMT_YUV422P;

@@ -52,8 +52,8 @@ class PictureConverter {
   PictureConverter(const PictureConverter&) = delete;
   PictureConverter& operator=(const PictureConverter&) = delete;
 
-  // Whether frame can be converted with these settings: the scaler is set
-  // up for it now.
+  // Whether frame can be converted with these settings: the conversion is
+  // set up for it now.
   bool Prepare(const AVFrame* frame, const ConversionSettings& settings);
   // Converts frame into out (the converter's format and size).
   bool Convert(const AVFrame* frame, const ConversionSettings& settings, QtmPixelBuffer* out);
