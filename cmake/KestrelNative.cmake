@@ -3,17 +3,28 @@
 # KESTREL_SANITIZE builds the engine and its tests alone (no Wine DLL, no
 # Windows pass) with AddressSanitizer, UndefinedBehaviorSanitizer and the
 # standard library's assertions; KESTREL_FUZZ (clang) adds the libFuzzer
-# targets. KESTREL_FIXTURES_DIR may name another tree's fixtures.
+# targets; KESTREL_SANITIZE_THREAD builds them alone with ThreadSanitizer
+# instead. KESTREL_FIXTURES_DIR may name another tree's fixtures.
 include(ExternalProject)
 option(KESTREL_SANITIZE "Engine and its tests only, with ASan, UBSan and libstdc++ assertions" OFF)
 option(KESTREL_FUZZ "The engine's libFuzzer targets (clang; implies KESTREL_SANITIZE)" OFF)
+option(KESTREL_SANITIZE_THREAD "Engine and its tests only, with ThreadSanitizer" OFF)
 if(KESTREL_FUZZ)
   set(KESTREL_SANITIZE ON)
   if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     message(FATAL_ERROR "KESTREL_FUZZ needs clang (CXX=clang++)")
   endif()
 endif()
+if(KESTREL_SANITIZE_THREAD)
+  if(KESTREL_SANITIZE)
+    message(FATAL_ERROR "KESTREL_SANITIZE_THREAD excludes KESTREL_SANITIZE and KESTREL_FUZZ")
+  endif()
+  set(KESTREL_ENGINE_ONLY ON)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
 if(KESTREL_SANITIZE)
+  set(KESTREL_ENGINE_ONLY ON)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
                       -D_GLIBCXX_ASSERTIONS)
   add_link_options(-fsanitize=address,undefined)
@@ -42,7 +53,7 @@ add_custom_command(
   DEPENDS ${CMAKE_SOURCE_DIR}/scripts/make-fixtures.sh ${KESTREL_FIXTURE_SCRIPTS}
   COMMENT "Generating media fixtures")
 add_custom_target(fixtures ALL DEPENDS ${KESTREL_FIXTURES_DIR}/.stamp)
-if(KESTREL_SANITIZE)
+if(KESTREL_ENGINE_ONLY)
   return()
 endif()
 

@@ -1,6 +1,7 @@
 // Movie audio extraction against the ffmpeg tool's decode of the same files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "audio_test_support.h"
@@ -171,6 +172,64 @@ TEST(AudioExtraction, SeekAfterTheEndDeliversAgain) {
   ASSERT_EQ(x.Fill(44100, &buffer, &flags), 44100u);
   EXPECT_EQ(flags, 0u);
   EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), oracle.begin() + 44100 * 4));
+}
+
+// Fills of every size, and format changes, seeks and time queries between
+// them while the session decodes ahead: each fill is the ffmpeg decode at the
+// position the session reports.
+TEST(AudioExtraction, CallsBetweenFillsWhileDecodingAheadKeepEveryFrameInPlace) {
+  const std::vector<uint8_t> s16 = ReadAll(Fixture("aud_aac.m4a.s16le"));
+  const std::vector<uint8_t> s32 = ReadAll(Fixture("aud_aac.m4a.s32le"));
+  ASSERT_EQ(s16.size() * 2, s32.size());
+  const size_t total = s16.size() / 4;
+  Extraction x("aud_aac.m4a");
+  ASSERT_EQ(x.SetPcm(16), noErr);
+  uint32_t bits = 16;
+  int64_t at = 0;  // frame index
+  std::vector<uint8_t> buffer;
+  uint32_t flags = 0;
+  auto fill = [&](uint32_t frames) {
+    SCOPED_TRACE(testing::Message() << "fill of " << frames << " at " << at << ", " << bits << " bits");
+    ASSERT_EQ(x.Time().value, at * 1000 / 44100);
+    const uint32_t expected = static_cast<uint32_t>(std::min<int64_t>(frames, total - at));
+    ASSERT_EQ(x.Fill(frames, &buffer, &flags), expected);
+    const std::vector<uint8_t>& oracle = bits == 16 ? s16 : s32;
+    const size_t frame_bytes = bits / 4;
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), oracle.begin() + at * frame_bytes));
+    at += expected;
+  };
+  auto set_bits = [&](uint32_t b) {
+    ASSERT_EQ(x.SetPcm(b), noErr);
+    bits = b;
+  };
+  // The position survives a format change at whole milliseconds.
+  fill(44100);
+  fill(1);
+  fill(440);
+  set_bits(32);
+  fill(7);
+  fill(44100 - 7);
+  fill(88200);
+  set_bits(16);
+  fill(2);
+  fill(4410 - 2);
+  ASSERT_EQ(x.Seek(2500, 1000), noErr);
+  at = 2500 * 441 / 10;
+  fill(300);
+  fill(44100 - 300);
+  ASSERT_EQ(x.Seek(0, 1000), noErr);
+  at = 0;
+  fill(1000);
+  set_bits(32);
+  ASSERT_EQ(x.Seek(total * 1000 / 44100 - 500, 1000), noErr);
+  at = (total * 1000 / 44100 - 500) * 441 / 10;
+  fill(44100);
+  EXPECT_EQ(flags, static_cast<uint32_t>(kQTMovieAudioExtractionComplete));
+  EXPECT_EQ(at, static_cast<int64_t>(total));
+  // Ended while the thread may still be decoding ahead after a seek.
+  ASSERT_EQ(x.Seek(1000, 1000), noErr);
+  at = 44100;
+  fill(10);
 }
 
 TEST(AudioExtraction, DamagedFilesEndEarlyOrSkipWithoutFailing) {

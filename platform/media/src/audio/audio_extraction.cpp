@@ -111,6 +111,14 @@ OSStatus AudioExtraction::Open(const Source& source, std::unique_ptr<AudioExtrac
 }
 
 AudioExtraction::~AudioExtraction() {
+  if (ahead_.joinable()) {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      quit_ = true;
+    }
+    wake_.notify_one();
+    ahead_.join();
+  }
   swr_free(&swr_);
   av_frame_free(&frame_);
   av_packet_free(&packet_);
@@ -136,6 +144,7 @@ OSStatus AudioExtraction::SetOutputFormat(const AudioStreamBasicDescription& f) 
   uint32_t frame_bytes = bits / 8 * (planar ? 1 : f.mChannelsPerFrame);
   if (f.mBytesPerFrame != frame_bytes || f.mFramesPerPacket != 1 || f.mBytesPerPacket != frame_bytes) return paramErr;
 
+  Park();
   // Keep the position across the change: what is pending is in the old format.
   TimeRecord now{};
   bool reposition = started_;
@@ -159,6 +168,7 @@ OSStatus AudioExtraction::SetOutputLayout(const CoreAudioLayout& layout) {
   bool ok = ChannelsOfLayout(layout, source, &channels);
   av_channel_layout_uninit(&source);
   if (!ok || channels.size() != output_.mChannelsPerFrame) return paramErr;
+  Park();
   TimeRecord now{};
   bool reposition = started_;
   if (reposition) GetCurrentTime(&now);
@@ -330,13 +340,18 @@ bool AudioExtraction::DecodeOneFrame() {
   for (;;) {
     int r = avcodec_receive_frame(codec_, frame_);
     if (r == 0) {
-      bool ok = Convert(frame_);
+      bool ok;
+      {
+        std::lock_guard<std::mutex> guard(lock_);
+        ok = Convert(frame_);
+      }
       av_frame_unref(frame_);
       if (ok) return true;
       continue;
     }
     if (r == AVERROR_EOF) {
       // Whatever the resampler still holds.
+      std::lock_guard<std::mutex> guard(lock_);
       int room = swr_get_out_samples(swr_, 0);
       if (room > 0) {
         Reserve(room);
@@ -348,6 +363,7 @@ bool AudioExtraction::DecodeOneFrame() {
     }
     if (r != AVERROR(EAGAIN) && input_done_) {
       // A decoder that fails while draining: nothing more comes.
+      std::lock_guard<std::mutex> guard(lock_);
       finished_ = true;
       return false;
     }
@@ -421,18 +437,84 @@ OSStatus AudioExtraction::Fill(uint32_t* frames, AudioBufferList* list, uint32_t
     wanted = std::min<uint32_t>(wanted, buffer.mDataByteSize / output_.mBytesPerFrame);
   }
   if (!configured_) {
+    // Parked: only a change of format, layout or position unconfigures.
     OSStatus err = Configure();
     if (err != noErr) return err;
   }
-  while (pending_ < wanted && DecodeOneFrame()) {
+  if (wanted > 0 && !(ResumeAhead(wanted) && AwaitAhead(wanted))) {
+    // No thread: decode here.
+    while (pending_ < wanted && DecodeOneFrame()) {
+    }
   }
+  std::unique_lock<std::mutex> lock(lock_);
   uint32_t n = static_cast<uint32_t>(std::min<int64_t>(wanted, pending_));
   Pack(n, list);
   Consume(n);
+  const bool complete = pending_ == 0 && finished_;
+  lock.unlock();
+  wake_.notify_one();  // room to decode into again
   *frames = n;
   for (uint32_t b = 0; b < buffers; ++b) list->mBuffers[b].mDataByteSize = n * output_.mBytesPerFrame;
-  if (pending_ == 0 && finished_ && flags) *flags = kQTMovieAudioExtractionComplete;
+  if (complete && flags) *flags = kQTMovieAudioExtractionComplete;
   return noErr;
+}
+
+// The thread's loop: one decoding step at a time while there is room ahead
+// and it is not parked; the lock is not held while decoding.
+void AudioExtraction::DecodeAhead() {
+  std::unique_lock<std::mutex> lock(lock_);
+  for (;;) {
+    wake_.wait(lock, [&] { return quit_ || (!park_ && !finished_ && pending_ < ahead_frames_); });
+    if (quit_) return;
+    busy_ = true;
+    lock.unlock();
+    DecodeOneFrame();
+    lock.lock();
+    busy_ = false;
+    if (park_ || finished_ || pending_ >= want_) done_.notify_all();
+  }
+}
+
+// Lets the thread decode up to two fills of frames ahead, starting it the
+// first time; false when there is no thread (the caller decodes).
+bool AudioExtraction::ResumeAhead(int64_t frames) {
+  if (ahead_failed_ || frames <= 0) return false;
+  if (!ahead_.joinable()) {
+    try {
+      ahead_ = std::thread(&AudioExtraction::DecodeAhead, this);
+    } catch (...) {
+      ahead_failed_ = true;
+      return false;
+    }
+  }
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    park_ = false;
+    ahead_frames_ = 2 * frames;
+  }
+  wake_.notify_one();
+  return true;
+}
+
+// Waits for frames pending frames, or the end; false when the thread is not
+// decoding (parked, or none).
+bool AudioExtraction::AwaitAhead(int64_t frames) {
+  if (!ahead_.joinable()) return false;
+  std::unique_lock<std::mutex> lock(lock_);
+  if (park_) return false;
+  want_ = frames;
+  done_.wait(lock, [&] { return pending_ >= frames || finished_; });
+  want_ = 0;
+  return true;
+}
+
+// Stops the thread between two decoding steps: the decoder is the caller's
+// until the next fill.
+void AudioExtraction::Park() {
+  if (!ahead_.joinable()) return;
+  std::unique_lock<std::mutex> lock(lock_);
+  park_ = true;
+  done_.wait(lock, [&] { return !busy_; });
 }
 
 // Decodes until the position of the next frame is known.
@@ -445,7 +527,8 @@ bool AudioExtraction::PrimePosition() {
 
 OSStatus AudioExtraction::GetCurrentTime(TimeRecord* time) {
   if (!time) return paramErr;
-  PrimePosition();
+  if (!AwaitAhead(1)) PrimePosition();
+  std::lock_guard<std::mutex> guard(lock_);
   int64_t at = position_known_ ? position_ : std::max<int64_t>(0, seek_target_);
   if (seek_target_ != INT64_MIN && pending_ == 0) at = std::max(at, seek_target_);
   at = std::max<int64_t>(0, at);
@@ -464,6 +547,7 @@ OSStatus AudioExtraction::SetCurrentTime(const TimeRecord& time) {
 }
 
 OSStatus AudioExtraction::SeekToSample(int64_t target) {
+  Park();
   const int rate = OutputRate();
   int64_t from = target - int64_t{rate} * kPrerollMilliseconds / 1000;
   int64_t ts = av_rescale_q(std::max<int64_t>(from, 0), AVRational{1, rate}, stream_->time_base);
@@ -487,6 +571,7 @@ OSStatus AudioExtraction::SeekToSample(int64_t target) {
     OSStatus err = Configure();
     if (err != noErr) return err;
   }
+  std::lock_guard<std::mutex> guard(lock_);
   begin_ = pending_ = 0;
   position_known_ = false;
   position_ = 0;

@@ -6,12 +6,20 @@
 // the encoder's priming the way the ffmpeg tool does, so the PCM matches what
 // `ffmpeg -i FILE -f s16le` gives. Only one sound track is extracted: the
 // movie's first enabled one (the engine does not mix tracks).
+//
+// Once filling starts, a thread of the session's own decodes up to two fills
+// ahead while the caller hands the last fill on. The decoder (format, codec,
+// resampler) belongs to that thread while it runs; every other call parks it
+// first and decodes on the caller's thread until the next fill.
 #ifndef QTMEDIA_AUDIO_AUDIO_EXTRACTION_H
 #define QTMEDIA_AUDIO_AUDIO_EXTRACTION_H
 
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern "C" {
@@ -85,6 +93,10 @@ class AudioExtraction {
   void Consume(int64_t frames);
   OSStatus SeekToSample(int64_t target);
   bool PrimePosition();
+  void DecodeAhead();
+  bool ResumeAhead(int64_t frames);
+  bool AwaitAhead(int64_t frames);
+  void Park();
 
   Source source_;
   AVFormatContext* format_ = nullptr;
@@ -119,6 +131,19 @@ class AudioExtraction {
   int64_t seek_target_ = INT64_MIN;  // frames before it are dropped
   bool input_done_ = false;
   bool finished_ = false;
+
+  // Decoding ahead. lock_ guards the pending frames and their position,
+  // finished_, and the fields below.
+  std::thread ahead_;
+  std::mutex lock_;
+  std::condition_variable wake_;  // to the thread: room, resume, quit
+  std::condition_variable done_;  // to the caller: frames, parked
+  int64_t ahead_frames_ = 0;      // the thread decodes while fewer are pending
+  int64_t want_ = 0;              // frames a waiting caller needs
+  bool park_ = true;
+  bool busy_ = false;  // the thread is in a decoding step
+  bool quit_ = false;
+  bool ahead_failed_ = false;  // no thread could be had: decode on the caller's
 };
 
 }  // namespace qtm
