@@ -162,13 +162,13 @@ OSStatus AudioExtraction::SetOutputFormat(const AudioStreamBasicDescription& f) 
 }
 
 OSStatus AudioExtraction::SetOutputLayout(const CoreAudioLayout& layout) {
+  Park();  // the decoder rewrites its own layout while decoding
   AVChannelLayout source{};
   CopyLayoutOrDefault(codec_->ch_layout, &source);
   std::vector<AVChannel> channels;
   bool ok = ChannelsOfLayout(layout, source, &channels);
   av_channel_layout_uninit(&source);
   if (!ok || channels.size() != output_.mChannelsPerFrame) return paramErr;
-  Park();
   TimeRecord now{};
   bool reposition = started_;
   if (reposition) GetCurrentTime(&now);
@@ -262,7 +262,8 @@ OSStatus AudioExtraction::Configure() {
   return noErr;
 }
 
-// Room for frames more pending frames, at the end of each plane.
+// Room for frames more pending frames, at the end of each plane; false
+// (and out_of_memory_) when the planes cannot grow.
 bool AudioExtraction::Reserve(int64_t frames) {
   if (begin_ > 0 && begin_ + pending_ + frames > capacity_) {
     for (auto& plane : planes_)
@@ -271,7 +272,12 @@ bool AudioExtraction::Reserve(int64_t frames) {
   }
   if (pending_ + frames > capacity_) {
     int64_t want = std::max<int64_t>(pending_ + frames, capacity_ * 3 / 2);
-    for (auto& plane : planes_) plane.resize(want * work_sample_bytes_);
+    try {
+      for (auto& plane : planes_) plane.resize(want * work_sample_bytes_);
+    } catch (const std::bad_alloc&) {
+      out_of_memory_ = true;
+      return false;
+    }
     capacity_ = want;
   }
   for (size_t i = 0; i < planes_.size(); ++i)
@@ -301,8 +307,12 @@ bool AudioExtraction::Convert(const AVFrame* frame) {
     swr_in_rate_ = frame->sample_rate;
     if (swr_alloc_set_opts2(&swr_, &work_layout_, work_format_, OutputRate(), &swr_in_layout_, swr_in_format_,
                             swr_in_rate_, 0, nullptr) < 0 ||
-        swr_init(swr_) < 0)
+        swr_init(swr_) < 0) {
+      // Frames of this format are skipped; the next one tries again.
+      swr_free(&swr_);
+      swr_in_format_ = AV_SAMPLE_FMT_NONE;
       return false;
+    }
   }
   const int rate = OutputRate();
   int64_t start = INT64_MIN;
@@ -314,13 +324,13 @@ bool AudioExtraction::Convert(const AVFrame* frame) {
     position_known_ = true;
   } else if (start != INT64_MIN && start - end > rate / 1000 && start - end <= int64_t{kMaxGapSeconds} * rate) {
     int64_t gap = start - end;
-    Reserve(gap);
+    if (!Reserve(gap)) return false;
     av_samples_set_silence(plane_pointers_.data(), 0, static_cast<int>(gap), work_layout_.nb_channels, work_format_);
     Append(gap);
   }
   int room = swr_get_out_samples(swr_, frame->nb_samples);
   if (room < 0) return false;
-  Reserve(room);
+  if (!Reserve(room)) return false;
   int made = swr_convert(swr_, plane_pointers_.data(), room, const_cast<const uint8_t**>(frame->extended_data),
                          frame->nb_samples);
   if (made < 0) return false;
@@ -344,17 +354,18 @@ bool AudioExtraction::DecodeOneFrame() {
       {
         std::lock_guard<std::mutex> guard(lock_);
         ok = Convert(frame_);
+        if (out_of_memory_) finished_ = true;
       }
       av_frame_unref(frame_);
       if (ok) return true;
+      if (finished_) return false;
       continue;
     }
     if (r == AVERROR_EOF) {
       // Whatever the resampler still holds.
       std::lock_guard<std::mutex> guard(lock_);
-      int room = swr_get_out_samples(swr_, 0);
-      if (room > 0) {
-        Reserve(room);
+      int room = swr_ ? swr_get_out_samples(swr_, 0) : 0;
+      if (room > 0 && Reserve(room)) {
         int made = swr_convert(swr_, plane_pointers_.data(), room, nullptr, 0);
         if (made > 0) Append(made);
       }
@@ -447,6 +458,10 @@ OSStatus AudioExtraction::Fill(uint32_t* frames, AudioBufferList* list, uint32_t
     }
   }
   std::unique_lock<std::mutex> lock(lock_);
+  if (out_of_memory_) {
+    *frames = 0;
+    return memFullErr;
+  }
   uint32_t n = static_cast<uint32_t>(std::min<int64_t>(wanted, pending_));
   Pack(n, list);
   Consume(n);
@@ -572,6 +587,7 @@ OSStatus AudioExtraction::SeekToSample(int64_t target) {
     if (err != noErr) return err;
   }
   std::lock_guard<std::mutex> guard(lock_);
+  out_of_memory_ = false;
   begin_ = pending_ = 0;
   position_known_ = false;
   position_ = 0;

@@ -72,6 +72,7 @@ class AudioExtraction {
   // Delivers *frames frames (fewer only at the end of the data, or when the
   // buffers are smaller) into list, rewriting *frames and each buffer's byte
   // size. *flags gets kQTMovieAudioExtractionComplete once nothing is left.
+  // memFullErr, with no frames, once the decoded sound could not be held.
   OSStatus Fill(uint32_t* frames, AudioBufferList* list, uint32_t* flags);
 
   // The movie time of the next frame to be delivered, in the movie's scale.
@@ -131,9 +132,10 @@ class AudioExtraction {
   int64_t seek_target_ = INT64_MIN;  // frames before it are dropped
   bool input_done_ = false;
   bool finished_ = false;
+  bool out_of_memory_ = false;  // the pending planes could not grow: fills fail
 
   // Decoding ahead. lock_ guards the pending frames and their position,
-  // finished_, and the fields below.
+  // finished_, out_of_memory_, and the fields below.
   std::thread ahead_;
   std::mutex lock_;
   std::condition_variable wake_;  // to the thread: room, resume, quit
