@@ -245,21 +245,31 @@ OSStatus AudioExtraction::Configure() {
   if (packed_work_) work_format_ = av_get_packed_sample_fmt(work_format_);
   work_sample_bytes_ = av_get_bytes_per_sample(work_format_) * (packed_work_ ? work_layout_.nb_channels : 1);
 
-  swr_free(&swr_);
-  av_channel_layout_uninit(&swr_in_layout_);
-  CopyLayoutOrDefault(codec_->ch_layout, &swr_in_layout_);
-  swr_in_format_ = codec_->sample_fmt;
-  swr_in_rate_ = codec_->sample_rate;
-  if (swr_alloc_set_opts2(&swr_, &work_layout_, work_format_, OutputRate(), &swr_in_layout_, swr_in_format_,
-                          swr_in_rate_, 0, nullptr) < 0 ||
-      swr_init(swr_) < 0)
-    return paramErr;
+  if (!BuildResampler(codec_->ch_layout, codec_->sample_fmt, codec_->sample_rate)) return paramErr;
 
   planes_.assign(packed_work_ ? 1 : work_layout_.nb_channels, {});
   plane_pointers_.assign(planes_.size(), nullptr);
   capacity_ = begin_ = pending_ = 0;
   configured_ = true;
   return noErr;
+}
+
+// The resampler from the given input to the working format and layout. On
+// failure there is none, and no input matches it: the next frame tries again.
+bool AudioExtraction::BuildResampler(const AVChannelLayout& layout, AVSampleFormat format, int rate) {
+  swr_free(&swr_);
+  av_channel_layout_uninit(&swr_in_layout_);
+  CopyLayoutOrDefault(layout, &swr_in_layout_);
+  swr_in_format_ = format;
+  swr_in_rate_ = rate;
+  if (swr_alloc_set_opts2(&swr_, &work_layout_, work_format_, OutputRate(), &swr_in_layout_, swr_in_format_,
+                          swr_in_rate_, 0, nullptr) < 0 ||
+      swr_init(swr_) < 0) {
+    swr_free(&swr_);
+    swr_in_format_ = AV_SAMPLE_FMT_NONE;
+    return false;
+  }
+  return true;
 }
 
 // Room for frames more pending frames, at the end of each plane; false
@@ -299,20 +309,9 @@ void AudioExtraction::Consume(int64_t frames) {
 bool AudioExtraction::Convert(const AVFrame* frame) {
   if (frame->format != swr_in_format_ || frame->sample_rate != swr_in_rate_ ||
       !SameLayout(frame->ch_layout, swr_in_layout_)) {
-    // The stream changed format: convert from the new one.
-    swr_free(&swr_);
-    av_channel_layout_uninit(&swr_in_layout_);
-    CopyLayoutOrDefault(frame->ch_layout, &swr_in_layout_);
-    swr_in_format_ = static_cast<AVSampleFormat>(frame->format);
-    swr_in_rate_ = frame->sample_rate;
-    if (swr_alloc_set_opts2(&swr_, &work_layout_, work_format_, OutputRate(), &swr_in_layout_, swr_in_format_,
-                            swr_in_rate_, 0, nullptr) < 0 ||
-        swr_init(swr_) < 0) {
-      // Frames of this format are skipped; the next one tries again.
-      swr_free(&swr_);
-      swr_in_format_ = AV_SAMPLE_FMT_NONE;
-      return false;
-    }
+    // The stream changed format: convert from the new one (frames of a
+    // format that cannot be converted are skipped).
+    if (!BuildResampler(frame->ch_layout, static_cast<AVSampleFormat>(frame->format), frame->sample_rate)) return false;
   }
   const int rate = OutputRate();
   int64_t start = INT64_MIN;
@@ -493,7 +492,7 @@ void AudioExtraction::DecodeAhead() {
 // Lets the thread decode up to two fills of frames ahead, starting it the
 // first time; false when there is no thread (the caller decodes).
 bool AudioExtraction::ResumeAhead(int64_t frames) {
-  if (ahead_failed_ || frames <= 0) return false;
+  if (ahead_failed_) return false;
   if (!ahead_.joinable()) {
     try {
       ahead_ = std::thread(&AudioExtraction::DecodeAhead, this);

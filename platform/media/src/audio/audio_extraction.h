@@ -86,6 +86,7 @@ class AudioExtraction {
   int OutputRate() const;
   bool Planar() const;
   OSStatus Configure();
+  bool BuildResampler(const AVChannelLayout& layout, AVSampleFormat format, int rate);
   bool DecodeOneFrame();
   bool Convert(const AVFrame* frame);
   bool Reserve(int64_t frames);
