@@ -1,7 +1,7 @@
-# Native pass: media engine, fixtures, Wine prefix, then the Windows pass.
+# Native pass: the media engine's core and its tests, fixtures, FFmpeg for
+# Windows (from the cache), then the Windows pass.
 #
-# KESTREL_SANITIZE builds the engine and its tests alone (no Wine DLL, no
-# Windows pass) with AddressSanitizer, UndefinedBehaviorSanitizer and the
+# KESTREL_SANITIZE builds the engine and its tests alone (no Windows pass) with AddressSanitizer, UndefinedBehaviorSanitizer and the
 # standard library's assertions; KESTREL_FUZZ (clang) adds the libFuzzer
 # targets; KESTREL_SANITIZE_THREAD builds them alone with ThreadSanitizer
 # instead. KESTREL_FIXTURES_DIR may name another tree's fixtures.
@@ -41,6 +41,9 @@ set(KESTREL_BIN_DIR ${CMAKE_BINARY_DIR}/bin)
 set(KESTREL_FIXTURES_DIR ${CMAKE_BINARY_DIR}/fixtures CACHE PATH "Where the fixtures are generated")
 set(KESTREL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 file(MAKE_DIRECTORY ${KESTREL_BIN_DIR})
+# The engine was once a Wine builtin: such a tree's leftover would shadow
+# the native DLL.
+file(REMOVE ${KESTREL_BIN_DIR}/kestrelmedia.dll.so)
 
 add_subdirectory(platform/media)
 
@@ -57,6 +60,24 @@ if(KESTREL_ENGINE_ONLY)
   return()
 endif()
 
+# FFmpeg for Windows, built once into a cache outside the tree and reused
+# while its sources, components and build script stay the same.
+set(KESTREL_FFMPEG_SCRIPT ${CMAKE_SOURCE_DIR}/scripts/windows-ffmpeg.sh)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${KESTREL_FFMPEG_SCRIPT}
+                                                               ${CMAKE_SOURCE_DIR}/platform/media/windows/ffmpeg-components.txt)
+# KESTREL_FFMPEG_PREFIX may name a build of one's own instead.
+if(KESTREL_FFMPEG_PREFIX)
+  set(KESTREL_WINDOWS_FFMPEG ${KESTREL_FFMPEG_PREFIX})
+  add_custom_target(windows-ffmpeg)
+else()
+  execute_process(COMMAND ${KESTREL_FFMPEG_SCRIPT} prefix x86_64 OUTPUT_VARIABLE KESTREL_WINDOWS_FFMPEG
+                  OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  add_custom_target(windows-ffmpeg
+    COMMAND ${KESTREL_FFMPEG_SCRIPT} build x86_64
+    COMMENT "FFmpeg for Windows (built once into the cache)"
+    USES_TERMINAL)
+endif()
+
 ExternalProject_Add(kestrel-windows
   SOURCE_DIR ${CMAKE_SOURCE_DIR}
   BINARY_DIR ${CMAKE_BINARY_DIR}/windows
@@ -67,9 +88,13 @@ ExternalProject_Add(kestrel-windows
     -DKESTREL_FIXTURES_DIR=${KESTREL_FIXTURES_DIR}
     -DKESTREL_WINEPREFIX=${KESTREL_WINEPREFIX}
     -DKESTREL_SOURCE_DIR=${CMAKE_SOURCE_DIR}
+    -DKESTREL_FFMPEG_PREFIX=${KESTREL_WINDOWS_FFMPEG}
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
-  DEPENDS kestrelmedia fixtures)
+  DEPENDS windows-ffmpeg fixtures)
+
+# The shipped DLLs, checked without running them: format, imports, exports.
+add_test(NAME windows_binaries COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-windows-binaries.sh ${KESTREL_BIN_DIR} x86_64)
 
 # The Wine prefix is booted once and a persistent wineserver runs while the
 # tests do; the cleanup stops that prefix's server only.

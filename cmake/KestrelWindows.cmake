@@ -1,6 +1,6 @@
-# Windows pass (mingw-w64): kestrel.ax, the system library, tests and tools.
-# Run by the native pass with KESTREL_BIN_DIR, KESTREL_FIXTURES_DIR and
-# KESTREL_WINEPREFIX set.
+# Windows pass (mingw-w64): kestrelmedia.dll, kestrel.ax, the system
+# library, tests and tools. Run by the native pass with KESTREL_BIN_DIR,
+# KESTREL_FIXTURES_DIR, KESTREL_WINEPREFIX and KESTREL_FFMPEG_PREFIX set.
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${KESTREL_BIN_DIR})
 set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${KESTREL_BIN_DIR})
 
@@ -27,7 +27,7 @@ function(kestrel_add_test name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 600)
   endif()
-  set(environment "WINEDEBUG=-all;WINEDLLPATH=${KESTREL_BIN_DIR};KESTREL_FIXTURES=${KESTREL_FIXTURES_DIR};KESTREL_BIN=${KESTREL_BIN_DIR}")
+  set(environment "WINEDEBUG=-all;KESTREL_FIXTURES=${KESTREL_FIXTURES_DIR};KESTREL_BIN=${KESTREL_BIN_DIR}")
   if(T_GUI)
     add_test(NAME ${name}
       COMMAND ${KESTREL_SOURCE_DIR}/scripts/wine-gui.sh ${KESTREL_WINEPREFIX}-gui $<TARGET_FILE:${name}>)
@@ -43,6 +43,7 @@ endfunction()
 
 include_directories(${KESTREL_SOURCE_DIR}/platform/media/include ${KESTREL_SOURCE_DIR}/src ${KESTREL_SOURCE_DIR}/tests ${KESTREL_SOURCE_DIR}/tools)
 
+add_subdirectory(platform/media)
 add_subdirectory(src)
 add_subdirectory(tests)
 add_subdirectory(tools)

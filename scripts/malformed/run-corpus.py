@@ -102,7 +102,7 @@ def main():
                 entries.append((name, kind))
     if 'WINEPREFIX' not in os.environ:
         sys.exit('run-corpus.py: WINEPREFIX is not set')
-    env = dict(os.environ, WINEDEBUG='-all', WINEDLLPATH=os.path.abspath(args.bin))
+    env = dict(os.environ, WINEDEBUG='-all')
     exe = os.path.join(args.bin, 'kestrel-play.exe')
 
     for name in REFERENCES:

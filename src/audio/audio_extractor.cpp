@@ -151,7 +151,7 @@ AudioExtractor::AudioExtractor() {
 
 AudioExtractor::~AudioExtractor() { Close(); }
 
-HRESULT AudioExtractor::Open(const char* path) {
+HRESULT AudioExtractor::Open(const MoviePath& path) {
   Close();
   CAutoLock lock(&m_lock);
   if (FAILED(OpenMovieFromPath(path, &m_movie))) {

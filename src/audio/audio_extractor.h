@@ -14,6 +14,7 @@
 
 #include <cstdint>
 
+#include "engine/movie_file.h"
 #include "framework/critical_section.h"
 #include "qtmedia.h"
 
@@ -36,11 +37,11 @@ class AudioExtractor {
   AudioExtractor(const AudioExtractor&) = delete;
   AudioExtractor& operator=(const AudioExtractor&) = delete;
 
-  // Opens path (ANSI) and configures the output. S_OK, also when the movie
+  // Opens path and configures the output. S_OK, also when the movie
   // has no sound to extract (then Fill answers S_FALSE); E_FAIL, or
   // E_OUTOFMEMORY when the fill buffer cannot be had, with the extractor
   // closed.
-  HRESULT Open(const char* path);
+  HRESULT Open(const MoviePath& path);
   // *has_audio = 1 when the movie has a sound track. E_POINTER; E_FAIL
   // without a movie.
   HRESULT HasAudio(int32_t* has_audio);

@@ -38,7 +38,7 @@ HRESULT MovieFacts::Close() {
   return S_OK;
 }
 
-HRESULT MovieFacts::Open(const char* path) {
+HRESULT MovieFacts::Open(const MoviePath& path) {
   CAutoLock lock(&m_lock);
   Close();
 

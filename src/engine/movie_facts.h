@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/movie_file.h"
 #include "framework/critical_section.h"
 #include "qtmedia.h"
 
@@ -32,7 +33,7 @@ class MovieFacts {
 
   // S_OK; S_FALSE when the movie has no video track (the movie is kept);
   // E_FAIL or E_OUTOFMEMORY, with the movie closed.
-  HRESULT Open(const char* path);
+  HRESULT Open(const MoviePath& path);
   // Derived classes close what they built on the movie, then call this.
   virtual HRESULT Close();
 

@@ -1,8 +1,19 @@
 #include "engine/movie_file.h"
 
-#include <cstring>
+#include <new>
 
 namespace kestrel {
+
+static_assert(sizeof(wchar_t) == sizeof(UniChar), "the engine's wide paths are UTF-16");
+
+MoviePath::MoviePath(const char* ansi_path) {
+  if (!ansi_path) return;
+  int chars = MultiByteToWideChar(CP_ACP, 0, ansi_path, -1, nullptr, 0);
+  if (chars <= 0) return;
+  converted_.reset(new (std::nothrow) wchar_t[static_cast<size_t>(chars)]);
+  if (!converted_ || MultiByteToWideChar(CP_ACP, 0, ansi_path, -1, converted_.get(), chars) != chars) return;
+  path_ = converted_.get();
+}
 
 void DisposeMovieRef(Movie* movie) {
   if (*movie) {
@@ -11,32 +22,16 @@ void DisposeMovieRef(Movie* movie) {
   }
 }
 
-HRESULT OpenMovieFromPath(const char* path, Movie* movie) {
+HRESULT OpenMovieFromPath(const MoviePath& path, Movie* movie) {
   DisposeMovieRef(movie);
-  if (!path) return E_FAIL;
-  size_t length = strlen(path);
-  // One length byte carries the count: longer paths are refused rather than
-  // cut or overrun.
-  if (length > kMaxMoviePathBytes) return E_FAIL;
-
-  unsigned char name[259] = {};
-  name[0] = static_cast<unsigned char>(length);
-  memcpy(name + 1, path, length);
-
-  FSSpec file_spec = {};
-  FSMakeFSSpec(0, 0, name, &file_spec);
-
+  if (!path.get()) return E_FAIL;
   int16_t ref = 0;
-  if (OpenMovieFile(&file_spec, &ref, fsRdPerm) != noErr) {
-    DisposeMovieRef(movie);
-    return E_FAIL;
-  }
+  if (qtm_OpenMovieFileW(reinterpret_cast<const UniChar*>(path.get()), &ref) != noErr) return E_FAIL;
   Movie made = nullptr;
   OSErr err = NewMovieFromFile(&made, ref, nullptr, nullptr, newMovieActive, nullptr);
   CloseMovieFile(ref);
   if (err != noErr || !made) {
     if (made) DisposeMovie(made);
-    DisposeMovieRef(movie);
     return E_FAIL;
   }
   *movie = made;

@@ -5,11 +5,14 @@
 #include <atomic>
 #include <cstdio>
 #include <cwchar>
+#include <string>
+
+#include "host/log.h"
 
 namespace {
 
 struct QtFunctionTable {
-#define QTM_TABLE_ENTRY(ret, name, params, args, fail) ret(__stdcall* name) params;
+#define QTM_TABLE_ENTRY(ret, name, params, args, fail) ret(QTMAPI* name) params;
   QTM_ALL_FUNCTIONS(QTM_TABLE_ENTRY)
 #undef QTM_TABLE_ENTRY
 };
@@ -42,31 +45,68 @@ class InitTermLock {
   HANDLE mutex_ = nullptr;
 };
 
+// An export of library as a function of type Fn, or null.
+template <typename Fn>
+Fn ExportOf(HMODULE library, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
+}
+
+// A module's full path, however long.
+std::wstring ModulePath(HMODULE module) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD n = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return std::wstring();
+    if (n < path.size()) {
+      path.resize(n);
+      return path;
+    }
+    if (path.size() >= 32768) return std::wstring();
+    path.resize(path.size() * 2);
+  }
+}
+
 // The library from the folder of the module that holds this code, then
 // from the normal search path.
 HMODULE LoadEngineLibrary() {
   HMODULE self = nullptr;
-  wchar_t path[MAX_PATH];
   if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                          reinterpret_cast<LPCWSTR>(&LoadEngineLibrary), &self)) {
-    DWORD n = GetModuleFileNameW(self, path, MAX_PATH);
-    if (n > 0 && n < MAX_PATH) {
-      wchar_t* slash = wcsrchr(path, L'\\');
-      if (slash && (slash - path) + 1 + wcslen(g_library_name) < MAX_PATH) {
-        wcscpy(slash + 1, g_library_name);
-        if (HMODULE m = LoadLibraryW(path)) return m;
-      }
+    std::wstring path = ModulePath(self);
+    size_t slash = path.find_last_of(L'\\');
+    if (slash != std::wstring::npos) {
+      path.replace(slash + 1, std::wstring::npos, g_library_name);
+      if (HMODULE m = LoadLibraryW(path.c_str())) return m;
     }
   }
   return LoadLibraryW(g_library_name);
+}
+
+// An engine built from another version of the interface would be called
+// with the wrong records: it must state the version this side was built
+// with. A library of that name that is not ours states none.
+bool IsMatchingEngine(HMODULE library) {
+  std::wstring path = ModulePath(library);
+  auto version = ExportOf<int32_t(QTMAPI*)(void)>(library, "qtm_GetInterfaceVersion");
+  if (!version) {
+    WriteLog(L"ERROR! %s is not Kestrel's media engine: it states no interface version.", path.c_str());
+    return false;
+  }
+  int32_t found = version();
+  if (found != QTM_INTERFACE_VERSION) {
+    WriteLog(L"ERROR! The media engine %s has interface version %d; this filter needs version %d.", path.c_str(), found,
+             QTM_INTERFACE_VERSION);
+    return false;
+  }
+  return true;
 }
 
 // Resolves every operation; on any miss the table stays empty.
 bool ResolveTable(HMODULE library) {
   QtFunctionTable table{};
   bool complete = true;
-#define QTM_RESOLVE(ret, name, params, args, fail)                                     \
-  table.name = reinterpret_cast<decltype(table.name)>(GetProcAddress(library, #name)); \
+#define QTM_RESOLVE(ret, name, params, args, fail)             \
+  table.name = ExportOf<decltype(table.name)>(library, #name); \
   if (!table.name) complete = false;
   QTM_ALL_FUNCTIONS(QTM_RESOLVE)
 #undef QTM_RESOLVE
@@ -83,8 +123,6 @@ void* GetQtDataSymbol(const char* name) {
   return reinterpret_cast<void*>(GetProcAddress(g_library, name));
 }
 
-void* GetQtEngineFunction(const char* name) { return GetQtDataSymbol(name); }
-
 bool IsQtLibraryLoaded() { return g_loaded.load(std::memory_order_acquire); }
 
 void SetQtLibraryNameForTesting(const wchar_t* name) { g_library_name = name; }
@@ -96,8 +134,18 @@ void SetQtLibraryNameForTesting(const wchar_t* name) { g_library_name = name; }
 extern "C" OSErr InitializeQTML(int32_t flag) {
   InitTermLock lock;
   if (!g_loaded.load(std::memory_order_relaxed)) {
-    if (!g_library) g_library = LoadEngineLibrary();
-    if (!g_library) return qtmlDllLoadErr;
+    if (!g_library) {
+      HMODULE library = LoadEngineLibrary();
+      if (!library) {
+        WriteLog(L"ERROR! The media engine %s was not found.", g_library_name);
+        return qtmlDllLoadErr;
+      }
+      if (!IsMatchingEngine(library)) {
+        FreeLibrary(library);
+        return qtmlDllLoadErr;
+      }
+      g_library = library;
+    }
     if (!ResolveTable(g_library)) return qtmlDllEntryNotFoundErr;
     g_loaded.store(true, std::memory_order_release);
   }

@@ -1,6 +1,7 @@
-// The media engine library, loaded at run time: QuickTime's operations
-// (declared in qtmedia.h) are defined on this side as calls through a table
-// resolved by name. Until InitializeQTML has loaded the library, and for
+// The media engine library, loaded at run time: QuickTime's operations and
+// the engine's own (declared in qtmedia.h) are defined on this side as
+// calls through a table resolved by name. InitializeQTML loads the library
+// and refuses one built for another interface version. Until then, and for
 // good when it could not, every operation answers its failure value.
 #ifndef KESTREL_ENGINE_QT_LIBRARY_H
 #define KESTREL_ENGINE_QT_LIBRARY_H
@@ -11,11 +12,6 @@ namespace kestrel {
 
 // Address of a data symbol of the engine ("kCFBooleanTrue" ...), or null.
 void* GetQtDataSymbol(const char* name);
-
-// Address of an engine entry point that QuickTime does not have
-// ("qtm_PixelBufferConvertInto" ...), or null: callers keep a QuickTime way
-// beside it.
-void* GetQtEngineFunction(const char* name);
 
 // True once the library is loaded and every operation resolved.
 bool IsQtLibraryLoaded();

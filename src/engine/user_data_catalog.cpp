@@ -99,7 +99,7 @@ UserDataCatalog::UserDataCatalog() {
   ClearValues(SharedTable());
 }
 
-HRESULT UserDataCatalog::ReadUserData(const char* path) {
+HRESULT UserDataCatalog::ReadUserData(const MoviePath& path) {
   TableLock lock;
   Table& table = SharedTable();
   ClearValues(table);

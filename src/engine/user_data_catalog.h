@@ -9,6 +9,7 @@
 
 #include <cstddef>
 
+#include "engine/movie_file.h"
 #include "qtmedia.h"
 
 namespace kestrel {
@@ -22,11 +23,11 @@ class UserDataCatalog {
   // Clears every value.
   UserDataCatalog();
 
-  // Fills the values from the movie at path (ANSI code page). S_OK, or
+  // Fills the values from the movie at path. S_OK, or
   // E_FAIL when the movie or its user-data list cannot be had (all values
   // empty then). Missing items leave empty values; a text longer than 259
   // characters is cut at a character boundary; carriage returns become spaces.
-  HRESULT ReadUserData(const char* path);
+  HRESULT ReadUserData(const MoviePath& path);
 
   int GetEntryCount() const { return kEntryCount; }
 

@@ -12,21 +12,6 @@
 namespace kestrel {
 namespace {
 
-// The path in the calling thread's ANSI code page, the way every movie of
-// the filter is opened; false when it does not convert.
-bool NarrowPath(LPCOLESTR path, std::string* out) {
-  int bytes = WideCharToMultiByte(CP_THREAD_ACP, 0, path, -1, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return false;
-  try {
-    out->assign(static_cast<size_t>(bytes), '\0');
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  if (WideCharToMultiByte(CP_THREAD_ACP, 0, path, -1, out->data(), bytes, nullptr, nullptr) != bytes) return false;
-  out->resize(static_cast<size_t>(bytes) - 1);
-  return true;
-}
-
 int Milliseconds(int64_t media_time) { return static_cast<int>(media_time / 10000); }
 
 }  // namespace
@@ -117,8 +102,7 @@ HRESULT CKestrel::LoadVideo(LPCOLESTR pszFileName) {
   WriteLog(L"");
   m_pMovie.reset(new (std::nothrow) MovieSession());
   if (!m_pMovie) return E_OUTOFMEMORY;
-  std::string path;
-  if (!NarrowPath(pszFileName, &path) || FAILED(m_pMovie->Open(path.c_str()))) return E_FAIL;
+  if (FAILED(m_pMovie->Open(pszFileName))) return E_FAIL;
   int32_t has_video = 0;
   if (FAILED(m_pMovie->HasVideo(&has_video))) return E_FAIL;
   if (!has_video) {
@@ -140,8 +124,7 @@ HRESULT CKestrel::LoadAudio(LPCOLESTR pszFileName) {
   WriteLog(L"");
   m_pAudio.reset(new (std::nothrow) AudioExtractor());
   if (!m_pAudio) return E_OUTOFMEMORY;
-  std::string path;
-  if (!NarrowPath(pszFileName, &path) || FAILED(m_pAudio->Open(path.c_str()))) return E_FAIL;
+  if (FAILED(m_pAudio->Open(pszFileName))) return E_FAIL;
   int32_t has_audio = 0;
   if (FAILED(m_pAudio->HasAudio(&has_audio))) return E_FAIL;
   if (!has_audio) {
@@ -188,8 +171,7 @@ HRESULT CKestrel::LoadFile(LPCOLESTR pszFileName, const CMediaType& type) {
 
   m_pUserData.reset(new (std::nothrow) UserDataCatalog());
   if (!m_pUserData) return E_OUTOFMEMORY;
-  std::string path;
-  if (!NarrowPath(pszFileName, &path) || FAILED(m_pUserData->ReadUserData(path.c_str()))) return E_FAIL;
+  if (FAILED(m_pUserData->ReadUserData(pszFileName))) return E_FAIL;
 
   size_t chars = wcslen(pszFileName) + 1;
   m_pFileName.reset(new (std::nothrow) wchar_t[chars]);

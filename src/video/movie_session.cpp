@@ -524,10 +524,8 @@ void MovieSession::CopyPicture(CVPixelBufferRef buffer) {
 
   // Top-down rows: the engine can convert the picture straight into the
   // sample, which spares a copy of every byte.
-  using ConvertInto = CVReturn(__stdcall*)(CVPixelBufferRef, void*, size_t, size_t);
-  static const auto convert_into = reinterpret_cast<ConvertInto>(GetQtEngineFunction("qtm_PixelBufferConvertInto"));
-  if (!flip && convert_into && m_destinationBuffer &&
-      convert_into(buffer, m_destinationBuffer, stride, m_destinationSize) == kCVReturnSuccess)
+  if (!flip && m_destinationBuffer &&
+      qtm_PixelBufferConvertInto(buffer, m_destinationBuffer, stride, m_destinationSize) == kCVReturnSuccess)
     return;
 
   if (CVPixelBufferLockBaseAddress(buffer, 0) != kCVReturnSuccess) return;

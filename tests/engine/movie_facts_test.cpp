@@ -44,23 +44,36 @@ TEST(MovieFacts, BadFilesFailAndLeaveTheSessionClean) {
   ASSERT_EQ(session.Open(test::FixturePath("frames250.mov").c_str()), S_OK);
 }
 
-// The path travels with a one-byte length. A movie named by exactly 255
-// bytes opens; one byte more is refused, even where its length taken modulo
-// 256 would name a movie ("m2" in the current folder).
-TEST(MovieFacts, PathsLongerThan255BytesAreRefused) {
+// Paths of any length and characters open, as the filter is given them
+// (wide) and in the ANSI code page; a long path's length taken modulo 256
+// names nothing ("m2" in the current folder stays unopened).
+TEST(MovieFacts, PathsOfAnyLengthAndCharactersOpen) {
   MovieFacts session;
   const std::string dir = test::FixturePath("");  // ends with a separator
   const std::string movie = dir + "frames250.mov";
-  // dir, then ".\\" steps, then a copy of the movie whose name fills the rest.
-  std::string exact = dir;
-  while (exact.size() + 2 + 8 <= 255) exact += ".\\";
-  const std::string name = std::string(255 - exact.size(), 'm');
-  exact += name;
-  ASSERT_EQ(exact.size(), 255u);
-  ASSERT_TRUE(CopyFileA(movie.c_str(), (dir + name).c_str(), FALSE));
-  EXPECT_EQ(session.Open(exact.c_str()), S_OK);
-  EXPECT_EQ(session.Open((exact + "\\.").c_str()), E_FAIL);
-  DeleteFileA((dir + name).c_str());
+  std::wstring folder(dir.begin(), dir.end());
+  folder += L"long \u00e9l\u00e9phant \u5927\u8c61 \u0441\u043b\u043e\u043d";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+  std::wstring made = folder;
+  for (int i = 0; i < 6; ++i) {
+    made += L"\\" + std::wstring(40, L'\u00e9');
+    ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + made).c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+  }
+  const std::wstring wide = made + L"\\\u00e9t\u00e9 \u263c.mov";
+  ASSERT_GT(wide.size(), 300u);
+  std::wstring source(movie.begin(), movie.end());
+  ASSERT_TRUE(CopyFileW(source.c_str(), (L"\\\\?\\" + wide).c_str(), FALSE));
+  EXPECT_EQ(session.Open(wide.c_str()), S_OK);
+  int32_t width = 0, height = 0;
+  EXPECT_EQ(session.GetDimensions(&width, &height), S_OK);
+  EXPECT_EQ(width, 64);
+  EXPECT_EQ((MovieFacts().Open((L"\\\\?\\" + wide).c_str())), S_OK);
+  EXPECT_EQ(session.Open((wide + L"x").c_str()), E_FAIL);
+
+  // ANSI paths are not held to 255 bytes any more.
+  std::string ansi = dir;
+  while (ansi.size() < 300) ansi += ".\\";
+  EXPECT_EQ(session.Open((ansi + "frames250.mov").c_str()), S_OK);
 
   char previous[MAX_PATH] = {};
   GetCurrentDirectoryA(MAX_PATH, previous);
@@ -71,6 +84,13 @@ TEST(MovieFacts, PathsLongerThan255BytesAreRefused) {
   EXPECT_EQ(session.Open(longer.c_str()), E_FAIL);
   SetCurrentDirectoryA(previous);
   DeleteFileA((dir + "m2").c_str());
+
+  DeleteFileW((L"\\\\?\\" + wide).c_str());
+  for (int i = 0; i < 6; ++i) {
+    RemoveDirectoryW((L"\\\\?\\" + made).c_str());
+    made.resize(made.find_last_of(L'\\'));
+  }
+  RemoveDirectoryW(folder.c_str());
 }
 
 TEST(MovieFacts, MissingOutPointers) {

@@ -19,7 +19,7 @@ struct Section {
 
 // The options every mode may use.
 struct Options {
-  std::string file;  // ANSI Windows path
+  std::wstring file;  // Windows path
   bool json = false;
   double seek_seconds = -1;  // < 0: no seek
   std::string wav_out;       // --wav

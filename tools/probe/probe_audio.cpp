@@ -52,7 +52,7 @@ int WriteWav(const Options& options) {
   AudioExtractor extractor;
   int32_t has_audio = 0;
   if (FAILED(extractor.Open(options.file.c_str())) || FAILED(extractor.HasAudio(&has_audio)) || !has_audio) {
-    fprintf(stderr, "kestrel-probe: no sound to extract from %s\n", options.file.c_str());
+    fprintf(stderr, "kestrel-probe: no sound to extract from %s\n", Utf8(options.file.c_str()).c_str());
     return 1;
   }
   WAVEFORMATEX wf = {};

@@ -82,7 +82,7 @@ int wmain(int argc, wchar_t** argv) {
     else if (!a.empty() && a[0] == L'-')
       return Usage();
     else
-      options.file = Ansi(argv[i]);
+      options.file = argv[i];
   }
   if (options.file.empty()) return Usage();
 
@@ -104,7 +104,7 @@ int wmain(int argc, wchar_t** argv) {
 
   if (options.json) {
     JsonObject root;
-    root.Add("file", JsonString(options.file));
+    root.Add("file", JsonString(options.file.c_str()));
     root.Add("status", JsonString(StatusName(hr)));
     root.Add("video", video.json);
     for (auto [key, section] : {std::pair{"audio", &audio}, {"user_data", &user_data}, {"timecode", &time_code}}) {
@@ -112,7 +112,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     printf("%s\n", root.Text().c_str());
   } else {
-    printf("file: %s\nstatus: %s\n", options.file.c_str(), StatusName(hr));
+    printf("file: %s\nstatus: %s\n", Utf8(options.file.c_str()).c_str(), StatusName(hr));
     for (const Section* s : {&video, &audio, &user_data, &time_code})
       for (const auto& line : s->lines) printf("%s\n", line.c_str());
   }

@@ -6,6 +6,7 @@
 
 #include "qtmedia/audio.h"
 #include "qtmedia/base.h"
+#include "qtmedia/engine.h"
 #include "qtmedia/icm.h"
 #include "qtmedia/movies.h"
 #include "qtmedia/userdata.h"
@@ -20,7 +21,8 @@
   QTM_MOVIE_FUNCTIONS(X)      \
   QTM_USERDATA_FUNCTIONS(X)   \
   QTM_AUDIO_FUNCTIONS(X)      \
-  QTM_ICM_FUNCTIONS(X)
+  QTM_ICM_FUNCTIONS(X)        \
+  QTM_ENGINE_FUNCTIONS(X)
 
 // Every exported data symbol: X(type, name). GetProcAddress gives its address.
 #define QTM_ALL_DATA(X) \
@@ -28,7 +30,7 @@
   QTM_AUDIO_DATA(X)     \
   QTM_ICM_DATA(X)
 
-#define QTM_DECLARE_FUNCTION(ret, name, params, args, fail) QTM_EXTERN_C ret name params;
+#define QTM_DECLARE_FUNCTION(ret, name, params, args, fail) QTM_EXTERN_C ret QTMAPI name params;
 QTM_ALL_FUNCTIONS(QTM_DECLARE_FUNCTION)
 #undef QTM_DECLARE_FUNCTION
 

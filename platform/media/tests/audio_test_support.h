@@ -32,6 +32,7 @@ inline std::unique_ptr<MovieRecord> SoundMovie(const std::string& name, uint32_t
   auto movie = std::make_unique<MovieRecord>();
   movie->model = std::make_unique<MovieModel>();
   movie->model->path = Fixture(name);
+  movie->model->source = OpenFileSource(movie->model->path);
   std::string ext = name.substr(name.rfind('.') + 1);
   movie->model->imported = !(ext == "mov" || ext == "mp4" || ext == "m4a");
   movie->model->timescale = 1000;

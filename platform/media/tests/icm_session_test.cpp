@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "icm_test_support.h"
-#include "qtmedia_engine.h"
+#include "qtmedia.h"
 
 namespace qtm::test {
 namespace {

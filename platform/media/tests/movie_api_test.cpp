@@ -1,15 +1,17 @@
 // The movie calls as the filter makes them: files, movies, tracks, media,
 // stepping through samples, reading samples, handles.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include "movie_writer.h"
 #include "qtmedia.h"
-#include "qtmedia_engine.h"
 
 namespace {
 
@@ -379,30 +381,59 @@ TEST_F(MovieApi, FileCutShort) {
   DisposeMovie(movie);
 }
 
-char* Translate(const char* path) {
-  std::string p(path);
-  if (p.rfind("Z:", 0) != 0) return nullptr;
-  std::string native = p.substr(2);
-  for (char& ch : native)
-    if (ch == '\\') ch = '/';
-  return strdup(native.c_str());
+std::vector<UniChar> Utf16(const std::u16string& text) {
+  std::vector<UniChar> out(text.begin(), text.end());
+  out.push_back(0);
+  return out;
 }
-void Release(char* p) { free(p); }
 
-TEST_F(MovieApi, PathsGoThroughTheTranslator) {
-  TempFile file(GopMovie(), ".mov");
-  std::string windows = "Z:" + file.path();
-  for (char& ch : windows)
-    if (ch == '/') ch = '\\';
-  qtm_SetPathTranslator(Translate, Release);
-  OSErr err;
-  Movie movie = OpenMovie(windows, &err);
-  EXPECT_EQ(err, noErr);
-  EXPECT_TRUE(movie);
+// Wide paths carry any characters and any length: a file named in three
+// scripts, in folders that take its path past 300 characters.
+TEST_F(MovieApi, WidePathsOfAnyLengthAndCharacters) {
+  EXPECT_EQ(qtm_GetInterfaceVersion(), QTM_INTERFACE_VERSION);
+  char root_template[] = "/tmp/qtm_wide_XXXXXX";
+  ASSERT_TRUE(mkdtemp(root_template));
+  std::u16string dir = std::u16string(root_template, root_template + strlen(root_template));
+  std::string dir_utf8 = root_template;
+  for (int i = 0; i < 6; ++i) {
+    dir += u"/\u00e9l\u00e9phant-\u5927\u8c61-\u0441\u043b\u043e\u043d-" + std::u16string(30, u'x');
+    dir_utf8 +=
+        "/\xc3\xa9l\xc3\xa9phant-\xe5\xa4\xa7\xe8\xb1\xa1-\xd1\x81\xd0\xbb\xd0\xbe\xd0\xbd-" + std::string(30, 'x');
+    ASSERT_EQ(mkdir(dir_utf8.c_str(), 0700), 0);
+  }
+  std::u16string file = dir + u"/\u00e9t\u00e9 \u263c.mov";
+  std::string file_utf8 = dir_utf8 + "/\xc3\xa9t\xc3\xa9 \xe2\x98\xbc.mov";
+  ASSERT_GT(file.size(), 300u);
+  Bytes bytes = GopMovie();
+  std::ofstream(file_utf8, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+
+  int16_t ref = 0;
+  ASSERT_EQ(qtm_OpenMovieFileW(Utf16(file).data(), &ref), noErr);
+  Movie movie = nullptr;
+  EXPECT_EQ(NewMovieFromFile(&movie, ref, nullptr, nullptr, newMovieActive, nullptr), noErr);
+  EXPECT_EQ(CloseMovieFile(ref), noErr);
+  ASSERT_TRUE(movie);
+  EXPECT_EQ(GetMovieTrackCount(movie), 2);
   DisposeMovie(movie);
-  EXPECT_EQ(OpenMovie(file.path(), &err), nullptr);  // refused by the translator
-  EXPECT_EQ(err, fnfErr);
-  qtm_SetPathTranslator(nullptr, nullptr);
+
+  Handle text = nullptr;
+  EXPECT_EQ(qtm_DumpAtoms(Utf16(file).data(), &text), noErr);
+  ASSERT_TRUE(text);
+  EXPECT_EQ(std::string(*text, 4), "ftyp");
+  DisposeHandle(text);
+
+  EXPECT_EQ(qtm_OpenMovieFileW(Utf16(dir + u"/missing.mov").data(), &ref), fnfErr);
+  EXPECT_EQ(qtm_OpenMovieFileW(Utf16(dir).data(), &ref), fnfErr);  // a folder
+  const UniChar lone_surrogate[] = {u'/', 0xD800, u'a', 0};
+  EXPECT_EQ(qtm_OpenMovieFileW(lone_surrogate, &ref), fnfErr);
+  EXPECT_EQ(qtm_OpenMovieFileW(nullptr, &ref), paramErr);
+
+  unlink(file_utf8.c_str());
+  for (int i = 0; i < 6; ++i) {
+    rmdir(dir_utf8.c_str());
+    dir_utf8.resize(dir_utf8.find_last_of('/'));
+  }
+  rmdir(root_template);
 }
 
 TEST(Handles, SizeResizeAppendLock) {

@@ -13,14 +13,15 @@
 #define QTM_EXTERN_C extern
 #endif
 
-// Calling convention of functions the engine calls back into (tracking
-// callbacks, Core Foundation callbacks). The callers are Windows code, so in
-// the native build of the Wine packaging they are Microsoft x64 ABI.
+// Calling conventions on Windows, where 32-bit code has several: the
+// engine's exported calls are __cdecl, the functions it calls back into
+// (tracking callbacks, Core Foundation callbacks) __stdcall. Both sides of
+// the boundary take them from here. Elsewhere there is one convention.
 #if defined(_WIN32)
+#define QTMAPI __cdecl
 #define QTM_CALLBACK __stdcall
-#elif defined(__x86_64__)
-#define QTM_CALLBACK __attribute__((ms_abi))
 #else
+#define QTMAPI
 #define QTM_CALLBACK
 #endif
 
@@ -35,6 +36,7 @@ typedef int64_t TimeValue64;
 typedef int32_t TimeScale;
 typedef int32_t Size;
 typedef uint32_t ByteCount;
+typedef uint16_t UniChar;  // a UTF-16 code unit
 typedef uint8_t Str255[256];
 typedef uint8_t Str63[64];
 typedef uint8_t Str31[32];

@@ -13,10 +13,6 @@ OSErr SetMoviesError(OSErr err);
 OSErr SetMemError(OSErr err);
 OSErr GetMemError();
 
-// Native path for a path given by a caller, through the installed
-// translator; empty when the translator refuses it.
-std::string NativePath(const char* path);
-
 }  // namespace qtm
 
 #endif

@@ -5,9 +5,8 @@
 #include <cstring>
 
 #include "api/api_state.h"
+#include "api/export.h"
 #include "qtmedia.h"
-
-#define QTM_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 

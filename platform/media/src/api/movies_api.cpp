@@ -13,12 +13,11 @@ extern "C" {
 }
 
 #include "api/api_state.h"
+#include "api/export.h"
 #include "api/records.h"
+#include "movie/data_source.h"
 #include "qtmedia.h"
-#include "qtmedia_engine.h"
 #include "timecode/time_code_handler.h"
-
-#define QTM_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace qtm {
 
@@ -30,13 +29,14 @@ thread_local OSErr t_mem_error = noErr;
 std::atomic<int> g_qtml_count{0};
 std::atomic<int> g_movies_count{0};
 
-std::mutex g_translator_mutex;
-QtmPathTranslate g_translate = nullptr;
-QtmPathFree g_release = nullptr;
-
-// Movie files opened with OpenMovieFile, by reference number.
+// Movie files opened with OpenMovieFile, by reference number: the file's
+// UTF-8 path and its bytes, opened once.
+struct OpenFile {
+  std::string path;
+  std::shared_ptr<qtm::DataSource> source;
+};
 std::mutex g_files_mutex;
-std::unordered_map<int16_t, std::string> g_files;
+std::unordered_map<int16_t, OpenFile> g_files;
 int16_t g_next_file = 1;
 
 int32_t Clamp32(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
@@ -51,26 +51,29 @@ OSErr SetMoviesError(OSErr err) { return t_movies_error = err; }
 OSErr SetMemError(OSErr err) { return t_mem_error = err; }
 OSErr GetMemError() { return t_mem_error; }
 
-std::string NativePath(const char* path) {
-  std::lock_guard<std::mutex> lock(g_translator_mutex);
-  if (!g_translate) return path;
-  char* native = g_translate(path);
-  if (!native) return std::string();
-  std::string result(native);
-  if (g_release) g_release(native);
-  return result;
+namespace {
+
+// Opens path and gives it a reference number.
+OSErr OpenMovieFilePath(const std::string& path, int16_t* resRefNum) {
+  std::shared_ptr<DataSource> source = path.empty() ? nullptr : OpenFileSource(path);
+  if (!source) return SetMoviesError(fnfErr);
+  std::lock_guard<std::mutex> lock(g_files_mutex);
+  if (g_files.size() >= 30000) return SetMoviesError(memFullErr);
+  int16_t ref;
+  do {
+    ref = g_next_file;
+    g_next_file = g_next_file >= 30000 ? 1 : g_next_file + 1;
+  } while (g_files.count(ref));
+  g_files[ref] = OpenFile{path, std::move(source)};
+  *resRefNum = ref;
+  return SetMoviesError(noErr);
 }
+
+}  // namespace
 
 }  // namespace qtm
 
 using qtm::SetMoviesError;
-
-QTM_EXTERN_C __attribute__((visibility("default"))) void qtm_SetPathTranslator(QtmPathTranslate translate,
-                                                                               QtmPathFree release) {
-  std::lock_guard<std::mutex> lock(qtm::g_translator_mutex);
-  qtm::g_translate = translate;
-  qtm::g_release = release;
-}
 
 // ---- Start and end.
 
@@ -100,44 +103,40 @@ QTM_EXPORT void ExitMovies() {
 
 QTM_EXPORT OSErr GetMoviesError() { return qtm::t_movies_error; }
 
+QTM_EXPORT int32_t qtm_GetInterfaceVersion() { return QTM_INTERFACE_VERSION; }
+
 // ---- Files.
 
-// The name is the whole path; the file need not exist (fnfErr then, with the
-// record filled in all the same).
+// The name is the whole path, in the system's narrow encoding; the file
+// need not exist (fnfErr then, with the record filled in all the same).
 QTM_EXPORT OSErr FSMakeFSSpec(int16_t vRefNum, int32_t dirID, ConstStr255Param fileName, FSSpec* out) {
   if (!out || !fileName) return SetMoviesError(paramErr);
   std::memset(out, 0, sizeof *out);
   out->vRefNum = vRefNum;
   out->parID = dirID;
   std::memcpy(out->name, fileName, size_t{fileName[0]} + 1);
-  std::string native = qtm::NativePath(qtm::PascalToString(fileName).c_str());
-  if (native.empty() || !qtm::FileExists(native)) return SetMoviesError(fnfErr);
+  std::string path = qtm::PathFromSystemName(qtm::PascalToString(fileName).c_str());
+  if (path.empty() || !qtm::FileExists(path)) return SetMoviesError(fnfErr);
   return SetMoviesError(noErr);
 }
 
 QTM_EXPORT OSErr OpenMovieFile(const FSSpec* fileSpec, int16_t* resRefNum, int8_t permission) {
   if (resRefNum) *resRefNum = 0;
   if (!fileSpec || !resRefNum) return SetMoviesError(paramErr);
-  std::string native = qtm::NativePath(qtm::PascalToString(fileSpec->name).c_str());
-  std::shared_ptr<qtm::DataSource> probe = native.empty() ? nullptr : qtm::OpenFileSource(native);
-  if (!probe) return SetMoviesError(fnfErr);
-  std::lock_guard<std::mutex> lock(qtm::g_files_mutex);
-  if (qtm::g_files.size() >= 30000) return SetMoviesError(memFullErr);
-  int16_t ref;
-  do {
-    ref = qtm::g_next_file;
-    qtm::g_next_file = qtm::g_next_file >= 30000 ? 1 : qtm::g_next_file + 1;
-  } while (qtm::g_files.count(ref));
-  qtm::g_files[ref] = native;
-  *resRefNum = ref;
-  return SetMoviesError(noErr);
+  return qtm::OpenMovieFilePath(qtm::PathFromSystemName(qtm::PascalToString(fileSpec->name).c_str()), resRefNum);
 }
 
-QTM_EXTERN_C __attribute__((visibility("default"))) OSErr qtm_DumpAtoms(const char* path, Handle* text) {
+QTM_EXPORT OSErr qtm_OpenMovieFileW(const UniChar* path, int16_t* resRefNum) {
+  if (resRefNum) *resRefNum = 0;
+  if (!path || !resRefNum) return SetMoviesError(paramErr);
+  return qtm::OpenMovieFilePath(qtm::PathFromUtf16(path), resRefNum);
+}
+
+QTM_EXPORT OSErr qtm_DumpAtoms(const UniChar* path, Handle* text) {
   if (!path || !text) return paramErr;
   *text = nullptr;
-  std::string native = qtm::NativePath(path);
-  std::shared_ptr<qtm::DataSource> source = native.empty() ? nullptr : qtm::OpenFileSource(native);
+  std::string utf8 = qtm::PathFromUtf16(path);
+  std::shared_ptr<qtm::DataSource> source = utf8.empty() ? nullptr : qtm::OpenFileSource(utf8);
   if (!source) return fnfErr;
   std::string dump;
   OSErr err = qtm::DumpAtoms(std::move(source), &dump);
@@ -159,15 +158,15 @@ QTM_EXPORT OSErr NewMovieFromFile(Movie* theMovie, int16_t resRefNum, int16_t* r
   if (dataRefWasChanged) *dataRefWasChanged = 0;
   if (!theMovie) return SetMoviesError(paramErr);
   *theMovie = nullptr;
-  std::string path;
+  qtm::OpenFile file;
   {
     std::lock_guard<std::mutex> lock(qtm::g_files_mutex);
     auto it = qtm::g_files.find(resRefNum);
     if (it == qtm::g_files.end()) return SetMoviesError(paramErr);
-    path = it->second;
+    file = it->second;
   }
   std::unique_ptr<qtm::MovieModel> model;
-  if (OSErr err = qtm::OpenMovieModel(path, &model)) return SetMoviesError(err);
+  if (OSErr err = qtm::OpenMovieModel(file.source, file.path, &model)) return SetMoviesError(err);
   auto movie = std::make_unique<MovieRecord>();
   movie->model = std::move(model);
   movie->active = (newMovieFlags & newMovieActive) != 0;

@@ -9,10 +9,9 @@
 #include <vector>
 
 #include "api/api_state.h"
+#include "api/export.h"
 #include "api/records.h"
 #include "qtmedia.h"
-
-#define QTM_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace qtm {
 namespace {

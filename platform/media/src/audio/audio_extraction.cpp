@@ -8,6 +8,7 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
+#include "movie/format_input.h"
 #include "movie/movie_model.h"
 
 namespace qtm {
@@ -33,6 +34,7 @@ void CopyLayoutOrDefault(const AVChannelLayout& from, AVChannelLayout* to) {
 bool AudioExtraction::SourceOfMovie(const MovieModel& movie, Source* out) {
   for (const auto& track : movie.tracks) {
     if (track->media_type != SoundMediaType || !track->enabled) continue;
+    out->data = movie.source;
     out->path = movie.path;
     out->imported = movie.imported;
     out->track_id = track->track_id;
@@ -46,7 +48,9 @@ bool AudioExtraction::SourceOfMovie(const MovieModel& movie, Source* out) {
 OSStatus AudioExtraction::Open(const Source& source, std::unique_ptr<AudioExtraction>* out) {
   std::unique_ptr<AudioExtraction> x(new AudioExtraction());
   x->source_ = source;
-  if (avformat_open_input(&x->format_, source.path.c_str(), nullptr, nullptr) < 0) return couldNotResolveDataRef;
+  x->input_ = FormatInput::Open(source.data, source.path);
+  if (!x->input_) return couldNotResolveDataRef;
+  x->format_ = x->input_->context();
 
   auto pick = [&]() -> AVStream* {
     for (unsigned i = 0; i < x->format_->nb_streams; ++i) {
@@ -123,7 +127,7 @@ AudioExtraction::~AudioExtraction() {
   av_frame_free(&frame_);
   av_packet_free(&packet_);
   avcodec_free_context(&codec_);
-  avformat_close_input(&format_);
+  input_.reset();
   av_channel_layout_uninit(&swr_in_layout_);
   av_channel_layout_uninit(&work_layout_);
 }

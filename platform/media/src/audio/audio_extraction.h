@@ -33,6 +33,8 @@ extern "C" {
 
 namespace qtm {
 
+class DataSource;
+class FormatInput;
 struct MovieModel;
 struct TrackModel;
 
@@ -40,6 +42,7 @@ class AudioExtraction {
  public:
   // Where the sound comes from: the movie's file and which of its streams.
   struct Source {
+    std::shared_ptr<DataSource> data;  // the file's bytes
     std::string path;
     bool imported = false;  // stream chosen by index, else by track id
     uint32_t track_id = 0;
@@ -101,7 +104,8 @@ class AudioExtraction {
   void Park();
 
   Source source_;
-  AVFormatContext* format_ = nullptr;
+  std::unique_ptr<FormatInput> input_;
+  AVFormatContext* format_ = nullptr;  // input_'s
   AVStream* stream_ = nullptr;
   AVCodecContext* codec_ = nullptr;
   AVPacket* packet_ = nullptr;

@@ -3,13 +3,12 @@
 #include <cstring>
 #include <memory>
 
+#include "api/export.h"
 #include "api/records.h"
 #include "audio/audio_extraction.h"
 #include "audio/channel_layout.h"
 #include "audio/sound_description.h"
 #include "qtmedia.h"
-
-#define QTM_EXPORT extern "C" __attribute__((visibility("default")))
 
 struct MovieAudioExtractionRefRecord {
   std::unique_ptr<qtm::AudioExtraction> extraction;

@@ -5,7 +5,7 @@
 #include <memory>
 #include <mutex>
 
-#define QTM_EXPORT extern "C" __attribute__((visibility("default")))
+#include "api/export.h"
 
 namespace qtm {
 namespace {

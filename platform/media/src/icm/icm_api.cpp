@@ -2,9 +2,8 @@
 #include <cstring>
 #include <new>
 
+#include "api/export.h"
 #include "icm/decompression_session.h"
-
-#define QTM_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#define QTM_EXPORT extern "C" __attribute__((visibility("default")))
+#include "api/export.h"
 
 namespace qtm {
 

@@ -1,5 +1,6 @@
-// Memory data sources, and a window of a source held in memory. Files are
-// read by the system's own source (file_source_posix.cpp).
+// Memory data sources, a window of a source held in memory, and paths
+// given in UTF-16. Files are read by the system's own source
+// (file_source_posix.cpp, file_source_win32.cpp).
 #include "movie/data_source.h"
 
 #include <cstring>
@@ -47,6 +48,35 @@ bool SpanSource::ReadAt(uint64_t offset, void* dst, size_t size) const {
   if (offset > size_ || size > size_ - offset) return false;
   if (size) std::memcpy(dst, data_ + offset, size);
   return true;
+}
+
+std::string PathFromUtf16(const uint16_t* path) {
+  std::string out;
+  for (const uint16_t* p = path; *p; ++p) {
+    uint32_t c = *p;
+    if (c >= 0xD800 && c < 0xDC00) {
+      if (p[1] < 0xDC00 || p[1] >= 0xE000) return std::string();
+      c = 0x10000 + ((c - 0xD800) << 10) + (*++p - 0xDC00);
+    } else if (c >= 0xDC00 && c < 0xE000) {
+      return std::string();
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | c >> 6);
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | c >> 12);
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | c >> 18);
+      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
 }
 
 std::shared_ptr<DataSource> MakeMemorySource(std::vector<uint8_t> bytes) {

@@ -32,11 +32,17 @@ class SpanSource final : public DataSource {
   size_t size_;
 };
 
-// A file opened for reading (nullptr when it does not open or is not a
-// regular file), and whether a file of any kind is there at all: the two
-// calls a build for another system implements anew (file_source_posix.cpp).
+// Paths are UTF-8. A file opened for reading (nullptr when it does not open
+// or is not a regular file); whether a file of any kind is there at all; and
+// a path given in the system's own narrow encoding (Windows: the ANSI code
+// page) as UTF-8: the calls each system implements in its own file
+// (file_source_posix.cpp, file_source_win32.cpp).
 std::shared_ptr<DataSource> OpenFileSource(const std::string& path);
 bool FileExists(const std::string& path);
+std::string PathFromSystemName(const char* name);
+
+// A null-terminated UTF-16 path as UTF-8; empty when it is not well formed.
+std::string PathFromUtf16(const uint16_t* path);
 
 // A memory buffer, and a source whose bytes from offset on are held in
 // memory (bytes: what the source has there).

@@ -11,6 +11,7 @@ extern "C" {
 #include <cmath>
 
 #include "movie/descriptions.h"
+#include "movie/format_input.h"
 #include "movie/four_cc.h"
 #include "movie/movie_model.h"
 #include "movie/mul_div.h"
@@ -128,9 +129,9 @@ std::vector<uint8_t> SoundDescriptionOf(const AVCodecParameters& p) {
 
 }  // namespace
 
-OSErr ImportMovie(const std::string& path, std::unique_ptr<MovieModel>* out, std::string* reason) {
+OSErr ImportMovie(std::shared_ptr<DataSource> source, const std::string& path, std::unique_ptr<MovieModel>* out,
+                  std::string* reason) {
   if (!out) return paramErr;
-  std::shared_ptr<DataSource> source = OpenFileSource(path);
   if (!source) {
     if (reason) *reason = "file does not open";
     return fnfErr;
@@ -139,15 +140,12 @@ OSErr ImportMovie(const std::string& path, std::unique_ptr<MovieModel>* out, std
     if (reason) *reason = "empty file";
     return eofErr;
   }
-  AVFormatContext* fmt = nullptr;
-  if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) {
+  std::unique_ptr<FormatInput> input = FormatInput::Open(source, path);
+  if (!input) {
     if (reason) *reason = "not a movie file";
     return badFileFormat;
   }
-  struct Closer {
-    AVFormatContext** f;
-    ~Closer() { avformat_close_input(f); }
-  } closer{&fmt};
+  AVFormatContext* fmt = input->context();
   if (avformat_find_stream_info(fmt, nullptr) < 0) {
     if (reason) *reason = "streams unreadable";
     return badFileFormat;
@@ -280,10 +278,10 @@ bool HasReaderExtension(const std::string& path) {
 
 }  // namespace
 
-OSErr OpenMovieModel(const std::string& path, std::unique_ptr<MovieModel>* out, std::string* reason) {
+OSErr OpenMovieModel(std::shared_ptr<DataSource> source, const std::string& path, std::unique_ptr<MovieModel>* out,
+                     std::string* reason) {
   if (!out) return paramErr;
-  if (!HasReaderExtension(path)) return ImportMovie(path, out, reason);
-  std::shared_ptr<DataSource> source = OpenFileSource(path);
+  if (!HasReaderExtension(path)) return ImportMovie(std::move(source), path, out, reason);
   if (!source) {
     if (reason) *reason = "file does not open";
     return fnfErr;
@@ -296,8 +294,8 @@ OSErr OpenMovieModel(const std::string& path, std::unique_ptr<MovieModel>* out, 
   return noErr;
 }
 
-OSErr OpenMovieModel(const std::string& path, std::unique_ptr<MovieModel>* out) {
-  return OpenMovieModel(path, out, nullptr);
+OSErr OpenMovieModel(const std::string& path, std::unique_ptr<MovieModel>* out, std::string* reason) {
+  return OpenMovieModel(OpenFileSource(path), path, out, reason);
 }
 
 }  // namespace qtm

@@ -84,7 +84,7 @@ struct UserDataItem {
 };
 
 struct MovieModel {
-  std::string path;         // native path the movie was opened from
+  std::string path;         // UTF-8 path the movie was opened from
   bool imported = false;    // built by the libavformat importer
   std::string format_name;  // libavformat's name for imported movies
   int32_t timescale = 0;    // movie time scale
@@ -96,13 +96,16 @@ struct MovieModel {
   std::shared_ptr<DataSource> source;
 };
 
-// Opens a movie from a native path: the movie reader for QuickTime and ISO
-// base media files, the importer for the other registered kinds.
-// Returns noErr or a QuickTime error; *out is set only on success.
-OSErr OpenMovieModel(const std::string& path, std::unique_ptr<MovieModel>* out);
+// Opens a movie from a file's bytes and its path (UTF-8): the movie reader
+// for QuickTime and ISO base media files, the importer for the other
+// registered kinds. Returns noErr or a QuickTime error, with the reason of
+// a failure in plain words when reason is given; *out is set only on
+// success.
+OSErr OpenMovieModel(std::shared_ptr<DataSource> source, const std::string& path, std::unique_ptr<MovieModel>* out,
+                     std::string* reason = nullptr);
 
-// The same with the reason of a failure in plain words.
-OSErr OpenMovieModel(const std::string& path, std::unique_ptr<MovieModel>* out, std::string* reason);
+// The same, opening the file at path first.
+OSErr OpenMovieModel(const std::string& path, std::unique_ptr<MovieModel>* out, std::string* reason = nullptr);
 
 // Runs the movie reader (QuickTime and ISO base media files) on any source.
 OSErr ReadMovie(std::shared_ptr<DataSource> source, std::unique_ptr<MovieModel>* out, std::string* reason = nullptr);
@@ -115,7 +118,8 @@ OSErr ReadMovie(std::shared_ptr<DataSource> source, std::unique_ptr<MovieModel>*
 OSErr DumpAtoms(std::shared_ptr<DataSource> source, std::string* text);
 
 // Imports any other kind through libavformat.
-OSErr ImportMovie(const std::string& path, std::unique_ptr<MovieModel>* out, std::string* reason = nullptr);
+OSErr ImportMovie(std::shared_ptr<DataSource> source, const std::string& path, std::unique_ptr<MovieModel>* out,
+                  std::string* reason = nullptr);
 
 }  // namespace qtm
 

@@ -2,10 +2,9 @@
 
 #include <cstring>
 
+#include "api/export.h"
 #include "api/records.h"
 #include "movie/byte_reader.h"
-
-#define QTM_EXPORT extern "C" __attribute__((visibility("default")))
 
 static_assert(sizeof(TimeCodeDescription) == 34 && sizeof(TimeCodeDef) == 14);
 

@@ -5,13 +5,12 @@
 #include <cstring>
 #include <optional>
 
+#include "api/export.h"
 #include "api/records.h"
 #include "movie/atom_walker.h"
 #include "movie/byte_reader.h"
 #include "movie/four_cc.h"
 #include "userdata/text_encoding.h"
-
-#define QTM_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace qtm {
 namespace {

@@ -1,0 +1,103 @@
+// Files on Windows: the engine's one place that touches the file system
+// there. Paths arrive as UTF-8 and are opened as wide paths, in the
+// extended-length form where they are too long for the classic one.
+#include <windows.h>
+
+#include <string>
+
+#include "movie/data_source.h"
+
+namespace qtm {
+
+namespace {
+
+std::wstring Widen(const std::string& utf8) {
+  if (utf8.empty()) return std::wstring();
+  int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  if (n <= 0) return std::wstring();
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+  return wide;
+}
+
+// The full path, with the "\\?\" prefix when it is MAX_PATH or longer: the
+// prefix lifts the limit, and with it the system's own clean-up of the
+// path, which GetFullPathNameW has done already.
+std::wstring SystemPath(const std::string& utf8) {
+  std::wstring path = Widen(utf8);
+  if (path.empty() || path.find(L'\0') != std::wstring::npos) return std::wstring();
+  if (path.rfind(L"\\\\?\\", 0) == 0) return path;
+  DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return std::wstring();
+  std::wstring full(n, L'\0');
+  n = GetFullPathNameW(path.c_str(), n, full.data(), nullptr);
+  if (n == 0 || n >= full.size()) return std::wstring();
+  full.resize(n);
+  if (full.size() < MAX_PATH) return full;
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+class FileSource final : public DataSource {
+ public:
+  FileSource(HANDLE file, uint64_t size) : file_(file), size_(size) {}
+  ~FileSource() override { CloseHandle(file_); }
+  // Each read names its offset, so concurrent readers share the handle.
+  bool ReadAt(uint64_t offset, void* dst, size_t size) const override {
+    if (offset > size_ || size > size_ - offset) return false;
+    auto* out = static_cast<uint8_t*>(dst);
+    while (size > 0) {
+      DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+      OVERLAPPED at = {};
+      at.Offset = static_cast<DWORD>(offset);
+      at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+      DWORD read = 0;
+      if (!ReadFile(file_, out, chunk, &read, &at) || read == 0) return false;
+      out += read;
+      offset += read;
+      size -= read;
+    }
+    return true;
+  }
+  uint64_t Size() const override { return size_; }
+
+ private:
+  HANDLE file_;
+  uint64_t size_;
+};
+
+}  // namespace
+
+std::shared_ptr<DataSource> OpenFileSource(const std::string& path) {
+  std::wstring system_path = SystemPath(path);
+  if (system_path.empty()) return nullptr;
+  HANDLE file = CreateFileW(system_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  LARGE_INTEGER size;
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size) || size.QuadPart < 0) {
+    CloseHandle(file);
+    return nullptr;
+  }
+  return std::make_shared<FileSource>(file, static_cast<uint64_t>(size.QuadPart));
+}
+
+bool FileExists(const std::string& path) {
+  std::wstring system_path = SystemPath(path);
+  return !system_path.empty() && GetFileAttributesW(system_path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string PathFromSystemName(const char* name) {
+  int n = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
+  if (n <= 1) return std::string();
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, name, -1, wide.data(), n);
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 1) return std::string();
+  std::string utf8(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, utf8.data(), bytes, nullptr, nullptr);
+  utf8.resize(static_cast<size_t>(bytes) - 1);
+  return utf8;
+}
+
+}  // namespace qtm

@@ -1,0 +1,83 @@
+#include "movie/format_input.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/mem.h>
+}
+
+#include <algorithm>
+#include <new>
+
+namespace qtm {
+
+namespace {
+
+// libavformat's own file reads go 32 KB at a time.
+constexpr int kBufferSize = 32768;
+
+}  // namespace
+
+std::unique_ptr<FormatInput> FormatInput::Open(std::shared_ptr<DataSource> source, const std::string& name) {
+  if (!source) return nullptr;
+  std::unique_ptr<FormatInput> input(new (std::nothrow) FormatInput(std::move(source)));
+  if (!input) return nullptr;
+  auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
+  if (!buffer) return nullptr;
+  input->io_ = avio_alloc_context(buffer, kBufferSize, 0, input.get(), &FormatInput::Read, nullptr, &FormatInput::Seek);
+  if (!input->io_) {
+    av_free(buffer);
+    return nullptr;
+  }
+  AVFormatContext* format = avformat_alloc_context();
+  if (!format) return nullptr;
+  format->pb = input->io_;
+  // On failure libavformat frees the context it was given.
+  if (avformat_open_input(&format, name.c_str(), nullptr, nullptr) < 0) return nullptr;
+  input->format_ = format;
+  return input;
+}
+
+FormatInput::~FormatInput() {
+  avformat_close_input(&format_);
+  if (io_) {
+    av_freep(&io_->buffer);
+    avio_context_free(&io_);
+  }
+}
+
+int FormatInput::Read(void* opaque, uint8_t* buffer, int size) {
+  auto* self = static_cast<FormatInput*>(opaque);
+  uint64_t total = self->source_->Size();
+  if (size <= 0) return 0;
+  if (self->position_ >= total) return AVERROR_EOF;
+  size_t count = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(size), total - self->position_));
+  if (!self->source_->ReadAt(self->position_, buffer, count)) return AVERROR(EIO);
+  self->position_ += count;
+  return static_cast<int>(count);
+}
+
+int64_t FormatInput::Seek(void* opaque, int64_t offset, int whence) {
+  auto* self = static_cast<FormatInput*>(opaque);
+  int64_t total = static_cast<int64_t>(std::min<uint64_t>(self->source_->Size(), INT64_MAX));
+  int64_t base;
+  switch (whence & ~AVSEEK_FORCE) {
+    case AVSEEK_SIZE:
+      return total;
+    case SEEK_SET:
+      base = 0;
+      break;
+    case SEEK_CUR:
+      base = static_cast<int64_t>(self->position_);
+      break;
+    case SEEK_END:
+      base = total;
+      break;
+    default:
+      return AVERROR(EINVAL);
+  }
+  if ((offset < 0 && base < -offset) || (offset > 0 && base > INT64_MAX - offset)) return AVERROR(EINVAL);
+  self->position_ = static_cast<uint64_t>(base + offset);
+  return base + offset;
+}
+
+}  // namespace qtm

@@ -1,0 +1,20 @@
+# kestrelmedia.dll: the engine's core as a Windows DLL, with FFmpeg, dav1d,
+# zlib and the C and C++ runtimes linked in, so that it imports Windows'
+# own DLLs only. KESTREL_FFMPEG_PREFIX is FFmpeg's build for this
+# architecture (scripts/windows-ffmpeg.sh prefix ARCH).
+if(NOT EXISTS ${KESTREL_FFMPEG_PREFIX}/lib/pkgconfig/libavcodec.pc)
+  message(FATAL_ERROR "No FFmpeg for Windows in '${KESTREL_FFMPEG_PREFIX}' (scripts/windows-ffmpeg.sh build)")
+endif()
+set(ENV{PKG_CONFIG_LIBDIR} ${KESTREL_FFMPEG_PREFIX}/lib/pkgconfig)
+set(ENV{PKG_CONFIG_PATH} "")
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(WINDOWS_FFMPEG REQUIRED libavformat libavcodec libswscale libswresample libavutil)
+
+add_library(kestrelmedia SHARED ${QTM_CORE_SOURCES})
+set_target_properties(kestrelmedia PROPERTIES PREFIX "" OUTPUT_NAME kestrelmedia)
+target_include_directories(kestrelmedia PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../include ${CMAKE_CURRENT_LIST_DIR}/../src
+                                                ${WINDOWS_FFMPEG_STATIC_INCLUDE_DIRS})
+target_link_directories(kestrelmedia PRIVATE ${WINDOWS_FFMPEG_STATIC_LIBRARY_DIRS})
+target_link_libraries(kestrelmedia PRIVATE ${WINDOWS_FFMPEG_STATIC_LIBRARIES})
+# Only what the engine marks for export leaves the DLL.
+target_link_options(kestrelmedia PRIVATE -Wl,--exclude-all-symbols)
