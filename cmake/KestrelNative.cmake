@@ -78,6 +78,31 @@ else()
     USES_TERMINAL)
 endif()
 
+option(KESTREL_I686 "Also build the 32-bit kestrel.ax and kestrelmedia.dll (checked, not run)" ON)
+if(KESTREL_I686)
+  execute_process(COMMAND ${KESTREL_FFMPEG_SCRIPT} prefix i686 OUTPUT_VARIABLE KESTREL_WINDOWS_FFMPEG_I686
+                  OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  add_custom_target(windows-ffmpeg-i686
+    COMMAND ${KESTREL_FFMPEG_SCRIPT} build i686
+    COMMENT "FFmpeg for 32-bit Windows (built once into the cache)"
+    USES_TERMINAL)
+  ExternalProject_Add(kestrel-windows-i686
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}
+    BINARY_DIR ${CMAKE_BINARY_DIR}/windows-i686
+    CMAKE_ARGS
+      -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-w64-i686.cmake
+      -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+      -DKESTREL_BIN_DIR=${CMAKE_BINARY_DIR}/bin-i686
+      -DKESTREL_SOURCE_DIR=${CMAKE_SOURCE_DIR}
+      -DKESTREL_FFMPEG_PREFIX=${KESTREL_WINDOWS_FFMPEG_I686}
+      -DKESTREL_MODULES_ONLY=ON
+    BUILD_ALWAYS ON
+    INSTALL_COMMAND ""
+    DEPENDS windows-ffmpeg-i686)
+  add_test(NAME windows_binaries_i686
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-windows-binaries.sh ${CMAKE_BINARY_DIR}/bin-i686 i686)
+endif()
+
 ExternalProject_Add(kestrel-windows
   SOURCE_DIR ${CMAKE_SOURCE_DIR}
   BINARY_DIR ${CMAKE_BINARY_DIR}/windows

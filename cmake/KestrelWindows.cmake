@@ -1,15 +1,28 @@
 # Windows pass (mingw-w64): kestrelmedia.dll, kestrel.ax, the system
 # library, tests and tools. Run by the native pass with KESTREL_BIN_DIR,
 # KESTREL_FIXTURES_DIR, KESTREL_WINEPREFIX and KESTREL_FFMPEG_PREFIX set.
+# KESTREL_MODULES_ONLY builds the two DLLs alone (the 32-bit pass: this
+# machine runs no 32-bit code, so nothing else of it could run).
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${KESTREL_BIN_DIR})
 set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${KESTREL_BIN_DIR})
-
-find_program(WINE64 wine64 PATHS /usr/lib/wine REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE64})
+set(KESTREL_TOOL_PREFIX ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32)
 
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 add_compile_options(-Wall -Wextra -Wno-unused-parameter -Wno-missing-field-initializers)
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+  # SSE2 float math, as FFmpeg's 32-bit build is configured.
+  add_compile_options(-msse2 -mfpmath=sse)
+endif()
 add_link_options(-static -static-libgcc -static-libstdc++)
+include_directories(${KESTREL_SOURCE_DIR}/platform/media/include ${KESTREL_SOURCE_DIR}/src ${KESTREL_SOURCE_DIR}/tests ${KESTREL_SOURCE_DIR}/tools)
+if(KESTREL_MODULES_ONLY)
+  add_subdirectory(platform/media)
+  add_subdirectory(src)
+  return()
+endif()
+
+find_program(WINE64 wine64 PATHS /usr/lib/wine REQUIRED)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE64})
 
 # GoogleTest from Debian's sources, built with this toolchain.
 set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
@@ -40,8 +53,6 @@ function(kestrel_add_test name)
       ENVIRONMENT "WINEPREFIX=${KESTREL_WINEPREFIX};${environment}")
   endif()
 endfunction()
-
-include_directories(${KESTREL_SOURCE_DIR}/platform/media/include ${KESTREL_SOURCE_DIR}/src ${KESTREL_SOURCE_DIR}/tests ${KESTREL_SOURCE_DIR}/tools)
 
 add_subdirectory(platform/media)
 add_subdirectory(src)
