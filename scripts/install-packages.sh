@@ -34,20 +34,20 @@ fi
 # release, its updates, its security suite: the installed FFmpeg may come
 # from any of them), when there are none.
 has_sources() {
-  grep -hsE '^[[:space:]]*(deb-src[[:space:]]|Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
-    /etc/apt/sources.list.d/*.sources >/dev/null
+  grep -qhsE '^[[:space:]]*(deb-src[[:space:]]|Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
+    /etc/apt/sources.list.d/*.sources
 }
 if ! has_sources; then
   codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
   echo "Adding deb-src entries for the configured Debian suites of $codename"
   stanzas=$(for f in /etc/apt/sources.list.d/*.sources; do
-    [ -f "$f" ] || continue
+    [ -f "$f" ] && [ "${f##*/}" != kestrel-deb-src.sources ] || continue
     awk -v RS= -v ORS='\n\n' -v release="$codename" '
       /(^|\n)Types:[^\n]*deb/ && $0 ~ "(^|\n)Suites:[^\n]*" release {
         sub(/(^|\n)Types:[^\n]*/, "\nTypes: deb-src"); sub(/^\n/, ""); print }' "$f"
   done)
   lines=$(for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-    [ -f "$f" ] || continue
+    [ -f "$f" ] && [ "${f##*/}" != kestrel-deb-src.list ] || continue
     awk -v release="$codename" '$1 == "deb" && $0 ~ " " release "([- ]|$)" { $1 = "deb-src"; print }' "$f"
   done)
   [ -z "$stanzas" ] || echo "$stanzas" | $SUDO tee /etc/apt/sources.list.d/kestrel-deb-src.sources >/dev/null

@@ -1,17 +1,29 @@
 // The 128-bit multiply-divide as 32-bit x86 builds it (in 64-bit halves)
 // gives what the 128-bit type gives: quotient, saturation and remainder.
+#include "movie/mul_div.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <random>
 
-#include "movie/mul_div.h"
-
 namespace {
 
 TEST(MulDiv64, HalvesAgreeWithTheWideProduct) {
-  const int64_t special[] = {0,         1,          -1,        2,        -2,       600,     10000000, INT64_MAX,
-                             INT64_MIN, INT64_MAX - 1, INT64_MIN + 1, 1LL << 32, -(1LL << 32), 1LL << 62};
+  const int64_t special[] = {0,
+                             1,
+                             -1,
+                             2,
+                             -2,
+                             600,
+                             10000000,
+                             INT64_MAX,
+                             INT64_MIN,
+                             INT64_MAX - 1,
+                             INT64_MIN + 1,
+                             1LL << 32,
+                             -(1LL << 32),
+                             1LL << 62};
   auto check = [](int64_t a, int64_t b, int64_t c) {
     bool wide_inexact = false, halves_inexact = false;
     int64_t wide = qtm::MulDiv64(a, b, c, &wide_inexact);

@@ -36,10 +36,10 @@
 // another conversion, a row that is not a multiple of 64 bytes, too little
 // room): lock the buffer and copy its rows instead. The buffer itself is
 // left as it was.
-#define QTM_ENGINE_FUNCTIONS(X)                                                                                \
-  X(int32_t, qtm_GetInterfaceVersion, (void), (), 0)                                                           \
-  X(OSErr, qtm_OpenMovieFileW, (const UniChar* path, int16_t* resRefNum), (path, resRefNum), qtmlUninitialized) \
-  X(OSErr, qtm_DumpAtoms, (const UniChar* path, Handle* text), (path, text), qtmlUninitialized)                 \
+#define QTM_ENGINE_FUNCTIONS(X)                                                                                     \
+  X(int32_t, qtm_GetInterfaceVersion, (void), (), 0)                                                                \
+  X(OSErr, qtm_OpenMovieFileW, (const UniChar* path, int16_t* resRefNum), (path, resRefNum), qtmlUninitialized)     \
+  X(OSErr, qtm_DumpAtoms, (const UniChar* path, Handle* text), (path, text), qtmlUninitialized)                     \
   X(CVReturn, qtm_PixelBufferConvertInto, (CVPixelBufferRef buffer, void* base, size_t bytes_per_row, size_t size), \
     (buffer, base, bytes_per_row, size), kCVReturnError)
 

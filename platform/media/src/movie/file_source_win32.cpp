@@ -42,28 +42,32 @@ class FileSource final : public DataSource {
  public:
   FileSource(HANDLE file, uint64_t size) : file_(file), size_(size) {}
   ~FileSource() override { CloseHandle(file_); }
-  // Each read names its offset, so concurrent readers share the handle.
+  // Readers on several threads share the handle's file pointer, so each
+  // read moves it under the lock. (A read at an explicit offset would spare
+  // the lock, but costs Wine a round trip to its server every time.)
   bool ReadAt(uint64_t offset, void* dst, size_t size) const override {
     if (offset > size_ || size > size_ - offset) return false;
     auto* out = static_cast<uint8_t*>(dst);
-    while (size > 0) {
+    AcquireSRWLockExclusive(&lock_);
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    bool ok = SetFilePointerEx(file_, at, nullptr, FILE_BEGIN);
+    while (ok && size > 0) {
       DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
-      OVERLAPPED at = {};
-      at.Offset = static_cast<DWORD>(offset);
-      at.OffsetHigh = static_cast<DWORD>(offset >> 32);
       DWORD read = 0;
-      if (!ReadFile(file_, out, chunk, &read, &at) || read == 0) return false;
+      ok = ReadFile(file_, out, chunk, &read, nullptr) && read > 0;
       out += read;
-      offset += read;
       size -= read;
     }
-    return true;
+    ReleaseSRWLockExclusive(&lock_);
+    return ok;
   }
   uint64_t Size() const override { return size_; }
 
  private:
   HANDLE file_;
   uint64_t size_;
+  mutable SRWLOCK lock_ = SRWLOCK_INIT;
 };
 
 }  // namespace
