@@ -121,6 +121,19 @@ ExternalProject_Add(kestrel-windows
 # The shipped DLLs, checked without running them: format, imports, exports.
 add_test(NAME windows_binaries COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-windows-binaries.sh ${KESTREL_BIN_DIR} x86_64)
 
+# glibc's libm built for Windows (scripts/windows-ffmpeg.sh) returns the
+# bits the system's returns: libm_compare natively and, from the Windows
+# pass, under Wine.
+add_executable(libm_compare platform/media/windows/glibc-libm/test/libm_compare.c)
+target_compile_options(libm_compare PRIVATE -fno-builtin)
+target_link_libraries(libm_compare PRIVATE m)
+find_program(WINE64 wine64 PATHS /usr/lib/wine REQUIRED)
+add_test(NAME glibc_libm
+  COMMAND ${CMAKE_SOURCE_DIR}/platform/media/windows/glibc-libm/test/libm-compare.sh $<TARGET_FILE:libm_compare>
+          ${KESTREL_BIN_DIR}/libm_compare.exe ${WINE64})
+set_tests_properties(glibc_libm PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "WINEPREFIX=${KESTREL_WINEPREFIX}"
+                                           TIMEOUT 1800)
+
 # The Wine prefix is booted once and a persistent wineserver runs while the
 # tests do; the cleanup stops that prefix's server only.
 add_test(NAME wine-prefix-up COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh up ${KESTREL_WINEPREFIX} ${KESTREL_BIN_DIR})

@@ -2,14 +2,19 @@
 # FFmpeg for Windows, built from the Debian source of the installed FFmpeg
 # (and dav1d, which Debian's FFmpeg decodes AV1 with) into a cache outside
 # the tree, configured with the components the engine uses
-# (platform/media/windows/ffmpeg-components.txt).
+# (platform/media/windows/ffmpeg-components.txt); for x86_64 beside it
+# glibc's libm functions that FFmpeg and the engine call, built from the
+# Debian source of the installed glibc (lib/libglibcm.a,
+# platform/media/windows/glibc-libm), so that they return what they return
+# on Linux.
 #   scripts/windows-ffmpeg.sh prefix ARCH   the install prefix (printed)
 #   scripts/windows-ffmpeg.sh fetch ARCH    the Debian sources, unless built
 #   scripts/windows-ffmpeg.sh build ARCH    fetched and built, unless built
 # ARCH: x86_64 or i686. The cache is $KESTREL_CACHE, by default
 # ~/.cache/kestrel; a build is kept under a key made of the source versions,
-# the compiler's, and the configure lines (with the component list), so a
-# change of any of them builds anew and an unchanged one is reused.
+# the compiler's, the configure lines (with the component list) and the
+# libm's sources and options, so a change of any of them builds anew and an
+# unchanged one is reused.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 mode=${1:?usage: windows-ffmpeg.sh prefix|fetch|build ARCH}
@@ -31,8 +36,9 @@ source_version() {
 }
 ffmpeg_version=$(source_version '^libavcodec[0-9]+$')
 dav1d_version=$(source_version '^libdav1d[0-9]+$')
-if [ -z "$ffmpeg_version" ] || [ -z "$dav1d_version" ]; then
-  echo "windows-ffmpeg.sh: libavcodec and libdav1d must be installed (scripts/install-packages.sh)" >&2
+glibc_version=$(source_version '^libc6$')
+if [ -z "$ffmpeg_version" ] || [ -z "$dav1d_version" ] || [ -z "$glibc_version" ]; then
+  echo "windows-ffmpeg.sh: libavcodec, libdav1d and libc6 must be installed (scripts/install-packages.sh)" >&2
   exit 1
 fi
 
@@ -48,13 +54,25 @@ configure_line=(
 )
 [ -n "$(names bsf)" ] && configure_line+=(--enable-bsf="$(names bsf)")
 [ -n "$extra_cflags" ] && configure_line+=(--extra-cflags="$extra_cflags")
+libm_dir=$here/platform/media/windows/glibc-libm
+[ "$arch" = x86_64 ] && configure_line+=(--extra-cflags="-include $libm_dir/float-calls.h")
 dav1d_line=(--buildtype release --default-library static -Denable_tools=false -Denable_tests=false
   -Denable_examples=false -Denable_docs=false)
+# glibc's libm: its files listed in sources.txt, compiled with the options
+# Debian's glibc compiles them with (-O2, rounding math, no errno math) and
+# glibc's x86_64 search path for its internal headers, behind the headers
+# in include/ that stand in for glibc's build environment.
+libm_flags=(-O2 -std=gnu11 -fgnu89-inline -fmerge-all-constants -frounding-math -fno-math-errno -fno-common
+  -march=x86-64 -mtune=generic -Werror=implicit-function-declaration -Werror=implicit-int -include libc-symbols.h)
+libm_sysdeps=(sysdeps/x86_64/fpu/multiarch sysdeps/x86_64/fpu sysdeps/x86/fpu sysdeps/x86_64 sysdeps/x86
+  sysdeps/ieee754/ldbl-96 sysdeps/ieee754/dbl-64 sysdeps/ieee754/flt-32 sysdeps/ieee754 sysdeps/generic)
+libm_files() { (cd "$libm_dir" && find . -path ./test -prune -o -type f -print | LC_ALL=C sort); }
 
 key=$( {
-  echo "$ffmpeg_version $dav1d_version $arch"
+  echo "$ffmpeg_version $dav1d_version $glibc_version $arch"
   "$cc" -dumpfullversion
-  printf '%s\n' "${configure_line[@]}" "${dav1d_line[@]}"
+  printf '%s\n' "${configure_line[@]//"$here"/.}" "${dav1d_line[@]}" "${libm_flags[@]}" "${libm_sysdeps[@]}"
+  libm_files | while read -r file; do echo "$file" && cat "$libm_dir/$file"; done
 } | sha256sum | cut -c1-16)
 upstream=${ffmpeg_version#*:}
 upstream=${upstream%%-*}
@@ -80,6 +98,7 @@ fetch() {
 }
 ffmpeg_src=$(fetch ffmpeg "$ffmpeg_version")
 dav1d_src=$(fetch dav1d "$dav1d_version")
+glibc_src=$(fetch glibc "$glibc_version")
 [ "$mode" = fetch ] && exit 0
 
 work=$(mktemp -d "$cache/build-XXXXXX")
@@ -112,6 +131,41 @@ mkdir -p "$work/ffmpeg"
   "$ffmpeg_src/configure" --prefix="$work/install" "${configure_line[@]}" >"$work/ffmpeg.log" 2>&1) ||
   { tail -n 30 "$work/ffmpeg.log" "$work/ffmpeg/ffbuild/config.log" >&2; exit 1; }
 make -C "$work/ffmpeg" -j "$jobs" install >>"$work/ffmpeg.log" 2>&1 || { tail -n 30 "$work/ffmpeg.log" >&2; exit 1; }
+
+# glibc's libm, x86_64 only: on i686 glibc computes these functions with
+# x87 code of its own.
+if [ "$arch" = x86_64 ]; then
+  libm_start=$(date +%s)
+  libm_line=("${libm_flags[@]}" -I"$libm_dir/include" -I"$libm_dir")
+  for dir in "${libm_sysdeps[@]}"; do libm_line+=(-I"$glibc_src/$dir"); done
+  libm_line+=(-idirafter "$glibc_src/include" -idirafter "$glibc_src/math" -idirafter "$glibc_src")
+  mkdir -p "$work/libm"
+  running=()
+  libm_failed=0
+  while read -r path extra; do
+    case "$path" in
+      '' | '#'*) continue ;;
+      */*) source=$glibc_src/$path ;;
+      *) source=$libm_dir/$path ;;
+    esac
+    # shellcheck disable=SC2086 # the file's own options
+    "$cc" "${libm_line[@]}" $extra -c "$source" -o "$work/libm/${path//\//_}.o" </dev/null >>"$work/libm.log" 2>&1 &
+    running+=($!)
+    if [ ${#running[@]} -ge "$jobs" ]; then
+      wait "${running[0]}" || libm_failed=1
+      running=("${running[@]:1}")
+    fi
+  done <"$libm_dir/sources.txt"
+  for pid in "${running[@]}"; do wait "$pid" || libm_failed=1; done
+  [ $libm_failed -eq 0 ] || { tail -n 30 "$work/libm.log" >&2; exit 1; }
+  "$host-ar" rcs "$work/install/lib/libglibcm.a" "$work/libm/"*.o
+  # Every member links: nothing it calls is missing.
+  echo 'int main (void) { return 0; }' >"$work/libm/main.c"
+  "$cc" -o "$work/libm/main.exe" "$work/libm/main.c" -Wl,--whole-archive "$work/install/lib/libglibcm.a" \
+    -Wl,--no-whole-archive >>"$work/libm.log" 2>&1 || { tail -n 30 "$work/libm.log" >&2; exit 1; }
+  cp "$libm_dir/glibc-libm.h" "$work/install/include/"
+  echo "windows-ffmpeg.sh: glibc $glibc_version's libm built in $(( $(date +%s) - libm_start )) s" >&2
+fi
 
 # The pkg-config files name the folder they were installed to: they move
 # with it.

@@ -15,6 +15,19 @@ set_target_properties(kestrelmedia PROPERTIES PREFIX "" OUTPUT_NAME kestrelmedia
 target_include_directories(kestrelmedia PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../include ${CMAKE_CURRENT_LIST_DIR}/../src
                                                 ${WINDOWS_FFMPEG_STATIC_INCLUDE_DIRS})
 target_link_directories(kestrelmedia PRIVATE ${WINDOWS_FFMPEG_STATIC_LIBRARY_DIRS})
-target_link_libraries(kestrelmedia PRIVATE ${WINDOWS_FFMPEG_STATIC_LIBRARIES})
+# glibc's libm functions after FFmpeg and before the C runtime, which the
+# compiler adds last: FFmpeg and the engine get what they get on Linux.
+set(KESTREL_GLIBC_LIBM ${KESTREL_FFMPEG_PREFIX}/lib/libglibcm.a)
+if(NOT EXISTS ${KESTREL_GLIBC_LIBM})
+  message(FATAL_ERROR "No glibc libm in '${KESTREL_FFMPEG_PREFIX}' (scripts/windows-ffmpeg.sh build)")
+endif()
+target_link_libraries(kestrelmedia PRIVATE ${WINDOWS_FFMPEG_STATIC_LIBRARIES} ${KESTREL_GLIBC_LIBM})
 # Only what the engine marks for export leaves the DLL.
 target_link_options(kestrelmedia PRIVATE -Wl,--exclude-all-symbols)
+
+# The libm's comparison with the system's glibc: this program under Wine
+# against its native build (the native pass's glibc_libm test).
+add_executable(libm_compare ${CMAKE_CURRENT_LIST_DIR}/glibc-libm/test/libm_compare.c)
+target_include_directories(libm_compare PRIVATE ${CMAKE_CURRENT_LIST_DIR}/glibc-libm)
+target_compile_options(libm_compare PRIVATE -fno-builtin)
+target_link_libraries(libm_compare PRIVATE ${KESTREL_GLIBC_LIBM})
