@@ -78,7 +78,7 @@ else()
     USES_TERMINAL)
 endif()
 
-option(KESTREL_I686 "Also build the 32-bit kestrel.ax and kestrelmedia.dll (checked, not run)" ON)
+option(KESTREL_I686 "Also build the 32-bit kestrel.ax and kestrelmedia.dll (checked, not run)" OFF)
 if(KESTREL_I686)
   execute_process(COMMAND ${KESTREL_FFMPEG_SCRIPT} prefix i686 OUTPUT_VARIABLE KESTREL_WINDOWS_FFMPEG_I686
                   OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
