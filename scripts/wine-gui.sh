@@ -5,6 +5,8 @@
 # first asked for it (often none); this prefix's desktop is made for the
 # program's X server, and its wineserver is stopped when the program ends.
 # One program at a time per prefix. --here: on the current display instead.
+# The prefix has Wine's own fonts (Debian's fonts-wine: Tahoma for the
+# dialogs' "MS Shell Dlg"), as a Wine that finds them has.
 # --dpi N: the screen's scaling, as Wine's LogPixels in the prefix (96 is
 # 100 %, 144 is 150 %, 192 is 200 %); KESTREL_DPI, else 96, when not given.
 # The private screen grows with it: 800x650 at 96, 1600x1300 at 192.
@@ -36,6 +38,13 @@ flock 9
 "$here/wine-prefix.sh" up "$prefix"
 export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}
+# Debian 12's Wine 8 does not look for them in /usr/share/wine/fonts, where
+# the package puts them, and draws every dialog in DejaVu Sans instead; it
+# finds them in the prefix's own font folder.
+fonts=$prefix/drive_c/windows/Fonts
+for font in /usr/share/wine/fonts/*; do
+  if [ -e "$font" ] && [ ! -e "$fonts/${font##*/}" ]; then ln -s "$font" "$fonts/"; fi
+done
 # The scaling Wine reads at start (what winecfg's "Screen resolution" sets),
 # written only when it differs.
 set_dpi=$(printf 'dword:%08x' "$dpi")

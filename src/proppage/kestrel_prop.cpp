@@ -52,6 +52,11 @@ const int kVideoGroup[] = {IDC_VIDEO_GROUP,
                            IDC_FIELDMODE};
 const int kAudioGroup[] = {IDC_AUDIO_GROUP, IDC_AUDIO_CODEC_LABEL, IDC_AUDIO_LAYOUT_LABEL, IDC_AUDIO_SAMPLERATE_LABEL,
                            IDC_AUDIO_CODEC, IDC_AUDIO_LAYOUT,      IDC_AUDIO_SAMPLERATE};
+// Labels, lined up on their right edge against what they name.
+const int kLabels[] = {IDC_VIDEO_CODEC_LABEL,      IDC_VIDEO_RESOLUTION_LABEL, IDC_VIDEO_FRAMERATE_LABEL,
+                       IDC_VIDEO_FRAMECOUNT_LABEL, IDC_VIDEO_DURATION_LABEL,   IDC_QUALITY_LABEL,
+                       IDC_FIELDMODE_LABEL,        IDC_AUDIO_CODEC_LABEL,      IDC_AUDIO_LAYOUT_LABEL,
+                       IDC_AUDIO_SAMPLERATE_LABEL};
 const int kValueControls[] = {IDC_VIDEO_CODEC,    IDC_VIDEO_RESOLUTION, IDC_VIDEO_FRAMERATE, IDC_VIDEO_FRAMECOUNT,
                               IDC_VIDEO_DURATION, IDC_AUDIO_CODEC,      IDC_AUDIO_LAYOUT,    IDC_AUDIO_SAMPLERATE};
 
@@ -171,6 +176,7 @@ HRESULT KestrelProp::OnActivate() {
   m_hUnderlineFont = DeriveFont(IDC_LINK, false, true);
   m_hBoldFont = DeriveFont(IDC_PRODUCT_NAME, true, false);
   FitBanner();
+  FitLabels();
 
   m_Quality.Attach(GetDlgItem(m_Dlg, IDC_QUALITY));
   m_FieldMode.Attach(GetDlgItem(m_Dlg, IDC_FIELDMODE));
@@ -195,6 +201,9 @@ HRESULT KestrelProp::OnActivate() {
   ShowVideoInfo();
   ShowAudioInfo();
   ShowUserData();
+  // Again once the rows are in: a vertical scroll bar they bring takes
+  // room that the column would otherwise run under.
+  SendMessageW(m_hUserData, LVM_SETCOLUMNWIDTH, 1, LVSCW_AUTOSIZE_USEHEADER);
   return S_OK;
 }
 
@@ -279,6 +288,28 @@ void KestrelProp::FitBanner() {
   auto loaded =
       reinterpret_cast<HBITMAP>(SendMessageW(control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(m_hBanner)));
   if (loaded && loaded != m_hBanner) DeleteObject(loaded);
+}
+
+void KestrelProp::FitLabels() {
+  HDC dc = GetDC(m_Dlg);
+  if (!dc) return;
+  for (int id : kLabels) {
+    HWND label = GetDlgItem(m_Dlg, id);
+    wchar_t text[64] = {};
+    const int length = GetWindowTextW(label, text, ARRAYSIZE(text));
+    auto font = reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0));
+    HGDIOBJ previous = SelectObject(dc, font ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
+    SIZE size = {};
+    const BOOL measured = GetTextExtentPoint32W(dc, text, length, &size);
+    SelectObject(dc, previous);
+    RECT box;
+    if (!measured || !GetWindowRect(label, &box)) continue;
+    MapWindowPoints(nullptr, m_Dlg, reinterpret_cast<POINT*>(&box), 2);
+    if (size.cx <= box.right - box.left) continue;
+    SetWindowPos(label, nullptr, box.right - size.cx, box.top, size.cx, box.bottom - box.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  ReleaseDC(m_Dlg, dc);
 }
 
 void KestrelProp::DropBanner() {

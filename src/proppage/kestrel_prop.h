@@ -41,6 +41,11 @@ class KestrelProp : public CBasePropertyPage {
   // The banner control on its rectangle in the template, with the banner
   // drawn for that size in pixels.
   void FitBanner();
+  // Labels whose caption is wider in the dialog's font than their box in
+  // the template (Tahoma is wider than the font the template was measured
+  // in) grow to the left, keeping the right edge they line up on; a static
+  // that is too narrow breaks its caption and shows the first word alone.
+  void FitLabels();
   // The banner back out of its control, and deleted.
   void DropBanner();
   void FillLists();
