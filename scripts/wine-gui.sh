@@ -34,8 +34,10 @@ shift
 mkdir -p "$(dirname "$prefix")"
 exec 9>"$prefix.lock"
 flock 9
-# Boots the prefix when it is missing or its boot was cut short.
-"$here/wine-prefix.sh" up "$prefix"
+# Boots the prefix when it is missing or its boot was cut short. The
+# server it starts does not hold the lock (9>&-): a step that fails before
+# it is stopped again leaves no later run waiting.
+"$here/wine-prefix.sh" up "$prefix" 9>&-
 export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}
 # Debian 12's Wine 8 does not look for them in /usr/share/wine/fonts, where
@@ -51,7 +53,7 @@ set_dpi=$(printf 'dword:%08x' "$dpi")
 current=$(awk '/^\[/ { desktop = ($0 ~ /^\[Control Panel\\\\Desktop\]/) }
   desktop && /^"LogPixels"=/ { sub(/^"LogPixels"=/, ""); print }' "$prefix/user.reg")
 if [ "$current" != "$set_dpi" ] && [ ! \( -z "$current" -a "$dpi" = 96 \) ]; then
-  /usr/lib/wine/wine64 reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null
+  /usr/lib/wine/wine64 reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 9>&-
 fi
 "$here/wine-prefix.sh" down "$prefix"
 "${run[@]}" bash -c \
