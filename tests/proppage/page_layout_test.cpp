@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -214,26 +215,9 @@ void ExpectTextsFit(HWND page) {
   EXPECT_LE(tag_width + value_width, client.right);
 }
 
-// 24-bit rows, top first, of the bitmap.
-std::vector<uint8_t> Pixels(HBITMAP bitmap, int width, int height) {
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof(info.bmiHeader);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 24;
-  info.bmiHeader.biCompression = BI_RGB;
-  std::vector<uint8_t> pixels(((static_cast<size_t>(width) * 3 + 3) & ~size_t{3}) * height);
-  HDC dc = GetDC(nullptr);
-  const int rows = GetDIBits(dc, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS);
-  ReleaseDC(nullptr, dc);
-  if (rows != height) pixels.clear();
-  return pixels;
-}
-
-uint32_t ColourAt(const std::vector<uint8_t>& pixels, int width, int x, int y) {
-  const size_t stride = (static_cast<size_t>(width) * 3 + 3) & ~size_t{3};
-  const uint8_t* p = pixels.data() + y * stride + x * 3;
+// The colour as 0xRRGGBB at x, y of 24-bit rows stride bytes apart.
+uint32_t ColourAt(const uint8_t* rows, size_t stride, int x, int y) {
+  const uint8_t* p = rows + y * stride + x * 3;
   return (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
 }
 
@@ -283,28 +267,30 @@ TEST(PageLayout, BannerDrawnForItsControl) {
 
   auto picture = reinterpret_cast<HBITMAP>(SendMessageW(banner, STM_GETIMAGE, IMAGE_BITMAP, 0));
   ASSERT_NE(picture, nullptr);
-  BITMAP bitmap = {};
-  ASSERT_TRUE(GetObjectW(picture, sizeof(bitmap), &bitmap));
-  const int width = bitmap.bmWidth, height = bitmap.bmHeight;
+  DIBSECTION dib = {};
+  ASSERT_EQ(GetObjectW(picture, sizeof(dib), &dib), static_cast<int>(sizeof(dib)));
+  const int width = dib.dsBm.bmWidth, height = dib.dsBm.bmHeight;
   EXPECT_EQ(width, client.right);
   EXPECT_EQ(height, client.bottom);
-  EXPECT_EQ(bitmap.bmBitsPixel, 24);
+  ASSERT_EQ(dib.dsBm.bmBitsPixel, 24);
+  ASSERT_LT(dib.dsBmih.biHeight, 0);  // top row first
 
   // Drawn for this size, not a picture of another size stretched.
-  const std::vector<uint8_t> shown = Pixels(picture, width, height);
-  ASSERT_FALSE(shown.empty());
-  std::vector<uint8_t> drawn(shown.size());
-  DrawBanner(width, height, drawn.data(), drawn.size() / height);
-  EXPECT_TRUE(shown == drawn);
+  const auto* shown = static_cast<const uint8_t*>(dib.dsBm.bmBits);
+  const size_t stride = dib.dsBm.bmWidthBytes;
+  std::vector<uint8_t> drawn(stride * height);
+  DrawBanner(width, height, drawn.data(), stride);
+  for (int y = 0; y < height; ++y)
+    ASSERT_EQ(memcmp(shown + y * stride, drawn.data() + y * stride, width * 3), 0) << "row " << y;
   // Its frame runs along every edge of the control.
   const int frame = BannerFrameThickness(height);
   for (int x = 0; x < width; ++x)
     for (int y : {0, frame - 1, height - frame, height - 1})
-      ASSERT_EQ(ColourAt(shown, width, x, y), kBannerFrameColour) << x << ", " << y;
+      ASSERT_EQ(ColourAt(shown, stride, x, y), kBannerFrameColour) << x << ", " << y;
   for (int y = 0; y < height; ++y)
     for (int x : {0, frame - 1, width - frame, width - 1})
-      ASSERT_EQ(ColourAt(shown, width, x, y), kBannerFrameColour) << x << ", " << y;
-  EXPECT_NE(ColourAt(shown, width, frame, frame), kBannerFrameColour);
+      ASSERT_EQ(ColourAt(shown, stride, x, y), kBannerFrameColour) << x << ", " << y;
+  EXPECT_NE(ColourAt(shown, stride, frame, frame), kBannerFrameColour);
 
   RECT page;
   GetClientRect(open.Window(), &page);
