@@ -272,11 +272,11 @@ HFONT KestrelProp::DeriveFont(int id, bool bold, bool underline) {
 
 void KestrelProp::FitBanner() {
   DropBanner();
-  // A bitmap static takes its picture's size; the template's picture has
-  // the size of one font at 96 DPI. The control goes back to its rectangle
-  // and gets a picture drawn for it, which keeps it there.
-  // Position and size are mapped each on its own, as the dialog manager
-  // places every control.
+  // A bitmap static takes its picture's size, and the template's picture
+  // has the control's size with one font at 96 DPI. The control goes back
+  // to its rectangle in the template (position and size mapped each on its
+  // own, as the dialog manager places controls) and gets a picture drawn
+  // for that size.
   HWND control = GetDlgItem(m_Dlg, IDC_BANNER);
   RECT place = {KESTREL_BANNER_X, KESTREL_BANNER_Y, KESTREL_BANNER_WIDTH, KESTREL_BANNER_HEIGHT};
   if (!control || !MapDialogRect(m_Dlg, &place)) return;
