@@ -14,8 +14,16 @@ enum {
   VideoMediaType = 0x76696465,     // 'vide'
   SoundMediaType = 0x736F756E,     // 'soun'
   TimeCodeMediaType = 0x746D6364,  // 'tmcd'
+  TextMediaType = 0x74657874,      // 'text'
   MovieMediaType = 0x6D6F6F76
 };
+
+// Track reference types
+enum { kTrackReferenceChapterList = 0x63686170 };  // 'chap'
+
+// GetMediaLanguage: the media header's code as stored, a Mac language code
+// (below 0x400) or an ISO 639-2/T code packed in three 5-bit letters.
+enum { langEnglish = 0, langUnspecified = 0x7FFF };
 
 // GetMovieIndTrackType flags
 enum { movieTrackMediaType = 1 << 0, movieTrackCharacteristic = 1 << 1, movieTrackEnabledOnly = 1 << 2 };
@@ -141,6 +149,7 @@ typedef SoundDescriptionPtr* SoundDescriptionHandle;
   X(Track, GetMovieIndTrackType, (Movie theMovie, int32_t index, OSType trackType, int32_t flags),                    \
     (theMovie, index, trackType, flags), 0)                                                                           \
   X(int32_t, GetMovieTrackCount, (Movie theMovie), (theMovie), 0)                                                     \
+  X(Track, GetMovieIndTrack, (Movie theMovie, int32_t index), (theMovie, index), 0)                                   \
   X(TimeScale, GetMovieTimeScale, (Movie theMovie), (theMovie), 0)                                                    \
   X(TimeValue, GetMovieDuration, (Movie theMovie), (theMovie), 0)                                                     \
   X(TimeValue, GetMovieTime, (Movie theMovie, TimeRecord * currentTime), (theMovie, currentTime), 0)                  \
@@ -149,6 +158,12 @@ typedef SoundDescriptionPtr* SoundDescriptionHandle;
   X(void, SetMovieActive, (Movie theMovie, Boolean active), (theMovie, active), )                                     \
   X(Media, GetTrackMedia, (Track theTrack), (theTrack), 0)                                                            \
   X(Boolean, GetTrackEnabled, (Track theTrack), (theTrack), 0)                                                        \
+  X(void, SetTrackEnabled, (Track theTrack, Boolean isEnabled), (theTrack, isEnabled), )                              \
+  X(int32_t, GetTrackID, (Track theTrack), (theTrack), 0)                                                             \
+  X(Track, GetTrackAlternate, (Track theTrack), (theTrack), 0)                                                        \
+  X(Track, GetTrackReference, (Track theTrack, OSType refType, int32_t index), (theTrack, refType, index), 0)         \
+  X(int32_t, GetTrackReferenceCount, (Track theTrack, OSType refType), (theTrack, refType), 0)                        \
+  X(int16_t, GetMediaLanguage, (Media theMedia), (theMedia), 0)                                                       \
   X(void, GetTrackNextInterestingTime,                                                                                \
     (Track theTrack, int16_t interestingTimeFlags, TimeValue time, Fixed rate, TimeValue * interestingTime,           \
      TimeValue * interestingDuration),                                                                                \

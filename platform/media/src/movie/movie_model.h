@@ -59,10 +59,29 @@ struct Edit {
   Fixed rate = fixed1;
 };
 
+// One moov/udta or trak/udta child, payload as stored (big-endian).
+struct UserDataItem {
+  OSType type = 0;
+  std::vector<uint8_t> payload;
+};
+
+// The tracks one 'tref' child names.
+struct TrackReference {
+  OSType type = 0;  // 'chap', 'tmcd', 'hint' ...
+  std::vector<uint32_t> track_ids;
+};
+
 struct TrackModel {
   uint32_t track_id = 0;
   OSType media_type = 0;  // 'vide', 'soun', 'tmcd' ...
   bool enabled = true;
+  int16_t alternate_group = 0;  // tkhd; 0: in no group
+  // mdhd: a Mac language code (below 0x400, or 0x7FFF unspecified) or an
+  // ISO 639-2/T code packed in three 5-bit letters.
+  uint16_t language = 0x7FFF;
+  std::string extended_language;  // 'elng': a BCP 47 tag, or empty
+  std::vector<UserDataItem> user_data;  // trak/udta children in file order
+  std::vector<TrackReference> references;
   int32_t timescale = 0;       // media time scale
   int64_t media_duration = 0;  // media time scale
   int64_t track_duration = 0;  // movie time scale
@@ -75,12 +94,6 @@ struct TrackModel {
   int source_stream = -1;         // libavformat stream index, for imported movies
   std::string handler_name;       // from the media's 'hdlr'
   int32_t width = 0, height = 0;  // tkhd track size, integer part
-};
-
-// One moov/udta child, payload as stored (big-endian).
-struct UserDataItem {
-  OSType type = 0;
-  std::vector<uint8_t> payload;
 };
 
 struct MovieModel {
