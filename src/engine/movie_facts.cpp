@@ -6,6 +6,7 @@
 
 #include "engine/media_time.h"
 #include "engine/movie_file.h"
+#include "engine/movie_tracks.h"
 
 namespace kestrel {
 
@@ -48,7 +49,7 @@ HRESULT MovieFacts::Open(const MoviePath& path) {
     return hr;
   }
 
-  Track video = GetMovieIndTrackType(m_movie, 1, VideoMediaType, movieTrackMediaType);
+  Track video = PlayedVideoTrack(m_movie, path);
   if (!video) return S_FALSE;
 
   hr = [&]() -> HRESULT {
@@ -117,7 +118,7 @@ HRESULT MovieFacts::CountFrames() {
 HRESULT MovieFacts::HasVideo(int32_t* has_video) {
   if (!has_video) return E_POINTER;
   CAutoLock lock(&m_lock);
-  *has_video = (m_movie && GetMovieIndTrackType(m_movie, 1, VideoMediaType, movieTrackMediaType)) ? 1 : 0;
+  *has_video = m_videoTrack ? 1 : 0;
   return S_OK;
 }
 
@@ -199,6 +200,11 @@ HRESULT MovieFacts::GetVideoEdits(std::vector<VideoEdit>* edits, int32_t* movie_
 int32_t MovieFacts::GetVideoTimeScale() {
   CAutoLock lock(&m_lock);
   return m_videoTimeScale;
+}
+
+HRESULT MovieFacts::GetChapters(std::vector<Chapter>* chapters) {
+  CAutoLock lock(&m_lock);
+  return ReadChapters(m_movie, chapters);
 }
 
 }  // namespace kestrel

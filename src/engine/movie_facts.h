@@ -1,4 +1,5 @@
-// MovieFacts: the filter's movie and the facts of its video track (codec
+// MovieFacts: the filter's movie and the facts of the video track it plays
+// (movie_tracks.h: the first enabled one that is not a still; codec
 // name, size, depth, duration, frame count, frame rate, edit list), plus the
 // time code at the reading position. The frame source (video/movie_session.h)
 // builds on it. Every operation takes the re-entrant lock.
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/chapter_list.h"
 #include "engine/movie_file.h"
 #include "framework/critical_section.h"
 #include "qtmedia.h"
@@ -53,6 +55,9 @@ class MovieFacts {
   HRESULT GetVideoEdits(std::vector<VideoEdit>* edits, int32_t* movie_time_scale);
   // The video media's time scale; 0 without video.
   int32_t GetVideoTimeScale();
+  // The movie's chapters (chapter_list.h); none without a movie.
+  // E_POINTER; E_OUTOFMEMORY.
+  HRESULT GetChapters(std::vector<Chapter>* chapters);
 
   static constexpr size_t kCodecNameChars = 260;
 

@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "engine/movie_file.h"
 #include "host/log.h"
 
 namespace kestrel {
@@ -65,6 +66,8 @@ HRESULT STDMETHODCALLTYPE CKestrel::NonDelegatingQueryInterface(REFIID riid, voi
   if (riid == IID_ISpecifyPropertyPages) return GetInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
   if (riid == IID_IQTControl) return GetInterface(static_cast<IQTControl*>(this), ppv);
   if (riid == IID_IQTInfo) return GetInterface(static_cast<IQTInfo*>(this), ppv);
+  if (riid == IID_IAMStreamSelect) return GetInterface(static_cast<IAMStreamSelect*>(this), ppv);
+  if (riid == IID_IAMExtendedSeeking) return GetInterface(static_cast<IAMExtendedSeeking*>(this), ppv);
   return CSource::NonDelegatingQueryInterface(riid, ppv);
 }
 
@@ -89,6 +92,7 @@ void CKestrel::DropFile() {
   m_pFileName.reset();
   RetirePins();
   m_pUserData.reset();
+  m_chapters.clear();
   if (m_pAudio) m_pAudio->Close();
   m_pAudio.reset();
   if (m_pMovie) m_pMovie->Close();
@@ -172,6 +176,7 @@ HRESULT CKestrel::LoadFile(LPCOLESTR pszFileName, const CMediaType& type) {
   m_pUserData.reset(new (std::nothrow) UserDataCatalog());
   if (!m_pUserData) return E_OUTOFMEMORY;
   if (FAILED(m_pUserData->ReadUserData(pszFileName))) return E_FAIL;
+  if (FAILED(m_pMovie->GetChapters(&m_chapters))) return E_OUTOFMEMORY;
 
   size_t chars = wcslen(pszFileName) + 1;
   m_pFileName.reset(new (std::nothrow) wchar_t[chars]);
