@@ -209,5 +209,61 @@ TEST(InfoTool, SaysWhatTheProbeSays) {
   EXPECT_EQ(code, 2u);
 }
 
+// The sound tracks and chapters, each as one JSON object of fixed keys.
+TEST(InfoTool, ListsTheSoundTracksAndTheChapters) {
+  unsigned long code = 9;
+  std::string info = RunTool("info", "--json " + FixturePath("trk_lang.mp4"), &code);
+  EXPECT_EQ(code, 0u);
+  const char* tracks =
+      "\"audio_tracks\": ["
+      "{\"index\": 0, \"language\": \"eng\", \"name\": \"SoundHandler\", \"codec\": \"aac\", \"channels\": 2, "
+      "\"rate\": 48000, \"bits\": 16, \"selected\": false}, "
+      "{\"index\": 1, \"language\": \"ger\", \"name\": \"Deutsch\", \"codec\": \"ac-3\", \"channels\": 6, "
+      "\"rate\": 48000, \"bits\": 16, \"selected\": true}, "
+      "{\"index\": 2, \"language\": \"eng\", \"name\": \"Commentary\", \"codec\": \"aac\", \"channels\": 2, "
+      "\"rate\": 48000, \"bits\": 16, \"selected\": false}]";
+  EXPECT_NE(info.find(tracks), std::string::npos) << info;
+  EXPECT_NE(info.find("\"chapters\": []"), std::string::npos) << info;
+
+  info = RunTool("info", "--json " + FixturePath("cover_art.m4a"), &code);
+  EXPECT_EQ(code, 0u);
+  EXPECT_NE(info.find("\"video\": null"), std::string::npos) << info;
+  EXPECT_NE(info.find("\"chapters\": [{\"name\": \"Intro\", \"start\": 0}, {\"name\": \"Middle part\", \"start\": "
+                      "0.69999999999999996}, {\"name\": \"Schluss \xC3\x84\xC3\x96\xC3\x9C\", \"start\": 1.5}]"),
+            std::string::npos)
+      << info;
+  // A movie without sound lists none.
+  info = RunTool("info", "--json " + FixturePath("mjpeg.mov"), &code);
+  EXPECT_NE(info.find("\"audio_tracks\": []"), std::string::npos) << info;
+}
+
+// --audio-track N plays that track, chosen before the graph runs: the wave
+// file is its sound and the report says which.
+TEST(PlayTool, PlaysTheAudioTrackAskedFor) {
+  std::string wav = FixturePath("play_tool_track.wav");
+  DeleteFileA(wav.c_str());
+  unsigned long code = 9;
+  std::string json = Play("--audio-track 2 --wav " + wav + " --json " + FixturePath("trk_lang.mp4"), &code);
+  EXPECT_EQ(code, 0u) << json;
+  EXPECT_NE(json.find("\"audio\": {\"rate\": 48000, \"channels\": 2, \"bits\": 16, \"track\": 2,"), std::string::npos)
+      << json;
+  std::string bytes = ReadFileBytes(wav);
+  ASSERT_GT(bytes.size(), 44u);
+  EXPECT_TRUE(bytes.substr(44) == ReadFileBytes(FixturePath("trk_lang.mp4.a2.s16le")));
+  // The default: the German 5.1 track, a plain PCM wave file of 6 channels.
+  json = Play("--wav " + wav + " --json " + FixturePath("trk_lang.mp4"), &code);
+  EXPECT_EQ(code, 0u) << json;
+  EXPECT_NE(json.find("\"channels\": 6, \"bits\": 16, \"track\": 1,"), std::string::npos) << json;
+  bytes = ReadFileBytes(wav);
+  ASSERT_GT(bytes.size(), 44u);
+  EXPECT_EQ(bytes[20], 1);  // WAVE_FORMAT_PCM
+  EXPECT_TRUE(bytes.substr(44) == ReadFileBytes(FixturePath("trk_lang.mp4.a1.s16le")));
+  // A track the file does not have: it does not play.
+  Play("--audio-track 3 --json " + FixturePath("trk_lang.mp4"), &code);
+  EXPECT_EQ(code, 1u);
+  Play("--audio-track x " + FixturePath("trk_lang.mp4"), &code);
+  EXPECT_EQ(code, 2u);
+}
+
 }  // namespace
 }  // namespace kestrel::test
