@@ -167,8 +167,7 @@ HRESULT AudioExtractor::Open(const MoviePath& path, int track) {
   }
   m_selected = track == kDefaultTrack ? DefaultAudioTrack(m_tracks) : track;
   // The extraction takes the first enabled sound track: the chosen one alone.
-  for (size_t i = 0; i < m_tracks.size(); ++i)
-    SetTrackEnabled(m_tracks[i].track, static_cast<int>(i) == m_selected);
+  for (size_t i = 0; i < m_tracks.size(); ++i) SetTrackEnabled(m_tracks[i].track, static_cast<int>(i) == m_selected);
   HRESULT hr = StartSession();
   if (FAILED(hr)) {
     Close();

@@ -51,8 +51,8 @@ void ReadTrackChapters(Track track, std::vector<Chapter>* chapters) {
     time = next;
     ByteCount size = 0, count = 0;
     TimeValue64 decode_time = 0;
-    if (GetMediaSample2(media, sample.data(), kMaxSample, &size, time, &decode_time, nullptr, nullptr, nullptr,
-                        nullptr, 1, &count, nullptr) != noErr) {
+    if (GetMediaSample2(media, sample.data(), kMaxSample, &size, time, &decode_time, nullptr, nullptr, nullptr, nullptr,
+                        1, &count, nullptr) != noErr) {
       continue;  // too large or unreadable: no chapter of it
     }
     Chapter chapter;

@@ -87,12 +87,12 @@ LCID LocaleOfLanguageCode(const wchar_t* code) {
   const wchar_t* terminological = code;
   for (const auto& pair : kBibliographic)
     if (wcscmp(code, pair[0]) == 0) terminological = pair[1];
-  // The neutral locale of the language first: its ISO 639-1 name is its
-  // locale name; one without such a name is found by its three letters.
+  // A locale of the language, by its three letters; the language alone
+  // (the neutral sublanguage) is what the code says.
   LocaleSearch search = {terminological, 0};
-  EnumSystemLocalesEx(MatchLocale, LOCALE_NEUTRALDATA, reinterpret_cast<LPARAM>(&search), nullptr);
-  if (search.lcid == 0) EnumSystemLocalesEx(MatchLocale, LOCALE_ALL, reinterpret_cast<LPARAM>(&search), nullptr);
-  return search.lcid;
+  EnumSystemLocalesEx(MatchLocale, LOCALE_ALL, reinterpret_cast<LPARAM>(&search), nullptr);
+  if (search.lcid == 0) return 0;
+  return MAKELCID(MAKELANGID(PRIMARYLANGID(LANGIDFROMLCID(search.lcid)), SUBLANG_NEUTRAL), SORT_DEFAULT);
 }
 
 MediaLanguage LanguageOfMedia(Media media) {

@@ -18,7 +18,9 @@ struct MediaLanguage {
   // code as its ISO 639-2/T code; from an extended tag, Windows' code of its
   // language.
   wchar_t code[4] = L"und";
-  LCID lcid = 0;  // 0 when Windows knows no locale of the language
+  // The language's neutral locale, or from an extended tag the tag's own
+  // ("de-CH" 0x0807); 0 when Windows knows no locale of the language.
+  LCID lcid = 0;
 };
 
 // The three-letter code of a media header's language field: a Macintosh
@@ -27,7 +29,8 @@ struct MediaLanguage {
 // letters out of range.
 void LanguageCodeOfField(uint16_t field, wchar_t code[4]);
 
-// The locale of an ISO 639-2 code (bibliographic or terminological), or 0.
+// The locale of an ISO 639-2 code (bibliographic or terminological): the
+// language's neutral one (English 0x0009), or 0.
 LCID LocaleOfLanguageCode(const wchar_t* code);
 
 MediaLanguage LanguageOfMedia(Media media);

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-
 namespace kestrel {
 
 std::wstring WideFromMediaText(const uint8_t* text, size_t size) {
@@ -11,8 +10,8 @@ std::wstring WideFromMediaText(const uint8_t* text, size_t size) {
   if (size >= 2 && ((text[0] == 0xFE && text[1] == 0xFF) || (text[0] == 0xFF && text[1] == 0xFE))) {
     const bool big = text[0] == 0xFE;
     for (size_t i = 2; i + 1 < size; i += 2) {
-      wchar_t c = big ? static_cast<wchar_t>(text[i] << 8 | text[i + 1])
-                      : static_cast<wchar_t>(text[i + 1] << 8 | text[i]);
+      wchar_t c =
+          big ? static_cast<wchar_t>(text[i] << 8 | text[i + 1]) : static_cast<wchar_t>(text[i + 1] << 8 | text[i]);
       if (c == L'\0') break;
       out.push_back(c);
     }

@@ -28,8 +28,8 @@ HRESULT STDMETHODCALLTYPE CKestrel::get_CurrentMarker(long* pCurrentMarker) {
   if (!pCurrentMarker) return E_POINTER;
   CAutoLock lock(&m_cStateLock);
   *pCurrentMarker = 0;
-  CSeekableStream* pin = m_pVideoPin ? static_cast<CSeekableStream*>(m_pVideoPin.get())
-                                     : static_cast<CSeekableStream*>(m_pAudioPin.get());
+  CSeekableStream* pin =
+      m_pVideoPin ? static_cast<CSeekableStream*>(m_pVideoPin.get()) : static_cast<CSeekableStream*>(m_pAudioPin.get());
   const REFERENCE_TIME position = pin ? pin->PlayingPosition() : 0;
   for (size_t i = 0; i < m_chapters.size(); ++i)
     if (m_chapters[i].start <= position) *pCurrentMarker = static_cast<long>(i + 1);

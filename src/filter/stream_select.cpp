@@ -1,8 +1,8 @@
 // CKestrel's IAMStreamSelect: the movie's sound tracks. They form one group
 // (the audio pin plays one at a time); the one that plays is enabled and
 // exclusive. A track's media type is its stream's (stream_select's
-// StreamTypeOfTrack); its name carries its language code. Every method runs under the filter's state lock; a reconnection
-// after a change of format runs after it is released.
+// StreamTypeOfTrack); its name carries its language code. Every method runs under the filter's state lock; a
+// reconnection after a change of format runs after it is released.
 #include <windows.h>
 
 #include <mmreg.h>

@@ -309,7 +309,7 @@ TEST_F(Tracks, EnableWhileRunningFlushesAndGoesOnOnTheSameTimeline) {
     at += r.bytes;
   }
   const int64_t resumed = d.records[switched].start;
-  EXPECT_GE(resumed, 3000000);   // the clock was past 0.3 s
+  EXPECT_GE(resumed, 3000000);  // the clock was past 0.3 s
   EXPECT_LE(resumed, d.records[switched - 1].stop);
   // To the end of the new track.
   const play::SampleRecord& last = d.records.back();

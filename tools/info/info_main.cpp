@@ -7,10 +7,9 @@
 // Exit status: 0 the file loaded, 1 it did not, 2 usage.
 #include <windows.h>
 
-#include <ole2.h>
-
 #include <dshow.h>
 #include <mmreg.h>
+#include <ole2.h>
 
 #include <cmath>
 #include <cstdio>
@@ -152,8 +151,8 @@ void AddAudioTracks(IBaseFilter* filter, Report* r) {
       language = name.substr(name.size() - 4, 3);
       name.erase(name.size() >= 6 && name[name.size() - 6] == L' ' ? name.size() - 6 : name.size() - 5);
     }
-    const WAVEFORMATEX* wf = mt && mt->cbFormat >= sizeof(WAVEFORMATEX) ? reinterpret_cast<WAVEFORMATEX*>(mt->pbFormat)
-                                                                        : nullptr;
+    const WAVEFORMATEX* wf =
+        mt && mt->cbFormat >= sizeof(WAVEFORMATEX) ? reinterpret_cast<WAVEFORMATEX*>(mt->pbFormat) : nullptr;
     JsonObject t;
     t.Add("index", JsonNumber(int64_t{i}));
     t.Add("language", JsonString(language.c_str()));

@@ -365,7 +365,8 @@ HRESULT Player::SelectAudioTrack() {
     }
     HRESULT hr = select->Enable(m_o.audio_track, AMSTREAMSELECTENABLE_ENABLE);
     if (FAILED(hr)) {
-      fprintf(stderr, "kestrel-play: audio track %ld cannot be chosen (%s)\n", m_o.audio_track, HResultName(hr).c_str());
+      fprintf(stderr, "kestrel-play: audio track %ld cannot be chosen (%s)\n", m_o.audio_track,
+              HResultName(hr).c_str());
       return hr;
     }
   }

@@ -174,11 +174,10 @@ AudioStreamBasicDescription FirstFormat(Movie movie) {
   Handle h = NewHandle(4);
   GetMediaSampleDescription(media, 1, reinterpret_cast<SampleDescriptionHandle>(h));
   AudioStreamBasicDescription f{};
-  EXPECT_EQ(QTSoundDescriptionGetProperty(reinterpret_cast<SoundDescriptionHandle>(h),
-                                          kQTPropertyClass_SoundDescription,
-                                          kQTSoundDescriptionPropertyID_AudioStreamBasicDescription, sizeof f, &f,
-                                          nullptr),
-            noErr);
+  EXPECT_EQ(
+      QTSoundDescriptionGetProperty(reinterpret_cast<SoundDescriptionHandle>(h), kQTPropertyClass_SoundDescription,
+                                    kQTSoundDescriptionPropertyID_AudioStreamBasicDescription, sizeof f, &f, nullptr),
+      noErr);
   DisposeHandle(h);
   return f;
 }

@@ -11,7 +11,7 @@
 // A user-data list: a movie's (its udta items, its iTunes list and an
 // imported file's tags) or a track's (its udta items alone).
 struct UserDataRecord {
-  const qtm::MovieModel* movie = nullptr;                // a movie's list
+  const qtm::MovieModel* movie = nullptr;                 // a movie's list
   const std::vector<qtm::UserDataItem>* items = nullptr;  // the udta items
 };
 

@@ -269,7 +269,8 @@ bool StreamFormatOfSoundDescription(const uint8_t* desc, size_t size, AudioStrea
     case FourCC("Opus"):
       // 'dOps': version, output channel count, ...; Opus decodes at 48 kHz.
       format = FourCC("opus");
-      if (FindExtension(extensions, FourCC("dOps"), &config) && config.size >= 2) out->mChannelsPerFrame = config.body[1];
+      if (FindExtension(extensions, FourCC("dOps"), &config) && config.size >= 2)
+        out->mChannelsPerFrame = config.body[1];
       out->mSampleRate = 48000.0;
       break;
     case FourCC("fLaC"):

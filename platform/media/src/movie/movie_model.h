@@ -79,7 +79,7 @@ struct TrackModel {
   // mdhd: a Mac language code (below 0x400, or 0x7FFF unspecified) or an
   // ISO 639-2/T code packed in three 5-bit letters.
   uint16_t language = 0x7FFF;
-  std::string extended_language;  // 'elng': a BCP 47 tag, or empty
+  std::string extended_language;        // 'elng': a BCP 47 tag, or empty
   std::vector<UserDataItem> user_data;  // trak/udta children in file order
   std::vector<TrackReference> references;
   int32_t timescale = 0;       // media time scale

@@ -244,7 +244,7 @@ QTM_EXPORT OSErr GetUserDataText(UserData theUserData, Handle data, OSType udTyp
   if (!data) return nilHandleErr;
   const auto* list = reinterpret_cast<const UserDataRecord*>(theUserData);
   std::string text;
-  OSErr err = list->movie ? qtm::FindUserDataText(*list->movie, udType, index, itlRegionTag, &text)
+  OSErr err = list->movie   ? qtm::FindUserDataText(*list->movie, udType, index, itlRegionTag, &text)
               : list->items ? qtm::FindUserDataText(*list->items, udType, index, itlRegionTag, &text)
                             : userDataItemNotFound;
   if (err != noErr) return err;
