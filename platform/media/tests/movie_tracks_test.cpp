@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "audio_test_support.h"
+#include "movie_calls.h"
 #include "qtmedia.h"
 #include "qtmedia_engine.h"
 
@@ -29,17 +30,8 @@ struct MovieCloser {
 using MoviePtr = std::unique_ptr<MovieRecord, MovieCloser>;
 
 MoviePtr Open(const std::string& name) {
-  const std::string path = qtm::test::Fixture(name);
-  Str255 pascal;
-  pascal[0] = uint8_t(path.size());
-  memcpy(pascal + 1, path.data(), path.size());
-  FSSpec spec;
-  FSMakeFSSpec(0, 0, pascal, &spec);
-  int16_t ref = 0;
-  Movie movie = nullptr;
-  EXPECT_EQ(OpenMovieFile(&spec, &ref, fsRdPerm), noErr) << name;
-  EXPECT_EQ(NewMovieFromFile(&movie, ref, nullptr, nullptr, newMovieActive, nullptr), noErr) << name;
-  CloseMovieFile(ref);
+  Movie movie = qtm::fuzz::OpenMovieAt(qtm::test::Fixture(name));
+  EXPECT_NE(movie, nullptr) << name;
   return MoviePtr(movie);
 }
 
