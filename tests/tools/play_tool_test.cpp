@@ -50,7 +50,7 @@ TEST(PlayTool, ReportsWhatEachPinDelivered) {
   for (const char* part : {"\"status\": \"S_OK\"", "\"result\": \"EC_COMPLETE\"", "\"seconds\": ",
                            "\"video\": {\"subtype\": \"UYVY\", \"width\": 320, \"height\": 240, \"stride\": 640, "
                            "\"samples\": 50, \"first_start\": 0, \"last_stop\": 20000000}",
-                           "\"audio\": {\"rate\": 44100, \"channels\": 1, \"bits\": 16, \"samples\": 3, "
+                           "\"audio\": {\"rate\": 44100, \"channels\": 1, \"bits\": 16, \"track\": 0, \"samples\": 3, "
                            "\"bytes\": 178176, \"first_start\": 0",
                            "\"released\": true"})
     EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
