@@ -200,9 +200,9 @@ bool StreamFormatOfSoundDescription(const uint8_t* desc, size_t size, AudioStrea
   } else if (format == FourCC("lpcm")) {
     bits = v2_bits ? v2_bits : sample_size;
     flags = v2_flags;
-  } else if (format == FourCC("ipcm") || format == FourCC("fpcm")) {
-    // ISO/IEC 23003-5: 'pcmC' gives the byte order (flag 1: little-endian)
-    // and the sample size.
+  } else if (format == FourCC("ipcm")) {
+    // ISO/IEC 23003-5 integer PCM: 'pcmC' gives the byte order (flag 1:
+    // little-endian) and the sample size.
     bits = sample_size;
     bool little = false;
     AtomBytes pcmc;
@@ -210,8 +210,7 @@ bool StreamFormatOfSoundDescription(const uint8_t* desc, size_t size, AudioStrea
       little = (pcmc.body[4] & 1) != 0;
       bits = pcmc.body[5];
     }
-    flags = (format == FourCC("fpcm") ? kAudioFormatFlagIsFloat : kAudioFormatFlagIsSignedInteger) |
-            (little ? 0 : kAudioFormatFlagIsBigEndian);
+    flags = kAudioFormatFlagIsSignedInteger | (little ? 0 : kAudioFormatFlagIsBigEndian);
   } else if (const PcmFormat* f = FindPcmFormat(format)) {
     bits = f->bits ? f->bits : sample_size;
     flags = f->flags;

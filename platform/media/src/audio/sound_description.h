@@ -11,8 +11,8 @@ namespace qtm {
 
 // Reads a SoundDescription (version 0, 1 or 2, in memory: fixed part native,
 // extension atoms big-endian) of size bytes. Uncompressed QuickTime codes
-// ('twos', 'sowt', 'in24', 'fl32', 'lpcm' ...) and ISO 'ipcm' and 'fpcm'
-// become linear PCM with their flags; 'mp4a' becomes the AAC kind its
+// ('twos', 'sowt', 'in24', 'fl32', 'lpcm' ...) and ISO 'ipcm' become linear
+// PCM with their flags; 'mp4a' becomes the AAC kind its
 // decoder configuration names, or MP3; ISO 'Opus' and 'fLaC' become Core
 // Audio's 'opus' and 'flac'. The channel count comes from the codec's
 // configuration where ISO files leave the description's at 2 (AC-3,
