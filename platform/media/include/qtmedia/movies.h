@@ -122,6 +122,13 @@ typedef struct SoundDescriptionV1 {
 } SoundDescriptionV1;  // 52 bytes
 #pragma pack(pop)
 
+// A transformation matrix: a b u / c d v / x y w, row by row; u, v and w
+// are 2.30 fixed point (Fract), the others 16.16 (Fixed). A point (x, y)
+// of the picture is shown at (x y 1) times the matrix.
+typedef struct MatrixRecord {
+  Fixed matrix[3][3];
+} MatrixRecord;
+
 typedef ImageDescription* ImageDescriptionPtr;
 typedef ImageDescriptionPtr* ImageDescriptionHandle;
 typedef SoundDescription* SoundDescriptionPtr;
@@ -156,6 +163,7 @@ typedef SoundDescriptionPtr* SoundDescriptionHandle;
   X(Fixed, GetMoviePreferredRate, (Movie theMovie), (theMovie), 0)                                                    \
   X(OSErr, PrerollMovie, (Movie theMovie, TimeValue time, Fixed rate), (theMovie, time, rate), qtmlUninitialized)     \
   X(void, SetMovieActive, (Movie theMovie, Boolean active), (theMovie, active), )                                     \
+  X(void, GetMovieMatrix, (Movie theMovie, MatrixRecord * matrix), (theMovie, matrix), )                             \
   X(Media, GetTrackMedia, (Track theTrack), (theTrack), 0)                                                            \
   X(Boolean, GetTrackEnabled, (Track theTrack), (theTrack), 0)                                                        \
   X(void, SetTrackEnabled, (Track theTrack, Boolean isEnabled), (theTrack, isEnabled), )                              \
@@ -164,6 +172,7 @@ typedef SoundDescriptionPtr* SoundDescriptionHandle;
   X(Track, GetTrackReference, (Track theTrack, OSType refType, int32_t index), (theTrack, refType, index), 0)         \
   X(int32_t, GetTrackReferenceCount, (Track theTrack, OSType refType), (theTrack, refType), 0)                        \
   X(int16_t, GetMediaLanguage, (Media theMedia), (theMedia), 0)                                                       \
+  X(void, GetTrackMatrix, (Track theTrack, MatrixRecord * matrix), (theTrack, matrix), )                             \
   X(void, GetTrackNextInterestingTime,                                                                                \
     (Track theTrack, int16_t interestingTimeFlags, TimeValue time, Fixed rate, TimeValue * interestingTime,           \
      TimeValue * interestingDuration),                                                                                \

@@ -45,6 +45,10 @@ std::string PascalToString(const uint8_t* p) { return std::string(reinterpret_ca
 
 qtm::SampleTable* SamplesOf(Media m) { return m && m->track ? m->track->samples.get() : nullptr; }
 
+void CopyMatrix(const Matrix& from, MatrixRecord* to) {
+  for (size_t i = 0; i < from.size(); ++i) to->matrix[i / 3][i % 3] = from[i];
+}
+
 }  // namespace
 
 OSErr SetMoviesError(OSErr err) { return t_movies_error = err; }
@@ -369,6 +373,24 @@ QTM_EXPORT OSErr qtm_GetMediaExtendedLanguageTag(Media theMedia, char* tag, size
   std::memcpy(tag, text.data(), n);
   tag[n] = '\0';
   return noErr;
+}
+
+QTM_EXPORT void GetMovieMatrix(Movie theMovie, MatrixRecord* matrix) {
+  if (!theMovie || !matrix) {
+    SetMoviesError(theMovie ? paramErr : invalidMovie);
+    return;
+  }
+  SetMoviesError(noErr);
+  qtm::CopyMatrix(theMovie->model->matrix, matrix);
+}
+
+QTM_EXPORT void GetTrackMatrix(Track theTrack, MatrixRecord* matrix) {
+  if (!theTrack || !matrix) {
+    SetMoviesError(theTrack ? paramErr : invalidTrack);
+    return;
+  }
+  SetMoviesError(noErr);
+  qtm::CopyMatrix(theTrack->track->matrix, matrix);
 }
 
 QTM_EXPORT void GetMediaHandlerDescription(Media theMedia, OSType* mediaType, StringPtr creatorName,

@@ -64,6 +64,24 @@ std::string FixedText(int32_t v) {  // 16.16
   return text;
 }
 
+// The nine values of a matrix; the dump shows them only when they are not
+// the identity's, as "a b u c d v x y w" (16.16 and 2.30 as numbers).
+Matrix ReadMatrix(ByteReader& r) {
+  Matrix m;
+  for (Fixed& v : m) v = r.S32();
+  return m;
+}
+
+std::string MatrixText(const Matrix& m) {
+  std::string text;
+  for (size_t i = 0; i < m.size(); ++i) {
+    char value[24];
+    snprintf(value, sizeof value, "%g", m[i] / (i % 3 == 2 ? 1073741824.0 : 65536.0));
+    text += (i ? " " : "") + std::string(value);
+  }
+  return text;
+}
+
 struct TrackDefaults {  // 'trex'
   uint32_t description_index = 1;
   uint32_t duration = 0;
@@ -288,10 +306,19 @@ OSErr Reader::ReadMvhd(const Atom& a) {
   }
   movie_->preferred_rate = r.S32();
   if (!r.ok()) return Fail("mvhd too short");
+  // The matrix after the volume and ten reserved bytes; a movie atom cut
+  // before it keeps the identity.
+  Matrix matrix = kIdentityMatrix;
+  if (r.remaining() >= 12 + 36) {
+    r.Skip(12);
+    matrix = ReadMatrix(r);
+  }
+  movie_->matrix = matrix;
   Show("version", version);
   Show("timescale", movie_->timescale);
   Show("duration", movie_->duration);
   Show("rate", FixedText(movie_->preferred_rate));
+  if (matrix != kIdentityMatrix) Show("matrix", MatrixText(matrix));
   if (movie_->duration < 0) movie_->duration = 0;
   if (movie_->timescale < 0) movie_->timescale = 0;
   return noErr;
@@ -327,7 +354,8 @@ OSErr Reader::ReadTkhd(const Atom& a) {
   }
   r.Skip(8 + 2);  // reserved, layer
   m.alternate_group = r.S16();
-  r.Skip(2 + 2 + 36);  // volume, reserved, matrix
+  r.Skip(2 + 2);  // volume, reserved
+  m.matrix = ReadMatrix(r);
   m.width = r.S32() >> 16;
   m.height = r.S32() >> 16;
   if (!r.ok()) return Fail("tkhd too short");
@@ -338,6 +366,7 @@ OSErr Reader::ReadTkhd(const Atom& a) {
   if (m.alternate_group) Show("group", m.alternate_group);
   Show("width", m.width);
   Show("height", m.height);
+  if (m.matrix != kIdentityMatrix) Show("matrix", MatrixText(m.matrix));
   if (m.track_duration < 0) m.track_duration = 0;
   return noErr;
 }

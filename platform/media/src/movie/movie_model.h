@@ -4,6 +4,7 @@
 #ifndef QTMEDIA_MOVIE_MODEL_H
 #define QTMEDIA_MOVIE_MODEL_H
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -52,6 +53,12 @@ class SampleTable {
   virtual size_t MemoryBytes() const = 0;
 };
 
+// A transformation matrix as the file holds it (ISO/IEC 14496-12 8.3.2,
+// QuickTime's MatrixRecord): a b u / c d v / x y w, row by row; u, v and w
+// in 2.30 fixed point, the others in 16.16.
+using Matrix = std::array<Fixed, 9>;
+constexpr Matrix kIdentityMatrix = {fixed1, 0, 0, 0, fixed1, 0, 0, 0, 1 << 30};
+
 // One edit list entry. media_time -1 is an empty edit.
 struct Edit {
   int64_t segment_duration = 0;  // movie time scale
@@ -94,6 +101,7 @@ struct TrackModel {
   int source_stream = -1;         // libavformat stream index, for imported movies
   std::string handler_name;       // from the media's 'hdlr'
   int32_t width = 0, height = 0;  // tkhd track size, integer part
+  Matrix matrix = kIdentityMatrix;  // tkhd
 };
 
 struct MovieModel {
@@ -103,6 +111,7 @@ struct MovieModel {
   int32_t timescale = 0;    // movie time scale
   int64_t duration = 0;     // movie time scale
   Fixed preferred_rate = fixed1;
+  Matrix matrix = kIdentityMatrix;  // mvhd
   std::vector<std::unique_ptr<TrackModel>> tracks;
   std::vector<UserDataItem> user_data;                              // moov/udta children in file order
   std::vector<std::pair<std::string, std::string>> container_tags;  // imported movies
