@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "icm/codec_setup.h"
+#include "icm/picture_orientation.h"
 #include "qtmedia.h"
 
 extern "C" {
@@ -46,8 +47,11 @@ AVPixelFormat AvFormatOf(OSType format);
 class PictureConverter {
  public:
   // Pictures go to format at width x height; the setup gives the colour
-  // facts a frame does not carry.
+  // facts a frame does not carry. The orientation (picture_orientation.h)
+  // turns each picture upright first; width and height are the upright
+  // picture's.
   PictureConverter(OSType format, int width, int height, const CodecSetup& setup);
+  PictureConverter(OSType format, int width, int height, const CodecSetup& setup, int32_t orientation);
   ~PictureConverter();
   PictureConverter(const PictureConverter&) = delete;
   PictureConverter& operator=(const PictureConverter&) = delete;
@@ -66,8 +70,10 @@ class PictureConverter {
  private:
   bool PrepareLocked(const AVFrame* frame, const ConversionSettings& settings);
   // memory owns data for the sliced scaler; null when the caller owns it.
-  bool ConvertLocked(const AVFrame* frame, const ConversionSettings& settings, uint8_t* data, size_t bytes_per_row,
+  bool ConvertLocked(const AVFrame* decoded, const ConversionSettings& settings, uint8_t* data, size_t bytes_per_row,
                      AVBufferRef* memory);
+  bool ConvertUpright(const AVFrame* frame, const ConversionSettings& settings, uint8_t* data, size_t bytes_per_row,
+                      AVBufferRef* memory);
 
   bool PrepareTwoSteps(int height);
 
@@ -86,6 +92,7 @@ class PictureConverter {
   bool interleave_only_ = false;
   bool two_steps_ = false;
   AVFrame* planes_ = nullptr;
+  PictureOrienter orienter_;
 };
 
 }  // namespace qtm
