@@ -20,6 +20,7 @@ void MovieFacts::ClearFacts() {
   m_videoTimeScale = 0;
   m_videoTrack = nullptr;
   m_videoMedia = nullptr;
+  m_transform = VideoTransform();
   m_timeCodeHandler = nullptr;
   m_timeCodeTimeScale = 0;
   m_codecName[0] = L'\0';
@@ -68,6 +69,11 @@ HRESULT MovieFacts::Open(const MoviePath& path) {
     }
 
     m_videoTimeScale = GetMediaTimeScale(m_videoMedia);
+
+    MatrixRecord track = {}, movie = {};
+    GetTrackMatrix(video, &track);
+    GetMovieMatrix(m_movie, &movie);
+    if (GetMoviesError() == noErr) m_transform = TransformOf(CombineMatrices(track, movie));
 
     Handle desc = NewHandle(4);
     if (!desc) return E_OUTOFMEMORY;
@@ -161,8 +167,16 @@ HRESULT MovieFacts::GetDimensions(int32_t* width, int32_t* height) {
   if (!width || !height) return E_POINTER;
   CAutoLock lock(&m_lock);
   if (!m_sampleDescription || !*m_sampleDescription) return E_FAIL;
-  *width = (*m_sampleDescription)->width;
-  *height = (*m_sampleDescription)->height;
+  bool swap = SwapsSides(m_transform.orientation);
+  *width = swap ? (*m_sampleDescription)->height : (*m_sampleDescription)->width;
+  *height = swap ? (*m_sampleDescription)->width : (*m_sampleDescription)->height;
+  return S_OK;
+}
+
+HRESULT MovieFacts::GetVideoTransform(VideoTransform* transform) {
+  if (!transform) return E_POINTER;
+  CAutoLock lock(&m_lock);
+  *transform = m_transform;
   return S_OK;
 }
 

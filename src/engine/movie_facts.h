@@ -13,6 +13,7 @@
 
 #include "engine/chapter_list.h"
 #include "engine/movie_file.h"
+#include "engine/video_transform.h"
 #include "framework/critical_section.h"
 #include "qtmedia.h"
 
@@ -45,8 +46,12 @@ class MovieFacts {
   HRESULT GetCodecName(wchar_t* name);  // 260 characters
   HRESULT GetDepth(int32_t* depth);
   HRESULT GetFrameRate(double* frame_rate);
+  // The size of the pictures delivered: the sample description's, turned as
+  // the video transform says (width and height swapped for a quarter turn).
   // E_FAIL when no sample description is held.
   HRESULT GetDimensions(int32_t* width, int32_t* height);
+  // How the track's matrix shows the pictures; upright without video.
+  HRESULT GetVideoTransform(VideoTransform* transform);
   // At ReadingPosition(). S_FALSE: the movie has no time-code track.
   HRESULT GetTimeCode(int32_t* drop_frame, uint8_t* hours, uint8_t* minutes, uint8_t* seconds, uint8_t* frames);
   // The video track's segments in order, and the movie's time scale. A track
@@ -77,6 +82,7 @@ class MovieFacts {
   HRESULT CountFrames();
   void ClearFacts();
 
+  VideoTransform m_transform;
   MediaHandler m_timeCodeHandler = nullptr;
   int32_t m_timeCodeTimeScale = 0;
   wchar_t m_codecName[kCodecNameChars] = {};

@@ -100,6 +100,23 @@ void CKestrel::DropFile() {
   m_mt.Clear();
 }
 
+// The track's matrix, when it is not the identity: the turn applied and the
+// size delivered, or the matrix that is shown as stored.
+void CKestrel::LogVideoTransform() {
+  VideoTransform transform;
+  int32_t width = 0, height = 0;
+  if (FAILED(m_pMovie->GetVideoTransform(&transform)) || FAILED(m_pMovie->GetDimensions(&width, &height))) return;
+  if (transform.ignored) {
+    const auto& m = transform.matrix.matrix;
+    WriteLog(L"Video matrix [%.4g %.4g %.4g %.4g %.4g %.4g] is neither a rotation nor a mirror image: ignored.",
+             m[0][0] / 65536.0, m[0][1] / 65536.0, m[1][0] / 65536.0, m[1][1] / 65536.0, m[2][0] / 65536.0,
+             m[2][1] / 65536.0);
+  } else if (transform.orientation != qtmOrientationUpright) {
+    WriteLog(L"Video matrix: %s; delivered upright at %d x %d.", OrientationText(transform.orientation), width,
+             height);
+  }
+}
+
 HRESULT CKestrel::LoadVideo(LPCOLESTR pszFileName) {
   WriteLog(L"");
   WriteLog(L"-[VIDEO INFO]-----");
@@ -116,6 +133,7 @@ HRESULT CKestrel::LoadVideo(LPCOLESTR pszFileName) {
   int64_t duration = 0;
   if (FAILED(m_pMovie->GetDuration(&duration))) return E_FAIL;
   WriteLog(L"Video duration: %I64d (%d ms)", duration, Milliseconds(duration));
+  LogVideoTransform();
   HRESULT hr = S_OK;
   m_pVideoPin.reset(new (std::nothrow) CVideoPin(&hr, this, m_pMovie.get(), duration));
   if (!m_pVideoPin) return E_OUTOFMEMORY;

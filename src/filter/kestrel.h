@@ -108,6 +108,7 @@ class CKestrel : public CSource,
   // Load after the previous file is dropped, and its steps.
   HRESULT LoadFile(LPCOLESTR pszFileName, const CMediaType& type);
   HRESULT LoadVideo(LPCOLESTR pszFileName);
+  void LogVideoTransform();
   HRESULT LoadAudio(LPCOLESTR pszFileName);
   // Takes the pins out of the filter; they stay alive (detached from the
   // movie objects) until the filter is destroyed, for callers that still

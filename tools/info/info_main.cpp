@@ -3,6 +3,9 @@
 // time code; through IAMStreamSelect its sound tracks and through
 // IAMExtendedSeeking its chapters. As readable lines or, with --json, one
 // JSON object whose keys are those of kestrel-probe for the same facts.
+// The video's rotation (the turn the filter applies before it delivers the
+// pictures, at the size IQTInfo reports) is read from the movie the way the
+// filter reads it.
 //   kestrel-info [--json] FILE
 // Exit status: 0 the file loaded, 1 it did not, 2 usage.
 #include <windows.h>
@@ -16,6 +19,7 @@
 #include <string>
 
 #include "common/json_writer.h"
+#include "engine/movie_facts.h"
 #include "filter/extended_seeking.h"
 #include "kestrel_idl.h"
 #include "play/play_graph.h"
@@ -42,7 +46,19 @@ struct Report {
   std::vector<std::string> lines;
 };
 
-void AddVideo(IQTInfo* info, Report* r) {
+// The clockwise turn of the video, 0, 90, 180 or 270.
+int32_t Rotation(const std::wstring& file) {
+  kestrel::VideoTransform transform;
+  if (InitializeQTML(0) != noErr || EnterMovies() != noErr) return 0;
+  {
+    kestrel::MovieFacts movie;
+    if (movie.Open(file.c_str()) == S_OK) movie.GetVideoTransform(&transform);
+  }
+  ExitMovies();
+  return transform.rotation;
+}
+
+void AddVideo(IQTInfo* info, const std::wstring& file, Report* r) {
   Text codec;
   ULONG width = 0, height = 0, depth = 0, frames = 0;
   double rate = 0, seconds = 0;
@@ -60,10 +76,13 @@ void AddVideo(IQTInfo* info, Report* r) {
   v.Add("duration", JsonNumber(duration));
   v.Add("frame_count", JsonNumber(int64_t{frames}));
   v.Add("frame_rate", JsonNumber(rate));
+  const int32_t rotation = Rotation(file);
+  v.Add("rotation", JsonNumber(int64_t{rotation}));
   r->json.Add("video", v.Text());
   char line[600];
-  snprintf(line, sizeof(line), "video: \"%s\", %lu x %lu x %lu, %.3f frames per second, %lu frames, %.3f s",
-           codec.Utf8().c_str(), width, height, depth, rate, frames, seconds);
+  snprintf(line, sizeof(line),
+           "video: \"%s\", %lu x %lu x %lu, %.3f frames per second, %lu frames, %.3f s, turned %d degrees",
+           codec.Utf8().c_str(), width, height, depth, rate, frames, seconds, rotation);
   r->lines.push_back(line);
 }
 
@@ -219,7 +238,7 @@ int Info(const std::wstring& file, bool json) {
     if (json) printf("%s\n", r.json.Text().c_str());
     return 1;
   }
-  AddVideo(info.Get(), &r);
+  AddVideo(info.Get(), file, &r);
   AddAudio(info.Get(), &r);
   AddUserData(info.Get(), &r);
   AddTimeCode(info.Get(), &r);
