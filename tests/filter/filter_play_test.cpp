@@ -149,23 +149,6 @@ TEST_F(FilterTest, VideoAndSoundStartInStep) {
 // is connected: every picture as ffmpeg's default conversion, none as the
 // normal-quality one.
 TEST_F(FilterTest, HighQualityFromTheRegistryOrIQTControlConvertsAsFfmpegsDefault) {
-  struct QualityValue {
-    explicit QualityValue(DWORD value) {
-      HKEY key;
-      EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvane\\Kestrel", 0, nullptr, 0, KEY_SET_VALUE,
-                                nullptr, &key, nullptr),
-                ERROR_SUCCESS);
-      RegSetValueExW(key, L"quality", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-      RegCloseKey(key);
-    }
-    ~QualityValue() {
-      HKEY key;
-      if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvane\\Kestrel", 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-        RegDeleteValueW(key, L"quality");
-        RegCloseKey(key);
-      }
-    }
-  };
   for (const Format& format : {kFormats[0], kFormats[1]}) {
     SCOPED_TRACE(format.name);
     Expected high = LoadExpected("h264_bframes.mov.play", std::string(format.oracle) + ".hq");
@@ -177,7 +160,7 @@ TEST_F(FilterTest, HighQualityFromTheRegistryOrIQTControlConvertsAsFfmpegsDefaul
       graph.reset();
       recorders.clear();
       filter.Reset();
-      std::unique_ptr<QualityValue> value(registry ? new QualityValue(768) : nullptr);
+      std::unique_ptr<ScopedSetting> value(registry ? new ScopedSetting(L"quality", 768) : nullptr);
       ASSERT_HR(S_OK, Load("h264_bframes.mov"));
       ASSERT_NE(Connect(L"Video", format.subtype), nullptr);
       ComPtr<IQTControl> control;

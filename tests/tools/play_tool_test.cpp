@@ -186,7 +186,7 @@ TEST(InfoTool, SaysWhatTheProbeSays) {
     }
     return std::string();
   };
-  for (const char* movie : {"md_tags.mov", "md_tc_df.mov", "h264_bframes.mov", "audio.m4a"}) {
+  for (const char* movie : {"md_tags.mov", "md_tc_df.mov", "h264_bframes.mov", "audio.m4a", "turn90.mov"}) {
     SCOPED_TRACE(movie);
     unsigned long code = 9;
     std::string info = RunTool("info", "--json " + FixturePath(movie), &code);
@@ -202,6 +202,12 @@ TEST(InfoTool, SaysWhatTheProbeSays) {
       EXPECT_EQ(section(probe, "audio").rfind(audio.substr(0, audio.size() - 1), 0), 0u) << audio;
     }
   }
+  // The turn applied, and the size delivered after it.
+  std::string turned = section(RunTool("info", "--json " + FixturePath("turn90.mov")), "video");
+  EXPECT_NE(turned.find("\"width\": 60, \"height\": 100,"), std::string::npos) << turned;
+  EXPECT_NE(turned.find("\"rotation\": 90}"), std::string::npos) << turned;
+  EXPECT_NE(section(RunTool("info", "--json " + FixturePath("h264_bframes.mov")), "video").find("\"rotation\": 0}"),
+            std::string::npos);
   unsigned long code = 9;
   RunTool("info", FixturePath("not_a_movie.mov"), &code);
   EXPECT_EQ(code, 1u);
