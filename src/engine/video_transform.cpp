@@ -28,8 +28,7 @@ MatrixRecord CombineMatrices(const MatrixRecord& track, const MatrixRecord& movi
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) {
       int64_t sum = 0;
-      for (int e = 0; e < 3; ++e)
-        sum += (static_cast<int64_t>(track.matrix[i][e]) * movie.matrix[e][j]) >> kShift[e];
+      for (int e = 0; e < 3; ++e) sum += (static_cast<int64_t>(track.matrix[i][e]) * movie.matrix[e][j]) >> kShift[e];
       out.matrix[i][j] = static_cast<Fixed>(sum);
     }
   return out;
@@ -48,7 +47,7 @@ VideoTransform TransformOf(const MatrixRecord& combined) {
     int a, b, c, d;
     int32_t orientation, rotation;
   } kPure[] = {
-      {1, 0, 0, 1, qtmOrientationUpright, 0},       {-1, 0, 0, 1, qtmOrientationMirrored, 180},
+      {1, 0, 0, 1, qtmOrientationUpright, 0},        {-1, 0, 0, 1, qtmOrientationMirrored, 180},
       {-1, 0, 0, -1, qtmOrientationRotated180, 180}, {1, 0, 0, -1, qtmOrientationFlipped, 0},
       {0, 1, 1, 0, qtmOrientationTransposed, 90},    {0, 1, -1, 0, qtmOrientationRotated90, 90},
       {0, -1, -1, 0, qtmOrientationTransverse, 270}, {0, -1, 1, 0, qtmOrientationRotated270, 270},

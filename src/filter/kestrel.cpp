@@ -112,8 +112,7 @@ void CKestrel::LogVideoTransform() {
              m[0][0] / 65536.0, m[0][1] / 65536.0, m[1][0] / 65536.0, m[1][1] / 65536.0, m[2][0] / 65536.0,
              m[2][1] / 65536.0);
   } else if (transform.orientation != qtmOrientationUpright) {
-    WriteLog(L"Video matrix: %s; delivered upright at %d x %d.", OrientationText(transform.orientation), width,
-             height);
+    WriteLog(L"Video matrix: %s; delivered upright at %d x %d.", OrientationText(transform.orientation), width, height);
   }
 }
 

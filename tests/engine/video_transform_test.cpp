@@ -54,8 +54,9 @@ TEST(VideoTransform, OtherMatricesAreLeftAlone) {
   perspective.matrix[0][2] = 1 << 20;
   MatrixRecord off_by_more = Matrix(0, 1, -1, 0);
   off_by_more.matrix[0][1] += 17;
-  for (const MatrixRecord& m : {Matrix(2, 0, 0, 1), Matrix(1, 0, 0.5, 1), Matrix(0, 2, -2, 0),
-                                Matrix(0.7071, 0.7071, -0.7071, 0.7071), Matrix(0, 0, 0, 0), perspective, off_by_more}) {
+  for (const MatrixRecord& m :
+       {Matrix(2, 0, 0, 1), Matrix(1, 0, 0.5, 1), Matrix(0, 2, -2, 0), Matrix(0.7071, 0.7071, -0.7071, 0.7071),
+        Matrix(0, 0, 0, 0), perspective, off_by_more}) {
     VideoTransform t = TransformOf(m);
     EXPECT_TRUE(t.ignored);
     EXPECT_EQ(t.orientation, qtmOrientationUpright);
@@ -80,8 +81,7 @@ TEST(VideoTransform, TheTracksMatrixThenTheMovies) {
       EXPECT_EQ(b.matrix[i][j], turn.matrix[i][j]);
     }
   // A mirror image followed by a half turn: upside down.
-  EXPECT_EQ(TransformOf(CombineMatrices(Matrix(-1, 0, 0, 1), Matrix(-1, 0, 0, -1))).orientation,
-            qtmOrientationFlipped);
+  EXPECT_EQ(TransformOf(CombineMatrices(Matrix(-1, 0, 0, 1), Matrix(-1, 0, 0, -1))).orientation, qtmOrientationFlipped);
 }
 
 }  // namespace

@@ -70,14 +70,14 @@ TEST_P(Kinds, EveryFrameAtEveryQualityMatchesFfmpeg) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Fixtures, Kinds,
-    testing::Values("turn90.mov", "turn180.mov", "turn270.mov", "mirror.mov", "upside_down.mov", "transposed.mov",
-                    "transverse.mov", "scaled.mov", "sheared.mov", "movie_turn90.mov", "both_turn90.mov",
-                    "turn90_422.mov", "turn270_hevc10.mp4", "turn90_odd.mov", "mirror_odd.mov", "hevc_main10.mp4",
-                    "prores422_10.mov", "prores4444_10.mov", "h264_422.mov", "h264_444.mov", "h264_422_10.mov",
-                    "hdr_pq.mp4", "hdr_hlg.mov"),
-    [](const auto& info) { return NameOf(info.param); });
+INSTANTIATE_TEST_SUITE_P(Fixtures, Kinds,
+                         testing::Values("turn90.mov", "turn180.mov", "turn270.mov", "mirror.mov", "upside_down.mov",
+                                         "transposed.mov", "transverse.mov", "scaled.mov", "sheared.mov",
+                                         "movie_turn90.mov", "both_turn90.mov", "turn90_422.mov", "turn270_hevc10.mp4",
+                                         "turn90_odd.mov", "mirror_odd.mov", "hevc_main10.mp4", "prores422_10.mov",
+                                         "prores4444_10.mov", "h264_422.mov", "h264_444.mov", "h264_422_10.mov",
+                                         "hdr_pq.mp4", "hdr_hlg.mov"),
+                         [](const auto& info) { return NameOf(info.param); });
 
 // The turn read from the matrices, against ffprobe's display matrix
 // rotation (counted the other way), and the size delivered.
@@ -101,7 +101,7 @@ TEST(VideoTransform, TurnAndSizeAsFfprobeReadsTheMatrix) {
       {"sheared.mov", qtmOrientationUpright, 100, 60, true},
       {"movie_turn90.mov", qtmOrientationRotated90, 60, 100, false},
       {"both_turn90.mov", qtmOrientationRotated180, 100, 60, false},
-      {"turn90_odd.mov", qtmOrientationRotated90, 61, 99, false},
+      {"turn90_odd.mov", qtmOrientationRotated90, 60, 98, false},  // MJPEG keeps 98 x 60 of 99 x 61
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);

@@ -60,8 +60,7 @@ AVFrame* FilteredBy(const char* chain, const AVFrame* frame, const char* sws_fla
            frame->height, frame->format);
   AVFilterContext *source = nullptr, *sink = nullptr;
   EXPECT_GE(avfilter_graph_create_filter(&source, avfilter_get_by_name("buffer"), "in", args, nullptr, graph), 0);
-  EXPECT_GE(avfilter_graph_create_filter(&sink, avfilter_get_by_name("buffersink"), "out", nullptr, nullptr, graph),
-            0);
+  EXPECT_GE(avfilter_graph_create_filter(&sink, avfilter_get_by_name("buffersink"), "out", nullptr, nullptr, graph), 0);
   AVFilterInOut* outputs = avfilter_inout_alloc();
   AVFilterInOut* inputs = avfilter_inout_alloc();
   outputs->name = av_strdup("in");
@@ -100,19 +99,15 @@ std::vector<uint8_t> PlaneBytes(const AVFrame* frame) {
 
 TEST(PictureOrienter, EveryOrientationAsLibavfiltersFilters) {
   // The filters ffmpeg's autorotation inserts for each orientation.
-  const char* const kChains[] = {nullptr,
-                                 "null",
-                                 "hflip",
-                                 "hflip,vflip",
-                                 "vflip",
-                                 "transpose=cclock_flip",
-                                 "transpose=clock",
-                                 "transpose=clock_flip",
+  const char* const kChains[] = {nullptr,           "null",
+                                 "hflip",           "hflip,vflip",
+                                 "vflip",           "transpose=cclock_flip",
+                                 "transpose=clock", "transpose=clock_flip",
                                  "transpose=cclock"};
-  const AVPixelFormat kFormats[] = {AV_PIX_FMT_YUV420P,    AV_PIX_FMT_YUVJ420P,   AV_PIX_FMT_YUV420P10LE,
-                                    AV_PIX_FMT_YUV422P,    AV_PIX_FMT_YUV422P10LE, AV_PIX_FMT_YUV444P,
-                                    AV_PIX_FMT_YUVA444P10LE, AV_PIX_FMT_RGB24,   AV_PIX_FMT_BGRA,
-                                    AV_PIX_FMT_UYVY422,    AV_PIX_FMT_GRAY8};
+  const AVPixelFormat kFormats[] = {AV_PIX_FMT_YUV420P,      AV_PIX_FMT_YUVJ420P,    AV_PIX_FMT_YUV420P10LE,
+                                    AV_PIX_FMT_YUV422P,      AV_PIX_FMT_YUV422P10LE, AV_PIX_FMT_YUV444P,
+                                    AV_PIX_FMT_YUVA444P10LE, AV_PIX_FMT_RGB24,       AV_PIX_FMT_BGRA,
+                                    AV_PIX_FMT_UYVY422,      AV_PIX_FMT_GRAY8};
   const std::pair<int, int> kSizes[] = {{100, 60}, {99, 61}, {16, 8}, {7, 3}, {1, 1}, {64, 130}};
   std::mt19937 random(24);
   for (AVPixelFormat format : kFormats) {

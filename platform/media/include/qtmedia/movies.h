@@ -163,7 +163,7 @@ typedef SoundDescriptionPtr* SoundDescriptionHandle;
   X(Fixed, GetMoviePreferredRate, (Movie theMovie), (theMovie), 0)                                                    \
   X(OSErr, PrerollMovie, (Movie theMovie, TimeValue time, Fixed rate), (theMovie, time, rate), qtmlUninitialized)     \
   X(void, SetMovieActive, (Movie theMovie, Boolean active), (theMovie, active), )                                     \
-  X(void, GetMovieMatrix, (Movie theMovie, MatrixRecord * matrix), (theMovie, matrix), )                             \
+  X(void, GetMovieMatrix, (Movie theMovie, MatrixRecord * matrix), (theMovie, matrix), )                              \
   X(Media, GetTrackMedia, (Track theTrack), (theTrack), 0)                                                            \
   X(Boolean, GetTrackEnabled, (Track theTrack), (theTrack), 0)                                                        \
   X(void, SetTrackEnabled, (Track theTrack, Boolean isEnabled), (theTrack, isEnabled), )                              \

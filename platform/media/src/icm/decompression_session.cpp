@@ -66,9 +66,8 @@ OSStatus DecompressionSession::Create(const uint8_t* desc, size_t desc_size, ICM
   if (tracking) session->tracking_ = *tracking;
   session->pixels_.Configure(session->format_, session->out_width_, session->out_height_);
   try {
-    session->converter_ =
-        std::make_shared<PictureConverter>(session->format_, session->out_width_, session->out_height_, setup,
-                                           static_cast<int32_t>(orientation));
+    session->converter_ = std::make_shared<PictureConverter>(
+        session->format_, session->out_width_, session->out_height_, setup, static_cast<int32_t>(orientation));
   } catch (const std::bad_alloc&) {
     return memFullErr;
   }

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstring>
+#include <new>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -89,7 +90,8 @@ inline __m128i Load16(const uint16_t* p) {
 // 8 samples from p as the low 8 bytes.
 inline __m128i Load8(const uint8_t* p) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)); }
 inline __m128i Load8(const uint16_t* p) {
-  __m128i v = _mm_srli_epi16(_mm_adds_epu16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), _mm_set1_epi16(2)), 2);
+  __m128i v =
+      _mm_srli_epi16(_mm_adds_epu16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), _mm_set1_epi16(2)), 2);
   return _mm_packus_epi16(v, v);
 }
 #endif
@@ -209,6 +211,54 @@ PictureConverter::~PictureConverter() {
   av_frame_free(&src_);
   av_frame_free(&dst_);
   av_frame_free(&planes_);
+  ReleasePixelBuffer(stored_picture_);
+  av_frame_free(&stored_view_);
+}
+
+// A picture whose layout the orientation does not take, going to a format
+// it takes (BGRA for a quarter turn of 4:2:2): libavfilter's negotiation
+// converts it first, at its stored size, and turns the converted picture.
+bool PictureConverter::ConvertsFirst(const AVFrame* frame) const {
+  return !orienter_.Upright() && !orienter_.Takes(static_cast<AVPixelFormat>(frame->format)) &&
+         orienter_.Takes(AvFormatOf(format_));
+}
+
+bool PictureConverter::PrepareStored(const AVFrame* frame, const ConversionSettings& settings) {
+  if (!stored_) {
+    const bool swap = SwapsSides(orienter_.orientation());
+    CodecSetup setup;
+    setup.colorspace = colorspace_;
+    setup.range = range_;
+    try {
+      stored_ = std::make_unique<PictureConverter>(format_, swap ? height_ : width_, swap ? width_ : height_, setup);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+  }
+  return stored_->Prepare(frame, settings);
+}
+
+bool PictureConverter::ConvertStoredFirst(const AVFrame* frame, const ConversionSettings& settings, uint8_t* data,
+                                          size_t bytes_per_row) {
+  if (!stored_picture_) stored_picture_ = NewPixelBuffer(format_, stored_->width_, stored_->height_);
+  if (!stored_view_) stored_view_ = av_frame_alloc();
+  if (!stored_picture_ || !stored_view_ || !stored_->Convert(frame, settings, stored_picture_)) return false;
+  stored_view_->format = AvFormatOf(format_);
+  stored_view_->width = stored_->width_;
+  stored_view_->height = stored_->height_;
+  stored_view_->data[0] = stored_picture_->data;
+  stored_view_->linesize[0] = static_cast<int>(stored_picture_->bytes_per_row);
+  stored_view_->buf[0] = av_buffer_ref(stored_picture_->memory);
+  const AVFrame* turned =
+      stored_view_->buf[0] ? orienter_.Orient(stored_view_, ScalerFlagsFor(settings.accuracy)) : nullptr;
+  if (turned) {
+    const size_t row = static_cast<size_t>(width_) * PackedBytesPerPixel(format_);
+    for (int y = 0; y < height_; ++y)
+      memcpy(data + y * bytes_per_row, turned->data[0] + static_cast<ptrdiff_t>(y) * turned->linesize[0], row);
+  }
+  orienter_.Forget();
+  av_frame_unref(stored_view_);
+  return turned != nullptr;
 }
 
 bool PictureConverter::Prepare(const AVFrame* frame, const ConversionSettings& settings) {
@@ -218,6 +268,8 @@ bool PictureConverter::Prepare(const AVFrame* frame, const ConversionSettings& s
 
 bool PictureConverter::PrepareLocked(const AVFrame* frame, const ConversionSettings& settings) {
   if (frame->format == AV_PIX_FMT_NONE || frame->width <= 0 || frame->height <= 0) return false;
+  convert_first_ = ConvertsFirst(frame);
+  if (convert_first_) return PrepareStored(frame, settings);
   // The picture the scaler gets: turned upright first.
   AVPixelFormat src_format = AV_PIX_FMT_NONE;
   int src_width = 0, upright_height = 0;
@@ -295,13 +347,19 @@ bool PictureConverter::ConvertInto(const AVFrame* frame, const ConversionSetting
       !PrepareLocked(frame, settings))
     return false;
   // The sliced scaler writes into frames of its own memory; the two steps
-  // pack on this thread.
-  if (Sliced(ScalerFlagsFor(settings.accuracy)) && !two_steps_) return false;
+  // pack on this thread. The interleaving loops write each row exactly;
+  // swscale's vector stores write whole 64-byte blocks at a row's end.
+  if (!convert_first_) {
+    if (Sliced(ScalerFlagsFor(settings.accuracy)) && !two_steps_) return false;
+    if (!interleave_only_ && !two_steps_ && static_cast<size_t>(width_) * PackedBytesPerPixel(format_) % 64 != 0)
+      return false;
+  }
   return ConvertLocked(frame, settings, data, bytes_per_row, nullptr);
 }
 
 bool PictureConverter::ConvertLocked(const AVFrame* decoded, const ConversionSettings& settings, uint8_t* data,
                                      size_t bytes_per_row, AVBufferRef* memory) {
+  if (convert_first_) return ConvertStoredFirst(decoded, settings, data, bytes_per_row);
   const AVFrame* frame = orienter_.Orient(decoded, ScalerFlagsFor(settings.accuracy));
   if (!frame) return false;
   bool ok = ConvertUpright(frame, settings, data, bytes_per_row, memory);

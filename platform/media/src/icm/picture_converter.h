@@ -11,6 +11,7 @@
 #define QTMEDIA_ICM_PICTURE_CONVERTER_H
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 #include "icm/codec_setup.h"
@@ -63,8 +64,9 @@ class PictureConverter {
   bool Convert(const AVFrame* frame, const ConversionSettings& settings, QtmPixelBuffer* out);
   // Converts frame into rows of the caller's memory (the converter's format
   // and size, bytes_per_row apart), where the conversion needs no memory of
-  // its own: both fields, the fast conversion or the two steps. False
-  // otherwise.
+  // its own and writes nothing past a row's end: both fields, the fast
+  // conversion (swscale's only for rows of a multiple of 64 bytes) or the
+  // two steps. False otherwise.
   bool ConvertInto(const AVFrame* frame, const ConversionSettings& settings, uint8_t* data, size_t bytes_per_row);
 
  private:
@@ -76,6 +78,10 @@ class PictureConverter {
                       AVBufferRef* memory);
 
   bool PrepareTwoSteps(int height);
+  bool ConvertsFirst(const AVFrame* frame) const;
+  bool PrepareStored(const AVFrame* frame, const ConversionSettings& settings);
+  bool ConvertStoredFirst(const AVFrame* frame, const ConversionSettings& settings, uint8_t* data,
+                          size_t bytes_per_row);
 
   const OSType format_;
   const int width_, height_;
@@ -93,6 +99,12 @@ class PictureConverter {
   bool two_steps_ = false;
   AVFrame* planes_ = nullptr;
   PictureOrienter orienter_;
+  // Converting before turning (ConvertsFirst): the conversion at the stored
+  // size, its picture, and a view of it for the orienter.
+  bool convert_first_ = false;
+  std::unique_ptr<PictureConverter> stored_;
+  QtmPixelBuffer* stored_picture_ = nullptr;
+  AVFrame* stored_view_ = nullptr;
 };
 
 }  // namespace qtm

@@ -53,7 +53,7 @@ int DirectionOf(int32_t orientation) {
 
 // Whether libavfilter's filter for the operation takes the format (their
 // format lists; a palette is converted for every operation here).
-bool Takes(Operation op, const AVPixFmtDescriptor* d) {
+bool OperationTakes(Operation op, const AVPixFmtDescriptor* d) {
   if (d->flags & (AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BAYER))
     return false;
   switch (op) {
@@ -199,9 +199,7 @@ Planes PlanesOf(AVPixelFormat format) {
   return p;
 }
 
-int PlaneSize(int size, int plane, int shift) {
-  return plane == 1 || plane == 2 ? AV_CEIL_RSHIFT(size, shift) : size;
-}
+int PlaneSize(int size, int plane, int shift) { return plane == 1 || plane == 2 ? AV_CEIL_RSHIFT(size, shift) : size; }
 
 void CopyColourFacts(const AVFrame* from, AVFrame* to) {
   to->color_range = from->color_range;
@@ -226,19 +224,23 @@ PictureOrienter::~PictureOrienter() {
   sws_freeContext(sws_);
 }
 
+bool PictureOrienter::Takes(AVPixelFormat format) const {
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+  return d && OperationTakes(OperationOf(orientation_), d);
+}
+
 // The best of the formats the operation takes, as libavfilter picks one for
 // a conversion it inserts: every format in the list order, each weighed
 // against the source by av_find_best_pix_fmt_of_2.
 AVPixelFormat PictureOrienter::WorkingFormat(AVPixelFormat format) const {
   Operation op = OperationOf(orientation_);
   const AVPixFmtDescriptor* source = av_pix_fmt_desc_get(format);
-  if (!source || Takes(op, source)) return format;
+  if (!source || OperationTakes(op, source)) return format;
   int has_alpha = source->nb_components % 2 == 0;
   AVPixelFormat best = AV_PIX_FMT_NONE;
   for (const AVPixFmtDescriptor* d = av_pix_fmt_desc_next(nullptr); d; d = av_pix_fmt_desc_next(d)) {
     AVPixelFormat candidate = av_pix_fmt_desc_get_id(d);
-    if (!Takes(op, d) ||
-        !(sws_isSupportedOutput(candidate) || sws_isSupportedEndiannessConversion(candidate)))
+    if (!OperationTakes(op, d) || !(sws_isSupportedOutput(candidate) || sws_isSupportedEndiannessConversion(candidate)))
       continue;
     best = av_find_best_pix_fmt_of_2(best, candidate, format, has_alpha, nullptr);
   }

@@ -36,6 +36,9 @@ class PictureOrienter {
   PictureOrienter& operator=(const PictureOrienter&) = delete;
 
   bool Upright() const { return orientation_ == 1; }
+  int32_t orientation() const { return orientation_; }
+  // Whether the operation takes pictures of the format as they are.
+  bool Takes(AVPixelFormat format) const;
   // The pixel format, width and height of frame once oriented.
   void Shape(const AVFrame* frame, AVPixelFormat* format, int* width, int* height) const;
   // frame oriented: frame itself when upright, otherwise a picture of the

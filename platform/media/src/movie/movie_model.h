@@ -101,7 +101,8 @@ struct TrackModel {
   int source_stream = -1;         // libavformat stream index, for imported movies
   std::string handler_name;       // from the media's 'hdlr'
   int32_t width = 0, height = 0;  // tkhd track size, integer part
-  Matrix matrix = kIdentityMatrix;  // tkhd
+  // tkhd
+  Matrix matrix = kIdentityMatrix;
 };
 
 struct MovieModel {
