@@ -101,7 +101,7 @@ struct TrackModel {
   int source_stream = -1;         // libavformat stream index, for imported movies
   std::string handler_name;       // from the media's 'hdlr'
   int32_t width = 0, height = 0;  // tkhd track size, integer part
-  // tkhd
+  // The track's matrix (tkhd).
   Matrix matrix = kIdentityMatrix;
 };
 
