@@ -50,7 +50,7 @@ HRESULT MovieFacts::Open(const MoviePath& path) {
     return hr;
   }
 
-  Track video = PlayedVideoTrack(m_movie, path);
+  Track video = PlayedVideoTrack(m_movie, path.get());
   if (!video) return S_FALSE;
 
   hr = [&]() -> HRESULT {

@@ -1,18 +1,18 @@
 #include "engine/movie_tracks.h"
 
-#include <cctype>
-#include <cstring>
+#include <cwchar>
+#include <cwctype>
 
 namespace kestrel {
 namespace {
 
 // The file's extension is one of an audio file.
-bool IsAudioFilePath(const char* path) {
-  const char* dot = path ? strrchr(path, '.') : nullptr;
+bool IsAudioFilePath(const wchar_t* path) {
+  const wchar_t* dot = path ? wcsrchr(path, L'.') : nullptr;
   if (!dot) return false;
-  char ext[5] = {};
-  for (int i = 0; i < 4 && dot[i + 1]; ++i) ext[i] = static_cast<char>(tolower(static_cast<unsigned char>(dot[i + 1])));
-  return strcmp(ext, "m4a") == 0 || strcmp(ext, "m4b") == 0;
+  wchar_t ext[5] = {};
+  for (int i = 0; i < 4 && dot[i + 1]; ++i) ext[i] = static_cast<wchar_t>(towlower(dot[i + 1]));
+  return wcscmp(ext, L"m4a") == 0 || wcscmp(ext, L"m4b") == 0;
 }
 
 bool IsStill(Movie movie, Track track, bool audio_file) {
@@ -36,7 +36,7 @@ bool IsChapterTrack(Movie movie, Track track) {
   return false;
 }
 
-Track PlayedVideoTrack(Movie movie, const char* path) {
+Track PlayedVideoTrack(Movie movie, const wchar_t* path) {
   if (!movie) return nullptr;
   const bool audio_file = IsAudioFilePath(path);
   Track fallback = nullptr;

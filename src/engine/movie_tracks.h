@@ -16,7 +16,7 @@ bool IsChapterTrack(Movie movie, Track track);
 // none when every video track is a still. A still is a track of chapter
 // pictures, or the one picture of an audio file's cover (.m4a, .m4b: a
 // video track of one sample beside sound). path is the file's path.
-Track PlayedVideoTrack(Movie movie, const char* path);
+Track PlayedVideoTrack(Movie movie, const wchar_t* path);
 
 }  // namespace kestrel
 
