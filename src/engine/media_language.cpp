@@ -3,7 +3,7 @@
 #include <cwchar>
 
 #include "engine/qt_library.h"
-#include "qtmedia_engine.h"
+#include "qtmedia.h"
 
 namespace kestrel {
 namespace {

@@ -7,7 +7,7 @@
 #include "api/records.h"
 #include "icm/codec_setup.h"
 #include "movie/four_cc.h"
-#include "qtmedia_engine.h"
+#include "qtmedia.h"
 #include "timecode/time_code_handler.h"
 
 namespace qtm::fuzz {

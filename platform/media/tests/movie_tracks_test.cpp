@@ -12,7 +12,6 @@
 #include "audio_test_support.h"
 #include "movie_calls.h"
 #include "qtmedia.h"
-#include "qtmedia_engine.h"
 
 namespace {
 
