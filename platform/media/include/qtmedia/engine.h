@@ -47,7 +47,7 @@
   X(OSErr, qtm_DumpAtoms, (const UniChar* path, Handle* text), (path, text), qtmlUninitialized)                     \
   X(CVReturn, qtm_PixelBufferConvertInto, (CVPixelBufferRef buffer, void* base, size_t bytes_per_row, size_t size), \
     (buffer, base, bytes_per_row, size), kCVReturnError)                                                            \
-  X(OSErr, qtm_GetMediaExtendedLanguageTag, (Media theMedia, char* tag, size_t size), (theMedia, tag, size),         \
+  X(OSErr, qtm_GetMediaExtendedLanguageTag, (Media theMedia, char* tag, size_t size), (theMedia, tag, size),        \
     qtmlUninitialized)
 
 #endif

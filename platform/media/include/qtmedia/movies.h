@@ -172,7 +172,7 @@ typedef SoundDescriptionPtr* SoundDescriptionHandle;
   X(Track, GetTrackReference, (Track theTrack, OSType refType, int32_t index), (theTrack, refType, index), 0)         \
   X(int32_t, GetTrackReferenceCount, (Track theTrack, OSType refType), (theTrack, refType), 0)                        \
   X(int16_t, GetMediaLanguage, (Media theMedia), (theMedia), 0)                                                       \
-  X(void, GetTrackMatrix, (Track theTrack, MatrixRecord * matrix), (theTrack, matrix), )                             \
+  X(void, GetTrackMatrix, (Track theTrack, MatrixRecord * matrix), (theTrack, matrix), )                              \
   X(void, GetTrackNextInterestingTime,                                                                                \
     (Track theTrack, int16_t interestingTimeFlags, TimeValue time, Fixed rate, TimeValue * interestingTime,           \
      TimeValue * interestingDuration),                                                                                \
