@@ -2,7 +2,6 @@
 
 #include <cwchar>
 
-#include "engine/qt_library.h"
 #include "qtmedia.h"
 
 namespace kestrel {
@@ -101,11 +100,8 @@ MediaLanguage LanguageOfMedia(Media media) {
   LanguageCodeOfField(static_cast<uint16_t>(GetMediaLanguage(media)), language.code);
   language.lcid = LocaleOfLanguageCode(language.code);
 
-  using ExtendedTag = OSErr (*)(Media, char*, size_t);
-  static const auto extended_tag =
-      reinterpret_cast<ExtendedTag>(GetQtEngineFunction("qtm_GetMediaExtendedLanguageTag"));
   char tag[LOCALE_NAME_MAX_LENGTH] = {};
-  if (!extended_tag || extended_tag(media, tag, sizeof(tag)) != noErr) return language;
+  if (qtm_GetMediaExtendedLanguageTag(media, tag, sizeof(tag)) != noErr) return language;
   wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
   if (MultiByteToWideChar(CP_ACP, 0, tag, -1, name, LOCALE_NAME_MAX_LENGTH) <= 0) return language;
   const LCID lcid = LocaleNameToLCID(name, 0);

@@ -14,16 +14,6 @@
 namespace kestrel::test {
 namespace {
 
-struct Format {
-  const GUID* subtype;
-  const char* oracle;
-  const char* name;
-};
-const Format kFormats[] = {{&MEDIASUBTYPE_UYVY, "uyvy422", "UYVY"},
-                           {&MEDIASUBTYPE_YUY2, "yuyv422", "YUY2"},
-                           {&MEDIASUBTYPE_RGB32, "bgra", "RGB32"},
-                           {&MEDIASUBTYPE_ARGB32, "bgra", "ARGB32"}};
-
 bool Logged(const std::string& message) {
   std::vector<std::string> log = LogMessages();
   return std::find(log.begin(), log.end(), message) != log.end();
@@ -33,7 +23,7 @@ class MovieKinds : public FilterTest {
  protected:
   // Every picture of the movie in each format, with its times.
   void PlaysAsFfmpegDecodesIt(const std::string& movie) {
-    for (const Format& format : kFormats) {
+    for (const VideoFormat& format : kVideoFormats) {
       SCOPED_TRACE(format.name);
       Expected e = LoadExpected(movie + ".play", format.oracle);
       ASSERT_FALSE(e.md5.empty());
