@@ -40,6 +40,7 @@ struct Options {
   double seek = -1, stop = -1, seek_while_running = -1, snapshot_at = -1;
   double timeout = -1;  // seconds; < 0: 300 without a display, none with one
   bool json = false;
+  long audio_track = -1;  // < 0: the one the filter plays by default
 };
 
 std::string Ansi(const std::wstring& wide) {
@@ -53,7 +54,7 @@ int Usage() {
   fprintf(stderr,
           "usage: kestrel-play [--headless] [--format UYVY|YUY2|RGB32|ARGB32] [--frames N] [--out DIR]\n"
           "                    [--wav FILE] [--seek SECONDS] [--stop SECONDS] [--seek-while-running SECONDS]\n"
-          "                    [--snapshot SECONDS OUT.bmp] [--timeout SECONDS] [--json] FILE\n");
+          "                    [--snapshot SECONDS OUT.bmp] [--timeout SECONDS] [--audio-track N] [--json] FILE\n");
   return 2;
 }
 
@@ -102,6 +103,11 @@ bool ParseOptions(int argc, wchar_t** argv, Options* o) {
       if (!seconds(&o->snapshot_at) || !value(&o->snapshot)) return false;
     } else if (a == L"--timeout") {
       if (!seconds(&o->timeout) || o->timeout <= 0) return false;
+    } else if (a == L"--audio-track") {
+      if (!value(&text)) return false;
+      char* end = nullptr;
+      o->audio_track = strtol(text.c_str(), &end, 10);
+      if (!end || *end != '\0' || text.empty() || o->audio_track < 0) return false;
     } else if (!a.empty() && a[0] == L'-') {
       return false;
     } else if (o->file.empty()) {
@@ -158,8 +164,9 @@ uint64_t TotalBytes(const std::vector<SampleRecord>& records) {
   return bytes;
 }
 
-// What one pin's section of the JSON report holds.
-std::string PinJson(const PinChain& chain, const std::vector<SampleRecord>& records) {
+// What one pin's section of the JSON report holds; the sound track that
+// played (its place among the sound tracks) when known.
+std::string PinJson(const PinChain& chain, const std::vector<SampleRecord>& records, long track = -1) {
   JsonObject o;
   if (const VIDEOINFOHEADER* vih = VideoInfo(chain)) {
     o.Add("subtype", JsonString(VideoSubtypeName(chain.type.subtype)));
@@ -170,6 +177,7 @@ std::string PinJson(const PinChain& chain, const std::vector<SampleRecord>& reco
     o.Add("rate", JsonNumber(int64_t{wf->nSamplesPerSec}));
     o.Add("channels", JsonNumber(int64_t{wf->nChannels}));
     o.Add("bits", JsonNumber(int64_t{wf->wBitsPerSample}));
+    if (track >= 0) o.Add("track", JsonNumber(int64_t{track}));
   }
   o.Add("samples", JsonNumber(static_cast<int64_t>(records.size())));
   if (!VideoInfo(chain)) o.Add("bytes", JsonNumber(static_cast<int64_t>(TotalBytes(records))));
@@ -236,6 +244,7 @@ class Player {
 
  private:
   HRESULT Build();
+  HRESULT SelectAudioTrack();
   void SeekPins(double start, double stop);
   EndResult WaitForEnd(HRESULT* abort_code);
   PlayFigures Figures(double elapsed);
@@ -244,6 +253,7 @@ class Player {
   JsonObject& m_report;
   const bool m_screen;
   ComPtr<IBaseFilter> m_source;
+  long m_audioTrack = -1;  // the sound track that plays
   PlayGraph m_graph;
   ComPtr<SampleRecorder> m_video, m_audio;
   PinChain* m_videoChain = nullptr;
@@ -311,8 +321,10 @@ HRESULT Player::Build() {
       if (FAILED(hr)) hr = m_graph.Connect(pin.Get(), nullptr, m_audio.Get(), &m_audioChain);
       if (SUCCEEDED(hr) && !m_o.wav.empty()) {
         if (const WAVEFORMATEX* wf = WaveFormat(*m_audioChain)) {
+          // The same samples as plain PCM, whichever format block connected.
           WAVEFORMATEX format = {};
           memcpy(&format, wf, sizeof(WAVEFORMATEX) - sizeof(WORD));
+          format.wFormatTag = WAVE_FORMAT_PCM;
           m_waveOpen = m_wave.Open(m_o.wav, format);
         }
         if (!m_waveOpen) m_writeOk = false;
@@ -335,6 +347,34 @@ HRESULT Player::Build() {
       window->put_Caption(caption);
       SysFreeString(caption);
     }
+  }
+  return S_OK;
+}
+
+// The sound track asked for, through the filter's IAMStreamSelect before
+// the pins connect; then which one plays, for the report.
+HRESULT Player::SelectAudioTrack() {
+  ComPtr<IAMStreamSelect> select;
+  if (FAILED(m_source->QueryInterface(IID_IAMStreamSelect, select.ReleaseAndGetVoidAddress()))) return S_OK;
+  DWORD count = 0;
+  if (FAILED(select->Count(&count))) count = 0;
+  if (m_o.audio_track >= 0) {
+    if (static_cast<DWORD>(m_o.audio_track) >= count) {
+      fprintf(stderr, "kestrel-play: there is no audio track %ld (%lu in the file)\n", m_o.audio_track, count);
+      return E_INVALIDARG;
+    }
+    HRESULT hr = select->Enable(m_o.audio_track, AMSTREAMSELECTENABLE_ENABLE);
+    if (FAILED(hr)) {
+      fprintf(stderr, "kestrel-play: audio track %ld cannot be chosen (%s)\n", m_o.audio_track,
+              HResultName(hr).c_str());
+      return hr;
+    }
+  }
+  for (DWORD i = 0; i < count; ++i) {
+    DWORD flags = 0;
+    if (SUCCEEDED(select->Info(static_cast<LONG>(i), nullptr, &flags, nullptr, nullptr, nullptr, nullptr, nullptr)) &&
+        (flags & AMSTREAMSELECTINFO_ENABLED))
+      m_audioTrack = static_cast<long>(i);
   }
   return S_OK;
 }
@@ -430,6 +470,10 @@ int Player::Run() {
     m_report.Add("result", "null");
     return 1;
   }
+  if (FAILED(hr = SelectAudioTrack())) {
+    m_report.Add("result", "null");
+    return 1;
+  }
   if (FAILED(hr = m_graph.Create(m_source.Get()))) {
     fprintf(stderr, "kestrel-play: no filter graph (%s)\n", HResultName(hr).c_str());
     return 1;
@@ -477,7 +521,7 @@ int Player::Run() {
   m_report.Add("result", JsonString(result));
   m_report.Add("seconds", JsonNumber(seconds));
   m_report.Add("video", m_videoChain ? PinJson(*m_videoChain, video) : "null");
-  m_report.Add("audio", m_audioChain ? PinJson(*m_audioChain, audio) : "null");
+  m_report.Add("audio", m_audioChain ? PinJson(*m_audioChain, audio, m_audioTrack) : "null");
 
   if (m_video && !m_o.out_dir.empty() && !WriteText(m_o.out_dir + "\\times.txt", TimesText(video))) m_writeOk = false;
   if (m_audio && !m_o.wav.empty() && !WriteText(m_o.wav + ".times.txt", TimesText(audio))) m_writeOk = false;

@@ -10,7 +10,7 @@
 // The interface this header describes. Raise it whenever a call, record or
 // constant of the engine's interface changes: the filter refuses an engine
 // that answers another.
-#define QTM_INTERFACE_VERSION 2
+#define QTM_INTERFACE_VERSION 3
 
 // X(return type, name, (parameters), (arguments), value when the engine is missing)
 //
@@ -36,11 +36,18 @@
 // another conversion, a row that is not a multiple of 64 bytes, too little
 // room): lock the buffer and copy its rows instead. The buffer itself is
 // left as it was.
+//
+// qtm_GetMediaExtendedLanguageTag: the media's extended language tag
+// ('elng', BCP 47, as "en-US") into tag, zero-terminated, at most size - 1
+// characters: noErr; userDataItemNotFound when the media has none (its
+// language is GetMediaLanguage's alone); paramErr without a media or room.
 #define QTM_ENGINE_FUNCTIONS(X)                                                                                     \
   X(int32_t, qtm_GetInterfaceVersion, (void), (), 0)                                                                \
   X(OSErr, qtm_OpenMovieFileW, (const UniChar* path, int16_t* resRefNum), (path, resRefNum), qtmlUninitialized)     \
   X(OSErr, qtm_DumpAtoms, (const UniChar* path, Handle* text), (path, text), qtmlUninitialized)                     \
   X(CVReturn, qtm_PixelBufferConvertInto, (CVPixelBufferRef buffer, void* base, size_t bytes_per_row, size_t size), \
-    (buffer, base, bytes_per_row, size), kCVReturnError)
+    (buffer, base, bytes_per_row, size), kCVReturnError)                                                            \
+  X(OSErr, qtm_GetMediaExtendedLanguageTag, (Media theMedia, char* tag, size_t size), (theMedia, tag, size),        \
+    qtmlUninitialized)
 
 #endif

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "icm/cf_objects.h"
+#include "icm/picture_orientation.h"
 
 namespace qtm {
 
@@ -38,7 +39,12 @@ OSStatus DecompressionSession::Create(const uint8_t* desc, size_t desc_size, ICM
   OSErr err = ParseImageDescription(desc, desc_size, &setup);
   if (err != noErr) return err;
 
-  int64_t width = setup.width, height = setup.height, format = k2vuyPixelFormat;
+  int64_t orientation = qtmOrientationUpright;
+  if (attributes) DictionaryNumber(attributes, "Orientation", &orientation);
+  if (!IsOrientation(orientation)) return paramErr;
+  const bool swap = SwapsSides(static_cast<int32_t>(orientation));
+  int64_t width = swap ? setup.height : setup.width, height = swap ? setup.width : setup.height;
+  int64_t format = k2vuyPixelFormat;
   if (attributes) {
     DictionaryNumber(attributes, "Width", &width);
     DictionaryNumber(attributes, "Height", &height);
@@ -60,8 +66,8 @@ OSStatus DecompressionSession::Create(const uint8_t* desc, size_t desc_size, ICM
   if (tracking) session->tracking_ = *tracking;
   session->pixels_.Configure(session->format_, session->out_width_, session->out_height_);
   try {
-    session->converter_ =
-        std::make_shared<PictureConverter>(session->format_, session->out_width_, session->out_height_, setup);
+    session->converter_ = std::make_shared<PictureConverter>(
+        session->format_, session->out_width_, session->out_height_, setup, static_cast<int32_t>(orientation));
   } catch (const std::bad_alloc&) {
     return memFullErr;
   }

@@ -4,6 +4,7 @@
 // Nothing of the media data is read: sample tables are taken over in their
 // run-length form.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -60,6 +61,24 @@ std::string Hex(uint32_t v) {
 std::string FixedText(int32_t v) {  // 16.16
   char text[24];
   snprintf(text, sizeof text, "%g", v / 65536.0);
+  return text;
+}
+
+// The nine values of a matrix; the dump shows them only when they are not
+// the identity's, as "a b u c d v x y w" (16.16 and 2.30 as numbers).
+Matrix ReadMatrix(ByteReader& r) {
+  Matrix m;
+  for (Fixed& v : m) v = r.S32();
+  return m;
+}
+
+std::string MatrixText(const Matrix& m) {
+  std::string text;
+  for (size_t i = 0; i < m.size(); ++i) {
+    char value[24];
+    snprintf(value, sizeof value, "%g", m[i] / (i % 3 == 2 ? 1073741824.0 : 65536.0));
+    text += (i ? " " : "") + std::string(value);
+  }
   return text;
 }
 
@@ -147,6 +166,8 @@ class Reader {
   OSErr ReadElst(const Atom& a);
   OSErr ReadMdhd(const Atom& a);
   OSErr ReadHdlr(const Atom& a);
+  OSErr ReadElng(const Atom& a);
+  OSErr ReadTref(const Atom& a);
   OSErr ReadStsd(const Atom& a);
   OSErr ReadStts(const Atom& a);
   OSErr ReadCtts(const Atom& a);
@@ -197,11 +218,14 @@ const Reader::Entry Reader::kHandlers[] = {
     {FourCC("mvex"), FourCC("moov"), &Reader::ReadContainer},
     {FourCC("trex"), FourCC("mvex"), &Reader::ReadTrex},
     {FourCC("tkhd"), FourCC("trak"), &Reader::ReadTkhd},
+    {FourCC("udta"), FourCC("trak"), &Reader::ReadUdta},
+    {FourCC("tref"), FourCC("trak"), &Reader::ReadTref},
     {FourCC("edts"), FourCC("trak"), &Reader::ReadContainer},
     {FourCC("elst"), FourCC("edts"), &Reader::ReadElst},
     {FourCC("mdia"), FourCC("trak"), &Reader::ReadContainer},
     {FourCC("mdhd"), FourCC("mdia"), &Reader::ReadMdhd},
     {FourCC("hdlr"), FourCC("mdia"), &Reader::ReadHdlr},
+    {FourCC("elng"), FourCC("mdia"), &Reader::ReadElng},
     {FourCC("minf"), FourCC("mdia"), &Reader::ReadContainer},
     {FourCC("stbl"), FourCC("minf"), &Reader::ReadContainer},
     {FourCC("stsd"), FourCC("stbl"), &Reader::ReadStsd},
@@ -282,10 +306,19 @@ OSErr Reader::ReadMvhd(const Atom& a) {
   }
   movie_->preferred_rate = r.S32();
   if (!r.ok()) return Fail("mvhd too short");
+  // The matrix after the volume and ten reserved bytes; a movie atom cut
+  // before it keeps the identity.
+  Matrix matrix = kIdentityMatrix;
+  if (r.remaining() >= 12 + 36) {
+    r.Skip(12);
+    matrix = ReadMatrix(r);
+  }
+  movie_->matrix = matrix;
   Show("version", version);
   Show("timescale", movie_->timescale);
   Show("duration", movie_->duration);
   Show("rate", FixedText(movie_->preferred_rate));
+  if (matrix != kIdentityMatrix) Show("matrix", MatrixText(matrix));
   if (movie_->duration < 0) movie_->duration = 0;
   if (movie_->timescale < 0) movie_->timescale = 0;
   return noErr;
@@ -319,7 +352,10 @@ OSErr Reader::ReadTkhd(const Atom& a) {
     r.Skip(4);
     m.track_duration = r.U32();
   }
-  r.Skip(8 + 2 + 2 + 2 + 2 + 36);
+  r.Skip(8 + 2);  // reserved, layer
+  m.alternate_group = r.S16();
+  r.Skip(2 + 2);  // volume, reserved
+  m.matrix = ReadMatrix(r);
   m.width = r.S32() >> 16;
   m.height = r.S32() >> 16;
   if (!r.ok()) return Fail("tkhd too short");
@@ -327,8 +363,10 @@ OSErr Reader::ReadTkhd(const Atom& a) {
   Show("flags", Hex(flags));
   Show("track", m.track_id);
   Show("duration", m.track_duration);
+  if (m.alternate_group) Show("group", m.alternate_group);
   Show("width", m.width);
   Show("height", m.height);
+  if (m.matrix != kIdentityMatrix) Show("matrix", MatrixText(m.matrix));
   if (m.track_duration < 0) m.track_duration = 0;
   return noErr;
 }
@@ -379,9 +417,13 @@ OSErr Reader::ReadMdhd(const Atom& a) {
     track_->mdhd_duration = d == 0xFFFFFFFFu ? 0 : d;
   }
   if (!r.ok()) return Fail("mdhd too short");
+  // A header cut before its language leaves the language unspecified.
+  uint16_t language = r.U16();
+  if (r.ok()) m.language = language;
   Show("version", version);
   Show("timescale", m.timescale);
   Show("duration", track_->mdhd_duration);
+  Show("language", Hex(m.language));
   if (m.timescale < 0) m.timescale = 0;
   if (track_->mdhd_duration < 0) track_->mdhd_duration = 0;
   return noErr;
@@ -409,6 +451,50 @@ OSErr Reader::ReadHdlr(const Atom& a) {
   ShowCode("subtype", subtype);
   Show("name", "\"" + name + "\"");
   return noErr;
+}
+
+// The extended language tag (QuickTime File Format; ISO/IEC 14496-12,
+// 8.4.6): version and flags, then a zero-terminated BCP 47 tag.
+OSErr Reader::ReadElng(const Atom& a) {
+  if (a.PayloadSize() > 4 + 256) return noErr;  // no language tag is that long
+  ByteReader r = Payload(a);
+  r.Skip(4);
+  if (!r.ok()) return Fail("elng too short");
+  std::vector<uint8_t> rest = r.Rest();
+  const char* p = reinterpret_cast<const char*>(rest.data());
+  std::string tag(p, strnlen(p, rest.size()));
+  for (char c : tag) {
+    if (!(isalnum(static_cast<unsigned char>(c)) || c == '-')) return noErr;  // not a tag: ignored
+  }
+  track_->model->extended_language = tag;
+  Show("tag", "\"" + tag + "\"");
+  return noErr;
+}
+
+// Track references (ISO/IEC 14496-12, 8.3.3): each child a type and the
+// track IDs it names. A child cut short ends the list.
+OSErr Reader::ReadTref(const Atom& a) {
+  const char* why = nullptr;
+  OSErr err = WalkAtoms(
+      *source_, a,
+      [this](const Atom& child) {
+        Line(child);
+        ByteReader r = Payload(child);
+        uint64_t count = r.remaining() / 4;
+        if (count > 4096) return OSErr(noErr);  // more tracks than a movie has: ignored
+        TrackReference ref;
+        ref.type = child.type;
+        EntryText shown(dump_ != nullptr);
+        for (uint64_t i = 0; i < count; ++i) {
+          ref.track_ids.push_back(r.U32());
+          if (shown.Wants()) shown.Add(ref.track_ids.back());
+        }
+        Show("tracks", shown.Text(count));
+        track_->model->references.push_back(std::move(ref));
+        return OSErr(noErr);
+      },
+      &why);
+  return why ? OSErr(noErr) : err;
 }
 
 OSErr Reader::ReadStsd(const Atom& a) {
@@ -585,12 +671,14 @@ OSErr Reader::ReadChunkOffsets(const Atom& a) {
 }
 
 OSErr Reader::ReadUdta(const Atom& a) {
-  // User data is kept raw, item by item. A broken item header ends the list
-  // and the movie opens with the items before it.
+  // User data is kept raw, item by item: the movie's, or the track's. A
+  // broken item header ends the list and the movie opens with the items
+  // before it.
+  std::vector<UserDataItem>& items = a.parent == FourCC("trak") ? track_->model->user_data : movie_->user_data;
   const char* why = nullptr;
   OSErr err = WalkAtoms(
       *source_, a,
-      [this](const Atom& child) {
+      [this, &items](const Atom& child) {
         Line(child);
         if (child.PayloadSize() > kMaxLeafBytes) return Fail("user data item too large");
         ByteReader r = Payload(child);
@@ -598,7 +686,7 @@ OSErr Reader::ReadUdta(const Atom& a) {
         item.type = child.type;
         item.payload = r.Rest();
         if (!r.ok()) return Fail("user data cut short");
-        movie_->user_data.push_back(std::move(item));
+        items.push_back(std::move(item));
         return OSErr(noErr);
       },
       &why);

@@ -4,6 +4,7 @@
 #ifndef QTMEDIA_MOVIE_MODEL_H
 #define QTMEDIA_MOVIE_MODEL_H
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -52,6 +53,12 @@ class SampleTable {
   virtual size_t MemoryBytes() const = 0;
 };
 
+// A transformation matrix as the file holds it (ISO/IEC 14496-12 8.3.2,
+// QuickTime's MatrixRecord): a b u / c d v / x y w, row by row; u, v and w
+// in 2.30 fixed point, the others in 16.16.
+using Matrix = std::array<Fixed, 9>;
+constexpr Matrix kIdentityMatrix = {fixed1, 0, 0, 0, fixed1, 0, 0, 0, 1 << 30};
+
 // One edit list entry. media_time -1 is an empty edit.
 struct Edit {
   int64_t segment_duration = 0;  // movie time scale
@@ -59,10 +66,29 @@ struct Edit {
   Fixed rate = fixed1;
 };
 
+// One moov/udta or trak/udta child, payload as stored (big-endian).
+struct UserDataItem {
+  OSType type = 0;
+  std::vector<uint8_t> payload;
+};
+
+// The tracks one 'tref' child names.
+struct TrackReference {
+  OSType type = 0;  // 'chap', 'tmcd', 'hint' ...
+  std::vector<uint32_t> track_ids;
+};
+
 struct TrackModel {
   uint32_t track_id = 0;
   OSType media_type = 0;  // 'vide', 'soun', 'tmcd' ...
   bool enabled = true;
+  int16_t alternate_group = 0;  // tkhd; 0: in no group
+  // mdhd: a Mac language code (below 0x400, or 0x7FFF unspecified) or an
+  // ISO 639-2/T code packed in three 5-bit letters.
+  uint16_t language = 0x7FFF;
+  std::string extended_language;        // 'elng': a BCP 47 tag, or empty
+  std::vector<UserDataItem> user_data;  // trak/udta children in file order
+  std::vector<TrackReference> references;
   int32_t timescale = 0;       // media time scale
   int64_t media_duration = 0;  // media time scale
   int64_t track_duration = 0;  // movie time scale
@@ -75,12 +101,8 @@ struct TrackModel {
   int source_stream = -1;         // libavformat stream index, for imported movies
   std::string handler_name;       // from the media's 'hdlr'
   int32_t width = 0, height = 0;  // tkhd track size, integer part
-};
-
-// One moov/udta child, payload as stored (big-endian).
-struct UserDataItem {
-  OSType type = 0;
-  std::vector<uint8_t> payload;
+  // The track's matrix (tkhd).
+  Matrix matrix = kIdentityMatrix;
 };
 
 struct MovieModel {
@@ -90,6 +112,7 @@ struct MovieModel {
   int32_t timescale = 0;    // movie time scale
   int64_t duration = 0;     // movie time scale
   Fixed preferred_rate = fixed1;
+  Matrix matrix = kIdentityMatrix;  // mvhd
   std::vector<std::unique_ptr<TrackModel>> tracks;
   std::vector<UserDataItem> user_data;                              // moov/udta children in file order
   std::vector<std::pair<std::string, std::string>> container_tags;  // imported movies
