@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "engine/movie_diagnosis.h"
 #include "engine/movie_file.h"
 #include "host/log.h"
 
@@ -14,6 +15,22 @@ namespace kestrel {
 namespace {
 
 int Milliseconds(int64_t media_time) { return static_cast<int>(media_time / 10000); }
+
+// One line saying why a Load failed, as the engine reads the file: the log
+// is all that another application's user sees of it.
+void LogWhyLoadFails(LPCOLESTR path) {
+  try {
+    std::string text = "The file does not load.";
+    MovieDiagnosis diagnosis;
+    if (SUCCEEDED(DiagnoseMovie(MoviePath(path), &diagnosis))) WhyLoadFails(diagnosis, &text);
+    int chars = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    if (chars <= 0) return;
+    std::wstring wide(static_cast<size_t>(chars), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), chars);
+    WriteLog(L"ERROR! %s", wide.c_str());
+  } catch (const std::bad_alloc&) {
+  }
+}
 
 }  // namespace
 
@@ -181,7 +198,10 @@ HRESULT STDMETHODCALLTYPE CKestrel::Load(LPCOLESTR pszFileName, const AM_MEDIA_T
   DropFile();
   HRESULT hr = LoadFile(pszFileName, keep);
   // A Load that fails leaves nothing of the file: no pins, no name.
-  if (FAILED(hr)) DropFile();
+  if (FAILED(hr)) {
+    DropFile();
+    LogWhyLoadFails(pszFileName);
+  }
   return hr;
 }
 

@@ -152,8 +152,13 @@ TEST(PageTool, NothingLoaded) {
 
 TEST(PageTool, ReportsWhatFails) {
   unsigned long status = 0;
-  RunTool("page", "\"" + FixturePath("not_a_movie.mov") + "\" --shot \"" + ShotPath("never") + "\"", &status);
+  std::string errors;
+  RunTool("page", "\"" + FixturePath("not_a_movie.mov") + "\" --shot \"" + ShotPath("never") + "\"", &status, &errors);
   EXPECT_EQ(status, 1u);
+  // One line says why the file does not load.
+  EXPECT_NE(errors.find("kestrel-page: It is not a movie of a kind Kestrel opens: by its first bytes, text."),
+            std::string::npos)
+      << errors;
   RunTool("page", "--shot", &status);
   EXPECT_EQ(status, 2u);
   RunTool("page", "a.mov b.mov", &status);

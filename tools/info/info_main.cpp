@@ -6,6 +6,9 @@
 // The video's rotation (the turn the filter applies before it delivers the
 // pictures, at the size IQTInfo reports) is read from the movie the way the
 // filter reads it.
+// A stream the media engine cannot decode is left out (null), and one line
+// says why, as it does when the file does not load ("reason",
+// "reason_code").
 //   kestrel-info [--json] FILE
 // Exit status: 0 the file loaded, 1 it did not, 2 usage.
 #include <windows.h>
@@ -19,6 +22,7 @@
 #include <string>
 
 #include "common/json_writer.h"
+#include "common/play_reason.h"
 #include "engine/movie_facts.h"
 #include "filter/extended_seeking.h"
 #include "kestrel_idl.h"
@@ -58,7 +62,12 @@ int32_t Rotation(const std::wstring& file) {
   return transform.rotation;
 }
 
-void AddVideo(IQTInfo* info, const std::wstring& file, Report* r) {
+void AddVideo(IQTInfo* info, const std::wstring& file, Report* r, const Reason& left_out) {
+  if (left_out) {
+    r->json.Add("video", "null");
+    r->lines.push_back("video: left out");
+    return;
+  }
   Text codec;
   ULONG width = 0, height = 0, depth = 0, frames = 0;
   double rate = 0, seconds = 0;
@@ -86,7 +95,12 @@ void AddVideo(IQTInfo* info, const std::wstring& file, Report* r) {
   r->lines.push_back(line);
 }
 
-void AddAudio(IQTInfo* info, Report* r) {
+void AddAudio(IQTInfo* info, Report* r, const Reason& left_out) {
+  if (left_out) {
+    r->json.Add("audio", "null");
+    r->lines.push_back("audio: left out");
+    return;
+  }
   Text codec, layout;
   ULONG rate = 0;
   if (info->GetAudioInfo(&codec.b, &layout.b, &rate) != S_OK) {
@@ -233,17 +247,28 @@ int Info(const std::wstring& file, bool json) {
   r.json.Add("status", JsonString(kestrel::play::HResultName(hr)));
   ComPtr<IQTInfo> info;
   if (SUCCEEDED(hr)) hr = filter->QueryInterface(IID_IQTInfo, info.ReleaseAndGetVoidAddress());
+  kestrel::MovieDiagnosis diagnosis;
+  const bool diagnosed = DiagnoseMovieFile(file, &diagnosis);
   if (FAILED(hr)) {
-    fprintf(stderr, "kestrel-info: the file does not load (%s)\n", kestrel::play::HResultName(hr).c_str());
+    Reason why = LoadFailure(diagnosis, diagnosed);
+    if (diagnosed)
+      PrintReason("kestrel-info", why);
+    else
+      fprintf(stderr, "kestrel-info: the file does not load (%s)\n", kestrel::play::HResultName(hr).c_str());
+    AddReason(&r.json, why);
     if (json) printf("%s\n", r.json.Text().c_str());
     return 1;
   }
-  AddVideo(info.Get(), file, &r);
-  AddAudio(info.Get(), &r);
+  const Reason video = StreamFailure(diagnosis.video), sound = StreamFailure(diagnosis.sound);
+  const Reason why = StreamsLeftOut(diagnosis);
+  PrintReason("kestrel-info", why);
+  AddVideo(info.Get(), file, &r, video);
+  AddAudio(info.Get(), &r, sound);
   AddUserData(info.Get(), &r);
   AddTimeCode(info.Get(), &r);
   AddAudioTracks(filter.Get(), &r);
   AddChapters(filter.Get(), &r);
+  AddReason(&r.json, why);
   if (json) {
     printf("%s\n", r.json.Text().c_str());
   } else {

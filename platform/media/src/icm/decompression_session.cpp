@@ -81,25 +81,10 @@ OSStatus DecompressionSession::Open(const CodecSetup& setup) {
   setup_ = setup;
   const AVCodec* codec = avcodec_find_decoder(setup.codec_id);
   if (!codec) return noCodecErr;
-  ctx_ = avcodec_alloc_context3(codec);
+  ctx_ = NewDecoderContext(setup, codec);
   packet_ = av_packet_alloc();
   frame_ = av_frame_alloc();
   if (!ctx_ || !packet_ || !frame_) return memFullErr;
-
-  ctx_->codec_tag = setup.codec_tag;
-  ctx_->width = ctx_->coded_width = setup.width;
-  ctx_->height = ctx_->coded_height = setup.height;
-  ctx_->bits_per_coded_sample = setup.depth;
-  ctx_->colorspace = setup.colorspace;
-  ctx_->color_primaries = setup.primaries;
-  ctx_->color_trc = setup.transfer;
-  ctx_->color_range = setup.range;
-  if (!setup.extradata.empty()) {
-    ctx_->extradata = static_cast<uint8_t*>(av_mallocz(setup.extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-    if (!ctx_->extradata) return memFullErr;
-    memcpy(ctx_->extradata, setup.extradata.data(), setup.extradata.size());
-    ctx_->extradata_size = static_cast<int>(setup.extradata.size());
-  }
   // Frame threading with libavcodec's automatic count (cores + 1, as the
   // ffmpeg tool uses; 2, 3 and 4 threads measured alike on two cores); the
   // delay it adds is drained by Flush.

@@ -90,6 +90,7 @@ struct TrackDefaults {  // 'trex'
 };
 
 struct TrackState {
+  uint64_t start = 0;  // of its 'trak'
   std::unique_ptr<TrackModel> model;
   std::unique_ptr<CompactSampleTable> table;
   std::vector<std::vector<uint8_t>> entries;  // raw 'stsd' entries
@@ -119,6 +120,8 @@ class Reader {
 
   OSErr Run(std::unique_ptr<MovieModel>* out);
   const std::string& reason() const { return reason_; }
+  // The atom the reader refused, when the refusal has one.
+  const AtomPlace& refused() const { return refused_; }
   std::string Dump() const;
 
  private:
@@ -133,8 +136,13 @@ class Reader {
   };
   static const Entry kHandlers[];
 
-  OSErr Fail(const char* why) {
-    if (reason_.empty()) reason_ = why;
+  // A refusal of the atom being read, or of the one given.
+  OSErr Fail(const char* why) { return reading_ ? FailAt(why, reading_->type, reading_->start) : FailAt(why, 0, 0); }
+  OSErr FailAt(const char* why, uint32_t type, uint64_t offset) {
+    if (reason_.empty()) {
+      reason_ = why;
+      if (type != 0 || offset != 0) refused_ = {true, type, offset};
+    }
     return invalidMovie;
   }
   // Every child of parent through the table.
@@ -194,6 +202,8 @@ class Reader {
   std::shared_ptr<DataSource> source_;
   uint64_t file_size_;
   std::string reason_;
+  AtomPlace refused_;
+  const Atom* reading_ = nullptr;  // the atom whose handler runs
   std::unique_ptr<MovieModel> movie_;
   std::vector<std::unique_ptr<TrackState>> tracks_;
   TrackState* track_ = nullptr;  // the 'trak' being read
@@ -244,6 +254,17 @@ const Reader::Entry Reader::kHandlers[] = {
     {FourCC("trun"), FourCC("traf"), &Reader::ReadTrun},
 };
 
+}  // namespace
+
+bool IsTopLevelAtomType(uint32_t type) {
+  static const uint32_t kTopLevel[] = {FourCC("ftyp"), FourCC("moov"), FourCC("mdat"), FourCC("free"),
+                                       FourCC("skip"), FourCC("wide"), FourCC("pnot"), FourCC("uuid"),
+                                       FourCC("styp"), FourCC("junk"), FourCC("pdin"), FourCC("moof")};
+  return std::find(std::begin(kTopLevel), std::end(kTopLevel), type) != std::end(kTopLevel);
+}
+
+namespace {
+
 bool PlausibleType(uint32_t type) {
   for (int i = 0; i < 4; ++i) {
     uint8_t c = uint8_t(type >> (24 - 8 * i));
@@ -273,20 +294,32 @@ std::string Reader::Dump() const {
 
 OSErr Reader::Walk(const Atom& parent) {
   const char* why = nullptr;
+  uint64_t next = parent.payload;  // where the next child's header is
   OSErr err = WalkAtoms(
       *source_, parent,
-      [this](const Atom& child) {
+      [&](const Atom& child) {
         Line(child);
+        next = child.end;
         return Dispatch(child);
       },
       &why);
-  if (err && why) Fail(why);
+  if (err && why) {
+    // The header the walker refused (nesting too deep: the parent itself).
+    if (parent.depth + 1 > kMaxAtomDepth) return FailAt(why, parent.type, parent.start);
+    uint8_t type[4];
+    return FailAt(why, source_->ReadAt(next + 4, type, 4) ? ReadBE32(type) : 0, next);
+  }
   return err;
 }
 
 OSErr Reader::Dispatch(const Atom& atom) {
   for (const Entry& e : kHandlers) {
-    if (e.type == atom.type && e.parent == atom.parent) return (this->*e.handler)(atom);
+    if (e.type != atom.type || e.parent != atom.parent) continue;
+    const Atom* outer = reading_;
+    reading_ = &atom;
+    OSErr err = (this->*e.handler)(atom);
+    reading_ = outer;
+    return err;
   }
   return noErr;
 }
@@ -314,6 +347,7 @@ OSErr Reader::ReadMvhd(const Atom& a) {
     matrix = ReadMatrix(r);
   }
   movie_->matrix = matrix;
+  movie_->mvhd_offset = a.start;
   Show("version", version);
   Show("timescale", movie_->timescale);
   Show("duration", movie_->duration);
@@ -326,6 +360,7 @@ OSErr Reader::ReadMvhd(const Atom& a) {
 
 OSErr Reader::ReadTrak(const Atom& a) {
   auto t = std::make_unique<TrackState>();
+  t->start = a.start;
   t->model = std::make_unique<TrackModel>();
   t->table = std::make_unique<CompactSampleTable>(file_size_);
   track_ = t.get();
@@ -420,6 +455,7 @@ OSErr Reader::ReadMdhd(const Atom& a) {
   // A header cut before its language leaves the language unspecified.
   uint16_t language = r.U16();
   if (r.ok()) m.language = language;
+  m.mdhd_offset = a.start;
   Show("version", version);
   Show("timescale", m.timescale);
   Show("duration", track_->mdhd_duration);
@@ -514,6 +550,7 @@ OSErr Reader::ReadStsd(const Atom& a) {
     track_->entries.push_back(std::move(entry));
   }
   if (!r.ok()) return Fail("stsd too short");
+  track_->model->stsd_offset = a.start;
   Show("entries", count);
   for (const auto& e : track_->entries) {
     if (!dump_) break;
@@ -835,7 +872,7 @@ OSErr Reader::FinishTrack(TrackState& t) {
   for (const auto& e : t.entries) {
     m.descriptions.push_back(DescriptionFromEntry(m.media_type, e.data(), e.size()));
   }
-  if (!t.table->Finish()) return Fail("sample tables contradict each other");
+  if (!t.table->Finish()) return FailAt("sample tables contradict each other", FourCC("trak"), t.start);
   m.media_duration = t.fragmented || t.mdhd_duration == 0 ? t.table->TotalDuration() : t.mdhd_duration;
   m.samples = std::move(t.table);
   return noErr;
@@ -853,12 +890,8 @@ OSErr Reader::Run(std::unique_ptr<MovieModel>* out) {
   const Atom file = WholeSource(file_size_);
   const char* why = nullptr;
   Atom first;
-  static const uint32_t kTopLevel[] = {FourCC("ftyp"), FourCC("moov"), FourCC("mdat"), FourCC("free"),
-                                       FourCC("skip"), FourCC("wide"), FourCC("pnot"), FourCC("uuid"),
-                                       FourCC("styp"), FourCC("junk"), FourCC("pdin"), FourCC("moof")};
   bool header_ok = ReadAtomHeader(*source_, file, 0, &first, &why) == noErr;
-  bool known = std::find(std::begin(kTopLevel), std::end(kTopLevel), first.type) != std::end(kTopLevel);
-  if (!header_ok || !PlausibleType(first.type) || (first.clamped && !known)) {
+  if (!header_ok || !PlausibleType(first.type) || (first.clamped && !IsTopLevelAtomType(first.type))) {
     reason_ = "not a movie file";
     return badFileFormat;
   }
@@ -871,14 +904,20 @@ OSErr Reader::Run(std::unique_ptr<MovieModel>* out) {
   std::vector<Fragment> moofs;
   bool have_moov = false;
   why = nullptr;
+  AtomPlace cut;  // a top-level atom the end of the file cut short
   OSErr err = WalkAtoms(
       *source_, file,
       [&](const Atom& atom) {
         if (dumping_) dump_ = &blocks_.emplace_back();
         Line(atom);
+        if (atom.clamped) cut = {true, atom.type, atom.start};
         if (atom.type == FourCC("moov") && !have_moov) {
-          if (atom.clamped) return Fail("movie atom cut short");
-          if (OSErr e = Walk(atom)) return e;
+          if (atom.clamped) return FailAt("movie atom cut short", atom.type, atom.start);
+          const Atom* outer = reading_;
+          reading_ = &atom;
+          OSErr e = Walk(atom);
+          reading_ = outer;
+          if (e) return e;
           have_moov = true;
         } else if (atom.type == FourCC("moof")) {
           moofs.push_back({atom, dump_});
@@ -888,10 +927,14 @@ OSErr Reader::Run(std::unique_ptr<MovieModel>* out) {
       &why);
   // A broken header at the top level ends the file; what came before stands.
   if (err && !why) return err;
+  if (!have_moov && cut.known) return FailAt("file cut short before its movie atom", cut.type, cut.offset);
   if (!have_moov) return Fail(why ? why : "no movie atom");
   for (const Fragment& m : moofs) {
     dump_ = m.block;
-    if (OSErr err = ReadMoof(m.atom)) return err;
+    reading_ = &m.atom;
+    OSErr e = ReadMoof(m.atom);
+    reading_ = nullptr;
+    if (e) return e;
   }
   dump_ = nullptr;
   for (auto& t : tracks_) {
@@ -911,11 +954,13 @@ OSErr Reader::Run(std::unique_ptr<MovieModel>* out) {
 
 }  // namespace
 
-OSErr ReadMovie(std::shared_ptr<DataSource> source, std::unique_ptr<MovieModel>* out, std::string* reason) {
+OSErr ReadMovie(std::shared_ptr<DataSource> source, std::unique_ptr<MovieModel>* out, std::string* reason,
+                AtomPlace* refused) {
   if (!source || !out) return paramErr;
   Reader reader(std::move(source), false);
   OSErr err = reader.Run(out);
   if (reason) *reason = err ? reader.reason() : std::string();
+  if (refused) *refused = err ? reader.refused() : AtomPlace();
   return err;
 }
 

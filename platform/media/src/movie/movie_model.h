@@ -103,6 +103,9 @@ struct TrackModel {
   int32_t width = 0, height = 0;  // tkhd track size, integer part
   // The track's matrix (tkhd).
   Matrix matrix = kIdentityMatrix;
+  // Where the media header and the sample descriptions are (offsets of
+  // their atoms), to say where a fault lies; 0 for imported movies.
+  uint64_t mdhd_offset = 0, stsd_offset = 0;
 };
 
 struct MovieModel {
@@ -117,21 +120,45 @@ struct MovieModel {
   std::vector<UserDataItem> user_data;                              // moov/udta children in file order
   std::vector<std::pair<std::string, std::string>> container_tags;  // imported movies
   std::shared_ptr<DataSource> source;
+  uint64_t mvhd_offset = 0;  // where its movie header is; 0 when none
+};
+
+// An atom of a file: its type and the offset of its header.
+struct AtomPlace {
+  bool known = false;
+  uint32_t type = 0;  // 0 when its header could not be read
+  uint64_t offset = 0;
+};
+
+// Why a movie did not open: the file, or what the reader or the importer
+// refused and where.
+struct OpenFailure {
+  FileOpenError file;       // kind kNone when the file itself opened
+  std::string reason;       // the reader's or the importer's words
+  AtomPlace atom;           // the atom the reader refused, when it names one
+  bool no_streams = false;  // an imported kind with no sound or video stream
+  bool imported = false;    // the importer refused it, not the movie reader
 };
 
 // Opens a movie from a file's bytes and its path (UTF-8): the movie reader
 // for QuickTime and ISO base media files, the importer for the other
-// registered kinds. Returns noErr or a QuickTime error, with the reason of
-// a failure in plain words when reason is given; *out is set only on
-// success.
+// registered kinds. Returns noErr or a QuickTime error, with why it failed
+// when failure is given; *out is set only on success.
 OSErr OpenMovieModel(std::shared_ptr<DataSource> source, const std::string& path, std::unique_ptr<MovieModel>* out,
-                     std::string* reason = nullptr);
+                     OpenFailure* failure = nullptr);
 
-// The same, opening the file at path first.
-OSErr OpenMovieModel(const std::string& path, std::unique_ptr<MovieModel>* out, std::string* reason = nullptr);
+// The same, opening the file at path first (failure->file says why it did
+// not open).
+OSErr OpenMovieModel(const std::string& path, std::unique_ptr<MovieModel>* out, OpenFailure* failure = nullptr);
+
+// Whether a file may begin with an atom of this type ('ftyp', 'moov',
+// 'mdat', 'free', 'wide' ...).
+bool IsTopLevelAtomType(uint32_t type);
 
 // Runs the movie reader (QuickTime and ISO base media files) on any source.
-OSErr ReadMovie(std::shared_ptr<DataSource> source, std::unique_ptr<MovieModel>* out, std::string* reason = nullptr);
+// A refusal gives its reason and, when it lies in one atom, that atom.
+OSErr ReadMovie(std::shared_ptr<DataSource> source, std::unique_ptr<MovieModel>* out, std::string* reason = nullptr,
+                AtomPlace* refused = nullptr);
 
 // The atom tree of a QuickTime or ISO base media file as the movie reader
 // walks it: a line per atom (type, size, "@" offset) indented two spaces a
@@ -140,9 +167,15 @@ OSErr ReadMovie(std::shared_ptr<DataSource> source, std::unique_ptr<MovieModel>*
 // ReadMovie would.
 OSErr DumpAtoms(std::shared_ptr<DataSource> source, std::string* text);
 
-// Imports any other kind through libavformat.
+// Whether a libavformat demuxer (its short name) reads one of the registered
+// kinds the importer takes: AIFF, CAF, DV, ADTS AAC, GSM, AMR, SDP, and
+// QuickTime or MPEG-4 files under other names ("mov,mp4,...").
+bool IsImportedKind(const char* demuxer);
+
+// Imports the other registered kinds through libavformat (badFileFormat
+// for any kind libavformat knows that is not one of them).
 OSErr ImportMovie(std::shared_ptr<DataSource> source, const std::string& path, std::unique_ptr<MovieModel>* out,
-                  std::string* reason = nullptr);
+                  OpenFailure* failure = nullptr);
 
 }  // namespace qtm
 
