@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -141,6 +143,54 @@ TEST(PictureOrienter, EveryOrientationAsLibavfiltersFilters) {
       av_frame_free(&frame);
     }
   }
+}
+
+TEST(PictureOrienter, QuarterTurnsInBandsAreTheWholeTurnsRows) {
+  std::mt19937 random(5);
+  const std::pair<int, int> kSizes[] = {{100, 60}, {64, 130}, {16, 8}, {2, 2}, {38, 22}};
+  for (auto [width, height] : kSizes) {
+    AVFrame* frame = NoisePicture(AV_PIX_FMT_YUV420P, width, height, &random);
+    for (int orientation = 5; orientation <= 8; ++orientation) {
+      PictureOrienter orienter(orientation);
+      ASSERT_TRUE(orienter.TurnsInBands(frame));
+      const AVFrame* whole = orienter.Orient(frame, SWS_POINT);
+      ASSERT_NE(whole, nullptr);
+      // Bands of 16 rows with a shorter last one, and of 2.
+      for (int band_rows : {16, 2}) {
+        SCOPED_TRACE(testing::Message() << width << "x" << height << " orientation " << orientation << " bands of "
+                                        << band_rows);
+        const int up_width = height, up_height = width;
+        std::vector<uint8_t> planes[3] = {std::vector<uint8_t>(band_rows * up_width),
+                                          std::vector<uint8_t>(band_rows / 2 * up_width / 2),
+                                          std::vector<uint8_t>(band_rows / 2 * up_width / 2)};
+        uint8_t* const band[3] = {planes[0].data(), planes[1].data(), planes[2].data()};
+        const int strides[3] = {up_width, up_width / 2, up_width / 2};
+        bool same = true;
+        for (int first = 0; first < up_height; first += band_rows) {
+          int rows = std::min(band_rows, up_height - first);
+          orienter.OrientBand(frame, first, rows, band, strides);
+          for (int p = 0; p < 3; ++p) {
+            int shift = p == 0 ? 0 : 1;
+            for (int y = 0; y < rows >> shift; ++y)
+              same &= memcmp(band[p] + y * strides[p],
+                             whole->data[p] + static_cast<ptrdiff_t>((first >> shift) + y) * whole->linesize[p],
+                             up_width >> shift) == 0;
+          }
+        }
+        EXPECT_TRUE(same);
+      }
+      orienter.Forget();
+    }
+    // Odd sizes, mirrors and other layouts are turned whole.
+    EXPECT_FALSE(PictureOrienter(2).TurnsInBands(frame));
+    av_frame_free(&frame);
+  }
+  AVFrame* odd = NoisePicture(AV_PIX_FMT_YUV420P, 99, 60, &random);
+  AVFrame* ten = NoisePicture(AV_PIX_FMT_YUV420P10LE, 100, 60, &random);
+  EXPECT_FALSE(PictureOrienter(6).TurnsInBands(odd));
+  EXPECT_FALSE(PictureOrienter(6).TurnsInBands(ten));
+  av_frame_free(&odd);
+  av_frame_free(&ten);
 }
 
 TEST(PictureOrienter, UprightIsThePictureItself) {

@@ -360,11 +360,37 @@ bool PictureConverter::ConvertInto(const AVFrame* frame, const ConversionSetting
 bool PictureConverter::ConvertLocked(const AVFrame* decoded, const ConversionSettings& settings, uint8_t* data,
                                      size_t bytes_per_row, AVBufferRef* memory) {
   if (convert_first_) return ConvertStoredFirst(decoded, settings, data, bytes_per_row);
+  if (interleave_only_ && settings.field_mode == kICMFieldMode_BothFields && orienter_.TurnsInBands(decoded))
+    return TurnAndInterleave(decoded, data, bytes_per_row);
   const AVFrame* frame = orienter_.Orient(decoded, ScalerFlagsFor(settings.accuracy));
   if (!frame) return false;
   bool ok = ConvertUpright(frame, settings, data, bytes_per_row, memory);
   orienter_.Forget();
   return ok;
+}
+
+// A quarter turn interleaved a band of rows at a time: the turned rows stay
+// in the cache between the two steps instead of making a picture of their
+// own.
+bool PictureConverter::TurnAndInterleave(const AVFrame* decoded, uint8_t* data, size_t bytes_per_row) {
+  constexpr int kBandRows = 32;
+  const int luma_stride = FFALIGN(width_, 64), chroma_stride = FFALIGN(width_ / 2, 64);
+  try {
+    band_.resize(static_cast<size_t>(kBandRows) * (luma_stride + chroma_stride));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  uint8_t* const planes[3] = {band_.data(), band_.data() + kBandRows * luma_stride,
+                              band_.data() + kBandRows * luma_stride + kBandRows / 2 * chroma_stride};
+  const int strides[3] = {luma_stride, chroma_stride, chroma_stride};
+  const bool uyvy = format_ == k2vuyPixelFormat;
+  for (int first = 0; first < height_; first += kBandRows) {
+    const int rows = std::min(kBandRows, height_ - first);
+    orienter_.OrientBand(decoded, first, rows, planes, strides);
+    Interleave<uint8_t>(planes, strides, 1, width_, rows, uyvy, data + first * bytes_per_row,
+                        static_cast<int>(bytes_per_row));
+  }
+  return true;
 }
 
 bool PictureConverter::ConvertUpright(const AVFrame* frame, const ConversionSettings& settings, uint8_t* data,

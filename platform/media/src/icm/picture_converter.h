@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "icm/codec_setup.h"
 #include "icm/picture_orientation.h"
@@ -77,6 +78,7 @@ class PictureConverter {
   bool ConvertUpright(const AVFrame* frame, const ConversionSettings& settings, uint8_t* data, size_t bytes_per_row,
                       AVBufferRef* memory);
 
+  bool TurnAndInterleave(const AVFrame* decoded, uint8_t* data, size_t bytes_per_row);
   bool PrepareTwoSteps(int height);
   bool ConvertsFirst(const AVFrame* frame) const;
   bool PrepareStored(const AVFrame* frame, const ConversionSettings& settings);
@@ -98,6 +100,7 @@ class PictureConverter {
   bool interleave_only_ = false;
   bool two_steps_ = false;
   AVFrame* planes_ = nullptr;
+  std::vector<uint8_t> band_;  // a band of a quarter turn's rows, its three planes
   PictureOrienter orienter_;
   // Converting before turning (ConvertsFirst): the conversion at the stored
   // size, its picture, and a view of it for the orienter.

@@ -96,6 +96,38 @@ void Transpose8x8Bytes(const uint8_t* src, ptrdiff_t src_stride, uint8_t* dst, p
   }
 }
 
+// The same for 16 x 16 bytes, whole 16-byte rows in and out.
+void Transpose16x16Bytes(const uint8_t* src, ptrdiff_t src_stride, uint8_t* dst, ptrdiff_t dst_stride) {
+  __m128i a[16];
+  for (int i = 0; i < 16; ++i) a[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i * src_stride));
+  // b[8h + k]: columns 8h to 8h + 7 of rows 2k and 2k + 1, byte by byte.
+  __m128i b[16];
+  for (int k = 0; k < 8; ++k) {
+    b[k] = _mm_unpacklo_epi8(a[2 * k], a[2 * k + 1]);
+    b[8 + k] = _mm_unpackhi_epi8(a[2 * k], a[2 * k + 1]);
+  }
+  // c[8h + 2j + s]: columns 8h + 4s to 8h + 4s + 3 of rows 4j to 4j + 3.
+  __m128i c[16];
+  for (int h = 0; h < 2; ++h) {
+    for (int j = 0; j < 4; ++j) {
+      c[8 * h + 2 * j] = _mm_unpacklo_epi16(b[8 * h + 2 * j], b[8 * h + 2 * j + 1]);
+      c[8 * h + 2 * j + 1] = _mm_unpackhi_epi16(b[8 * h + 2 * j], b[8 * h + 2 * j + 1]);
+    }
+  }
+  // For columns 4g to 4g + 3: pairs of columns of rows 0-7, then of rows
+  // 8-15; each output row is one column's two halves.
+  for (int g = 0; g < 4; ++g) {
+    const __m128i* q = c + 8 * (g / 2) + g % 2;
+    const __m128i top[2] = {_mm_unpacklo_epi32(q[0], q[2]), _mm_unpackhi_epi32(q[0], q[2])};
+    const __m128i bottom[2] = {_mm_unpacklo_epi32(q[4], q[6]), _mm_unpackhi_epi32(q[4], q[6])};
+    for (int pair = 0; pair < 2; ++pair) {
+      uint8_t* row = dst + (4 * g + 2 * pair) * dst_stride;
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(row), _mm_unpacklo_epi64(top[pair], bottom[pair]));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(row + dst_stride), _mm_unpackhi_epi64(top[pair], bottom[pair]));
+    }
+  }
+}
+
 void Transpose8x8Words(const uint8_t* src, ptrdiff_t src_stride, uint8_t* dst, ptrdiff_t dst_stride) {
   __m128i a[8];
   for (int i = 0; i < 8; ++i) a[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i * src_stride));
@@ -123,6 +155,18 @@ void Transpose8x8Words(const uint8_t* src, ptrdiff_t src_stride, uint8_t* dst, p
 template <int step>
 void TransposePlaneOf(PlaneView src, PlaneView dst, int out_width, int out_height) {
   int y = 0;
+#if defined(__SSE2__)
+  if constexpr (step == 1) {
+    for (; y + 16 <= out_height; y += 16) {
+      int x = 0;
+      for (; x + 16 <= out_width; x += 16)
+        Transpose16x16Bytes(src.data + x * src.stride + y, src.stride, dst.data + y * dst.stride + x, dst.stride);
+      if (x < out_width)
+        TransposeBlockC<1>(src.data + x * src.stride + y, src.stride, dst.data + y * dst.stride + x, dst.stride,
+                           out_width - x, 16);
+    }
+  }
+#endif
   for (; y + 8 <= out_height; y += 8) {
     int x = 0;
     for (; x + 8 <= out_width; x += 8) {
@@ -291,6 +335,37 @@ const AVFrame* PictureOrienter::Convert(const AVFrame* frame, AVPixelFormat form
 
 void PictureOrienter::Forget() {
   if (view_) av_frame_unref(view_);
+}
+
+bool PictureOrienter::TurnsInBands(const AVFrame* frame) const {
+  return OperationOf(orientation_) == kTranspose && frame->format == AV_PIX_FMT_YUV420P && frame->width % 2 == 0 &&
+         frame->height % 2 == 0;
+}
+
+void PictureOrienter::OrientBand(const AVFrame* frame, int first, int count, uint8_t* const band[3],
+                                 const int band_stride[3]) const {
+  const int direction = DirectionOf(orientation_);
+  for (int p = 0; p < 3; ++p) {
+    const int shift = p == 0 ? 0 : 1;
+    const int in_height = frame->height >> shift, out_width = in_height, out_height = frame->width >> shift;
+    const int rows = count >> shift, top = first >> shift;
+    PlaneView src = {frame->data[p], frame->linesize[p]};
+    PlaneView dst = {band[p], band_stride[p]};
+    if (direction & 1) {
+      src.data += (in_height - 1) * src.stride;
+      src.stride = -src.stride;
+    }
+    // Row r of the plain transposition is column r of the source; written
+    // bottom-up, upright row top + i is plain row out_height - 1 - top - i.
+    int plain = top;
+    if (direction & 2) {
+      plain = out_height - top - rows;
+      dst.data += static_cast<ptrdiff_t>(rows - 1) * dst.stride;
+      dst.stride = -dst.stride;
+    }
+    src.data += plain;
+    TransposePlaneOf<1>(src, dst, out_width, rows);
+  }
 }
 
 const AVFrame* PictureOrienter::Orient(const AVFrame* frame, int sws_flags) {

@@ -48,6 +48,14 @@ class PictureOrienter {
   const AVFrame* Orient(const AVFrame* frame, int sws_flags);
   // Lets go of the picture Orient was given, once its result is used.
   void Forget();
+  // Whether a quarter turn of frame can be made a band of rows at a time
+  // (OrientBand): 8-bit 4:2:0 at even sizes.
+  bool TurnsInBands(const AVFrame* frame) const;
+  // Rows [first, first + count) of frame turned upright (first and count
+  // even, within the turned height), into three planes of count, count / 2
+  // and count / 2 rows: the rows Orient gives there, without the picture
+  // between.
+  void OrientBand(const AVFrame* frame, int first, int count, uint8_t* const band[3], const int band_stride[3]) const;
 
  private:
   // The format the operation takes frame's format in: the same, or the one
