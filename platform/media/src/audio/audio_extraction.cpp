@@ -123,7 +123,7 @@ OSStatus AudioExtraction::Open(const Source& source, std::unique_ptr<AudioExtrac
 AudioExtraction::~AudioExtraction() {
   if (ahead_.joinable()) {
     {
-      std::lock_guard<std::mutex> guard(lock_);
+      std::lock_guard<Mutex> guard(lock_);
       quit_ = true;
     }
     wake_.notify_one();
@@ -361,7 +361,7 @@ bool AudioExtraction::DecodeOneFrame() {
     if (r == 0) {
       bool ok;
       {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<Mutex> guard(lock_);
         ok = Convert(frame_);
         if (out_of_memory_) finished_ = true;
       }
@@ -372,7 +372,7 @@ bool AudioExtraction::DecodeOneFrame() {
     }
     if (r == AVERROR_EOF) {
       // Whatever the resampler still holds.
-      std::lock_guard<std::mutex> guard(lock_);
+      std::lock_guard<Mutex> guard(lock_);
       int room = swr_ ? swr_get_out_samples(swr_, 0) : 0;
       if (room > 0 && Reserve(room)) {
         int made = swr_convert(swr_, plane_pointers_.data(), room, nullptr, 0);
@@ -383,7 +383,7 @@ bool AudioExtraction::DecodeOneFrame() {
     }
     if (r != AVERROR(EAGAIN) && input_done_) {
       // A decoder that fails while draining: nothing more comes.
-      std::lock_guard<std::mutex> guard(lock_);
+      std::lock_guard<Mutex> guard(lock_);
       finished_ = true;
       return false;
     }
@@ -466,7 +466,7 @@ OSStatus AudioExtraction::Fill(uint32_t* frames, AudioBufferList* list, uint32_t
     while (pending_ < wanted && DecodeOneFrame()) {
     }
   }
-  std::unique_lock<std::mutex> lock(lock_);
+  std::unique_lock<Mutex> lock(lock_);
   if (out_of_memory_) {
     *frames = 0;
     return memFullErr;
@@ -475,8 +475,9 @@ OSStatus AudioExtraction::Fill(uint32_t* frames, AudioBufferList* list, uint32_t
   Pack(n, list);
   Consume(n);
   const bool complete = pending_ == 0 && finished_;
+  const bool room = sleeping_ && n > 0;  // room to decode into again
   lock.unlock();
-  wake_.notify_one();  // room to decode into again
+  if (room) wake_.notify_one();
   *frames = n;
   for (uint32_t b = 0; b < buffers; ++b) list->mBuffers[b].mDataByteSize = n * output_.mBytesPerFrame;
   if (complete && flags) *flags = kQTMovieAudioExtractionComplete;
@@ -486,16 +487,20 @@ OSStatus AudioExtraction::Fill(uint32_t* frames, AudioBufferList* list, uint32_t
 // The thread's loop: one decoding step at a time while there is room ahead
 // and it is not parked; the lock is not held while decoding.
 void AudioExtraction::DecodeAhead() {
-  std::unique_lock<std::mutex> lock(lock_);
+  std::unique_lock<Mutex> lock(lock_);
   for (;;) {
-    wake_.wait(lock, [&] { return quit_ || (!park_ && !finished_ && pending_ < ahead_frames_); });
+    while (!quit_ && (park_ || finished_ || pending_ >= ahead_frames_)) {
+      sleeping_ = true;
+      wake_.wait(lock);
+      sleeping_ = false;
+    }
     if (quit_) return;
     busy_ = true;
     lock.unlock();
     DecodeOneFrame();
     lock.lock();
     busy_ = false;
-    if (park_ || finished_ || pending_ >= want_) done_.notify_all();
+    if (callers_waiting_ > 0 && (park_ || finished_ || pending_ >= want_)) done_.notify_all();
   }
 }
 
@@ -511,12 +516,14 @@ bool AudioExtraction::ResumeAhead(int64_t frames) {
       return false;
     }
   }
+  bool wake;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<Mutex> guard(lock_);
     park_ = false;
     ahead_frames_ = 2 * frames;
+    wake = sleeping_;
   }
-  wake_.notify_one();
+  if (wake) wake_.notify_one();
   return true;
 }
 
@@ -524,10 +531,12 @@ bool AudioExtraction::ResumeAhead(int64_t frames) {
 // decoding (parked, or none).
 bool AudioExtraction::AwaitAhead(int64_t frames) {
   if (!ahead_.joinable()) return false;
-  std::unique_lock<std::mutex> lock(lock_);
+  std::unique_lock<Mutex> lock(lock_);
   if (park_) return false;
   want_ = frames;
+  ++callers_waiting_;
   done_.wait(lock, [&] { return pending_ >= frames || finished_; });
+  --callers_waiting_;
   want_ = 0;
   return true;
 }
@@ -536,9 +545,11 @@ bool AudioExtraction::AwaitAhead(int64_t frames) {
 // until the next fill.
 void AudioExtraction::Park() {
   if (!ahead_.joinable()) return;
-  std::unique_lock<std::mutex> lock(lock_);
+  std::unique_lock<Mutex> lock(lock_);
   park_ = true;
+  ++callers_waiting_;
   done_.wait(lock, [&] { return !busy_; });
+  --callers_waiting_;
 }
 
 // Decodes until the position of the next frame is known.
@@ -552,7 +563,7 @@ bool AudioExtraction::PrimePosition() {
 OSStatus AudioExtraction::GetCurrentTime(TimeRecord* time) {
   if (!time) return paramErr;
   if (!AwaitAhead(1)) PrimePosition();
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Mutex> guard(lock_);
   int64_t at = position_known_ ? position_ : std::max<int64_t>(0, seek_target_);
   if (seek_target_ != INT64_MIN && pending_ == 0) at = std::max(at, seek_target_);
   at = std::max<int64_t>(0, at);
@@ -595,7 +606,7 @@ OSStatus AudioExtraction::SeekToSample(int64_t target) {
     OSStatus err = Configure();
     if (err != noErr) return err;
   }
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Mutex> guard(lock_);
   out_of_memory_ = false;
   begin_ = pending_ = 0;
   position_known_ = false;

@@ -14,10 +14,8 @@
 #ifndef QTMEDIA_AUDIO_AUDIO_EXTRACTION_H
 #define QTMEDIA_AUDIO_AUDIO_EXTRACTION_H
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,6 +28,7 @@ extern "C" {
 
 #include "audio/channel_layout.h"
 #include "qtmedia.h"
+#include "sync/mutex.h"
 
 namespace qtm {
 
@@ -144,13 +143,15 @@ class AudioExtraction {
   // Decoding ahead. lock_ guards the pending frames and their position,
   // finished_, out_of_memory_, and the fields below.
   std::thread ahead_;
-  std::mutex lock_;
-  std::condition_variable wake_;  // to the thread: room, resume, quit
-  std::condition_variable done_;  // to the caller: frames, parked
-  int64_t ahead_frames_ = 0;      // the thread decodes while fewer are pending
-  int64_t want_ = 0;              // frames a waiting caller needs
+  Mutex lock_;
+  ConditionVariable wake_;    // to the thread: room, resume, quit
+  ConditionVariable done_;    // to the caller: frames, parked
+  int64_t ahead_frames_ = 0;  // the thread decodes while fewer are pending
+  int64_t want_ = 0;          // frames a waiting caller needs
+  int callers_waiting_ = 0;   // on done_: each step's end is told only to them
   bool park_ = true;
-  bool busy_ = false;  // the thread is in a decoding step
+  bool busy_ = false;      // the thread is in a decoding step
+  bool sleeping_ = false;  // the thread waits on wake_: only then is it woken
   bool quit_ = false;
   bool ahead_failed_ = false;  // no thread could be had: decode on the caller's
 };
