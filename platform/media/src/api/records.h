@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "api/track_segments.h"
 #include "movie/movie_model.h"
 #include "qtmedia.h"
 
@@ -18,6 +19,7 @@ struct TrackRecord {
   struct MovieRecord* movie = nullptr;
   qtm::TrackModel* track = nullptr;
   MediaRecord media;
+  std::vector<qtm::TrackSegment> segments;  // the edit list, built with the movie
 };
 
 struct MovieRecord {
