@@ -25,6 +25,8 @@ void MovieFacts::ClearFacts() {
   m_depth = 0;
   m_frameCount = 0;
   m_duration = 0;
+  m_pictureWidth = 0;
+  m_pictureHeight = 0;
 }
 
 HRESULT MovieFacts::Close() {
@@ -160,9 +162,25 @@ HRESULT MovieFacts::GetDimensions(int32_t* width, int32_t* height) {
   if (!width || !height) return E_POINTER;
   CAutoLock lock(&m_lock);
   if (!m_sampleDescription || !*m_sampleDescription) return E_FAIL;
+  if (m_pictureWidth > 0) return GetPictureSize(width, height);
   *width = (*m_sampleDescription)->width;
   *height = (*m_sampleDescription)->height;
   return S_OK;
+}
+
+HRESULT MovieFacts::GetPictureSize(int32_t* width, int32_t* height) {
+  if (!width || !height) return E_POINTER;
+  CAutoLock lock(&m_lock);
+  if (m_pictureWidth <= 0 || m_pictureHeight <= 0) return E_FAIL;
+  *width = m_pictureWidth;
+  *height = m_pictureHeight;
+  return S_OK;
+}
+
+void MovieFacts::SetPictureSize(int32_t width, int32_t height) {
+  CAutoLock lock(&m_lock);
+  m_pictureWidth = width;
+  m_pictureHeight = height;
 }
 
 HRESULT MovieFacts::GetVideoEdits(std::vector<VideoEdit>* edits, int32_t* movie_time_scale) {

@@ -43,8 +43,13 @@ class MovieFacts {
   HRESULT GetCodecName(wchar_t* name);  // 260 characters
   HRESULT GetDepth(int32_t* depth);
   HRESULT GetFrameRate(double* frame_rate);
-  // E_FAIL when no sample description is held.
+  // The size of the pictures the decoder makes, once measured (a derived
+  // class does it), else the size the sample description declares; E_FAIL
+  // when no sample description is held.
   HRESULT GetDimensions(int32_t* width, int32_t* height);
+  // The measured size alone: E_FAIL until one is measured. Buffers are made
+  // for it, never for a declared size.
+  HRESULT GetPictureSize(int32_t* width, int32_t* height);
   // At ReadingPosition(). S_FALSE: the movie has no time-code track.
   HRESULT GetTimeCode(int32_t* drop_frame, uint8_t* hours, uint8_t* minutes, uint8_t* seconds, uint8_t* frames);
   // The video track's segments in order, and the movie's time scale. A track
@@ -60,6 +65,9 @@ class MovieFacts {
   // The decode time, in the video media's time scale, that the time code
   // is read at. The facts alone stay at the start.
   virtual int64_t ReadingPosition() { return 0; }
+
+  // Keeps the size of the pictures the decoder makes of this movie.
+  void SetPictureSize(int32_t width, int32_t height);
 
   Movie m_movie = nullptr;
   Track m_videoTrack = nullptr;
@@ -79,6 +87,7 @@ class MovieFacts {
   int32_t m_depth = 0;
   uint32_t m_frameCount = 0;
   int64_t m_duration = 0;
+  int32_t m_pictureWidth = 0, m_pictureHeight = 0;  // 0: not measured
 };
 
 }  // namespace kestrel

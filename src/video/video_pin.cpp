@@ -65,7 +65,9 @@ HRESULT CVideoPin::GetMediaType(int iPosition, CMediaType* pmt) {
   int32_t width = 0, height = 0;
   int64_t duration = 0;
   uint32_t frames = 0;
-  if (FAILED(m_pMovie->GetDimensions(&width, &height)) || FAILED(m_pMovie->GetDuration(&duration)) ||
+  // The size of the pictures the decoder makes: a size a file merely
+  // declares allocates nothing.
+  if (FAILED(m_pMovie->GetPictureSize(&width, &height)) || FAILED(m_pMovie->GetDuration(&duration)) ||
       FAILED(m_pMovie->GetFrameCount(&frames)))
     return E_FAIL;
 
@@ -112,7 +114,7 @@ HRESULT CVideoPin::SetUpDecoder(const GUID& subtype, const VIDEOINFOHEADER& form
     return hr;
   }
   int32_t width = 0, height = 0;
-  m_pMovie->GetDimensions(&width, &height);
+  m_pMovie->GetPictureSize(&width, &height);
   m_rows = height;
   m_stride = StrideOf(format);
   m_pMovie->SetStride(m_stride);

@@ -6,7 +6,17 @@
 
 #include "icm/cf_objects.h"
 
+extern "C" {
+#include <libavutil/imgutils.h>
+}
+
 namespace qtm {
+
+bool WithinDecoderLimits(int64_t width, int64_t height) {
+  return width > 0 && height > 0 && width <= 16384 && height <= 16384 &&
+         av_image_check_size2(static_cast<unsigned>(width), static_cast<unsigned>(height), INT64_MAX, AV_PIX_FMT_NONE,
+                              0, nullptr) == 0;
+}
 
 void RetainOptions(ICMDecompressionSessionOptionsRef options) {
   if (options) options->refs.fetch_add(1, std::memory_order_relaxed);
@@ -38,19 +48,23 @@ OSStatus DecompressionSession::Create(const uint8_t* desc, size_t desc_size, ICM
   OSErr err = ParseImageDescription(desc, desc_size, &setup);
   if (err != noErr) return err;
 
+  // Pictures come out at the size the attributes ask for; without one, at
+  // the size the decoder makes each picture. What a description declares
+  // allocates nothing by itself.
   int64_t width = setup.width, height = setup.height, format = k2vuyPixelFormat;
+  bool sized = false;
   if (attributes) {
-    DictionaryNumber(attributes, "Width", &width);
-    DictionaryNumber(attributes, "Height", &height);
+    sized = DictionaryNumber(attributes, "Width", &width);
+    sized = DictionaryNumber(attributes, "Height", &height) || sized;
     DictionaryNumber(attributes, "PixelFormatType", &format);
   }
-  if (AvFormatOf(static_cast<OSType>(format)) == AV_PIX_FMT_NONE || width <= 0 || height <= 0 || width > 16384 ||
-      height > 16384)
-    return paramErr;
+  if (AvFormatOf(static_cast<OSType>(format)) == AV_PIX_FMT_NONE) return paramErr;
+  if (sized && !WithinDecoderLimits(width, height)) return paramErr;
 
   std::unique_ptr<DecompressionSession> session(new (std::nothrow) DecompressionSession());
   if (!session) return memFullErr;
   session->format_ = static_cast<OSType>(format);
+  session->follow_decoded_size_ = !sized;
   session->out_width_ = static_cast<int>(width);
   session->out_height_ = static_cast<int>(height);
   if (options) {
@@ -81,8 +95,12 @@ OSStatus DecompressionSession::Open(const CodecSetup& setup) {
   if (!ctx_ || !packet_ || !frame_) return memFullErr;
 
   ctx_->codec_tag = setup.codec_tag;
-  ctx_->width = ctx_->coded_width = setup.width;
-  ctx_->height = ctx_->coded_height = setup.height;
+  // A declared size the decoder cannot make is not passed on: the decoder
+  // then takes the size from the stream (or refuses what it cannot decode).
+  if (WithinDecoderLimits(setup.width, setup.height)) {
+    ctx_->width = ctx_->coded_width = setup.width;
+    ctx_->height = ctx_->coded_height = setup.height;
+  }
   ctx_->bits_per_coded_sample = setup.depth;
   ctx_->colorspace = setup.colorspace;
   ctx_->color_primaries = setup.primaries;
@@ -286,6 +304,19 @@ void DecompressionSession::EmitDecoded(AVFrame* frame) {
   }
   if (!found.emit) return;
 
+  if (follow_decoded_size_ && (frame->width != out_width_ || frame->height != out_height_)) {
+    if (!WithinDecoderLimits(frame->width, frame->height)) return;
+    std::shared_ptr<PictureConverter> converter;
+    try {
+      converter = std::make_shared<PictureConverter>(format_, frame->width, frame->height, setup_);
+    } catch (const std::bad_alloc&) {
+      return;
+    }
+    converter_ = std::move(converter);
+    out_width_ = frame->width;
+    out_height_ = frame->height;
+    pixels_.Configure(format_, out_width_, out_height_);
+  }
   // Converted when its base address is first locked: a picture nobody
   // looks at is never converted.
   ConversionSettings settings;

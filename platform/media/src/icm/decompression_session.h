@@ -1,7 +1,8 @@
 // A decompression session on libavcodec: compressed frames in decode order
 // in, pictures in display order out through the tracking callback, converted
 // by libswscale to the pixel format and size the destination attributes ask
-// for.
+// for (without a size, the size the decoder gives each picture; a size
+// asked for beyond the decoder's limits is refused with paramErr).
 //
 // Emission rules the callers rely on:
 // - each picture is emitted with kICMDecompressionTracking_EmittingFrame,
@@ -40,6 +41,10 @@ struct OpaqueICMDecompressionSessionOptions {
 };
 
 namespace qtm {
+
+// Whether libavcodec makes pictures of this size (av_image_check_size2:
+// about 2^28 pixels with its margins) and each side is at most 16384.
+bool WithinDecoderLimits(int64_t width, int64_t height);
 
 void RetainOptions(ICMDecompressionSessionOptionsRef options);
 void ReleaseOptions(ICMDecompressionSessionOptionsRef options);
@@ -91,6 +96,7 @@ class DecompressionSession {
 
   OSType format_ = 0;
   int out_width_ = 0, out_height_ = 0;
+  bool follow_decoded_size_ = false;  // no size asked for: each picture's own
   CodecSetup setup_;
   ICMDecompressionSessionOptionsRef options_ = nullptr;
   int32_t applied_accuracy_ = -1;
