@@ -142,24 +142,38 @@ HRESULT CVideoPin::SetMediaType(const CMediaType* pmt) {
   WriteLog(L"Width: %d, Height: %d, Depth: %d.", static_cast<int>(vih->bmiHeader.biWidth),
            static_cast<int>(vih->bmiHeader.biHeight), static_cast<int>(vih->bmiHeader.biBitCount));
   CAutoLock pin(&m_cPinLock);
+  m_subtype = pmt->subtype;
   return SetUpDecoder(pmt->subtype, *vih, L"SetMediaType");
 }
 
+HRESULT CVideoPin::BreakConnect() {
+  {
+    CAutoLock pin(&m_cPinLock);
+    m_subtype = GUID_NULL;
+  }
+  return CSeekableStream::BreakConnect();
+}
+
+// Under the pin lock, not the filter's: a renderer asks from inside its
+// allocator's GetBuffer, on the worker, while a stop or a seek may hold the
+// filter's lock and wait for that worker. The pin lock is never held while
+// the worker is waited for, and it keeps the decoder, the stride and the
+// connection's subtype (m_subtype) whole.
 HRESULT STDMETHODCALLTYPE CVideoPin::QueryAccept(const AM_MEDIA_TYPE* pmt) {
-  CAutoLock lock(m_pLock);
+  CAutoLock lock(&m_cPinLock);
   if (!pmt) return E_POINTER;
   const VIDEOINFOHEADER* vih = VideoInfoOf(*pmt);
   if (pmt->majortype != MEDIATYPE_Video || !vih) return E_INVALIDARG;
   WriteLog(L"");
   WriteLog(L"CVideoPin::QueryAccept() is called with stride %d and %s. (Our pin MediaType is %s).",
            static_cast<int>(vih->bmiHeader.biWidth), PixelFormatTable::LogNameOf(pmt->subtype),
-           PixelFormatTable::LogNameOf(m_mt.subtype));
+           PixelFormatTable::LogNameOf(m_subtype));
   if (!PixelFormatTable::IsSupported(pmt->subtype)) {
     WriteLog(L"The provided MediaType is not supported, rejecting it.");
     WriteLog(L"CVideoPin::QueryAccept() is returning S_FALSE.");
     return S_FALSE;
   }
-  if (pmt->subtype != m_mt.subtype) {
+  if (pmt->subtype != m_subtype) {
     WriteLog(L"The provided MediaType is different from our pin, rejecting it.");
     WriteLog(L"CVideoPin::QueryAccept() is returning S_FALSE.");
     return S_FALSE;
@@ -167,7 +181,6 @@ HRESULT STDMETHODCALLTYPE CVideoPin::QueryAccept(const AM_MEDIA_TYPE* pmt) {
   WriteLog(L"The provided MediaType is the same as our pin, accepting it.");
   // The worker may be filling: the session's lock orders the new decoder
   // and stride between two frames.
-  CAutoLock pin(&m_cPinLock);
   return SetUpDecoder(pmt->subtype, *vih, L"QueryAccept");
 }
 

@@ -44,34 +44,6 @@ int Cycles(int normal) {
   return cycles > 0 ? cycles : normal;
 }
 
-// Ends the process when the loop under test stops making progress: a
-// deadlock must fail the test, not hang it.
-class Watchdog {
- public:
-  explicit Watchdog(DWORD ms) : m_ms(ms), m_thread([this] { Run(); }) {}
-  ~Watchdog() {
-    m_done = true;
-    m_thread.join();
-  }
-  void Progress() { m_beat = GetTickCount(); }
-
- private:
-  void Run() {
-    while (!m_done) {
-      Sleep(100);
-      if (GetTickCount() - m_beat > m_ms) {
-        fprintf(stderr, "no progress for %lu ms: deadlock\n", static_cast<unsigned long>(m_ms));
-        fflush(stderr);
-        TerminateProcess(GetCurrentProcess(), 3);
-      }
-    }
-  }
-  DWORD m_ms;
-  std::atomic<DWORD> m_beat{GetTickCount()};
-  std::atomic<bool> m_done{false};
-  std::thread m_thread;
-};
-
 // Counts a pin's samples without keeping them (a long run holds no more at
 // its end than at its start), and sets an event when the count reaches a
 // mark.
