@@ -89,6 +89,9 @@ HRESULT MovieFacts::Open(const MoviePath& path) {
     if (m_videoTimeScale == 0) return E_FAIL;
     // The 64-bit media duration: a 32-bit count overflows on long media.
     m_duration = MovieToMediaTime(GetMediaDecodeDuration(m_videoMedia), m_videoTimeScale);
+    // Media longer than 100 ns units can count (29,000 years) cannot be
+    // timed: refused as a track without a time scale is.
+    if (m_duration == INT64_MAX || m_duration < 0) return E_FAIL;
 
     HRESULT counted = CountFrames();
     m_frameRate = m_duration > 0 ? static_cast<double>(m_frameCount) * 10000000.0 / m_duration : 0.0;

@@ -60,9 +60,11 @@ HRESULT VideoTimeline::Load(MovieSession* session, int64_t media_duration) {
 }
 
 int64_t VideoTimeline::ToMovieTime(const Segment& s, TimeValue64 media_time) const {
-  // The product is formed in 128 bits: media times from a file can be large.
-  return s.movie_start +
-         MulDiv64(media_time - s.media_start, kUnitsPerSecond * fixed1, static_cast<int64_t>(m_mediaScale) * s.rate);
+  // The product is formed in 128 bits: media times from a file can be large;
+  // the sum stops at the end of 64 bits.
+  int64_t offset =
+      MulDiv64(media_time - s.media_start, kUnitsPerSecond * fixed1, static_cast<int64_t>(m_mediaScale) * s.rate);
+  return offset > INT64_MAX - s.movie_start ? INT64_MAX : s.movie_start + offset;
 }
 
 bool VideoTimeline::EnterSegment(MovieSession* session, size_t index, bool continuous) {
