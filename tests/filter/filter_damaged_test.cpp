@@ -55,6 +55,65 @@ TEST_F(FilterTest, DamagedFilesEndCleanly) {
   }
 }
 
+// Small movies that cost much (scripts/malformed/make-costly.py): tables
+// that claim more samples than the file has bytes are refused, as is video
+// too long for 100 ns units; a picture declared far larger than the stream's
+// is made, and offered, at the stream's own 128 x 96; a long edit list and
+// one past the end of the media play or end with a status.
+TEST_F(FilterTest, CostlyMoviesAreLoadedOrRefusedWithAStatus) {
+  for (const char* refused : {"tracks-1000-runs", "counts-stts", "counts-stsz", "duration-1e12"}) {
+    EXPECT_HR(E_FAIL, Load(std::string("costly/") + refused + ".mov")) << refused;
+    EXPECT_EQ(PinNamed(L"Video"), nullptr) << refused;
+  }
+  for (const char* declared : {"picture-16384x16384", "picture-16000x16000"}) {
+    SCOPED_TRACE(declared);
+    ASSERT_HR(S_OK, Load(std::string("costly/") + declared + ".mov"));
+    CMediaType type;
+    ASSERT_TRUE(OfferedType(PinNamed(L"Video"), MEDIASUBTYPE_UYVY, &type));
+    const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(type.Format());
+    EXPECT_EQ(vih->bmiHeader.biWidth, 128);
+    EXPECT_EQ(vih->bmiHeader.biHeight, 96);
+    EXPECT_EQ(vih->bmiHeader.biSizeImage, 128u * 96 * 2);
+    NewGraph();
+    ASSERT_NE(Connect(L"Video", &MEDIASUBTYPE_UYVY), nullptr);
+    EXPECT_EQ(RunToEnd(), play::EndResult::kComplete);
+    EXPECT_EQ(Delivered(L"Video").records.size(), 25u);
+    graph.reset();
+  }
+  ComPtr<IQTInfo> info;
+  ASSERT_HR(S_OK, Load("costly/counts-samples-1m.mov"));
+  ASSERT_HR(S_OK, filter->QueryInterface(IID_IQTInfo, info.ReleaseAndGetVoidAddress()));
+  BSTR codec = nullptr;
+  ULONG width = 0, height = 0, depth = 0, frames = 0;
+  double rate = 0, duration = 0;
+  ASSERT_HR(S_OK, info->GetVideoInfo(&codec, &width, &height, &depth, &rate, &frames, &duration));
+  SysFreeString(codec);
+  EXPECT_EQ(frames, 1000000u);
+  info.Reset();
+
+  // Past the media: each FillBuffer passes a bounded number of segments,
+  // those that start where no picture is without decoding anything.
+  ASSERT_HR(S_OK, Load("costly/edits-past-media.mov"));
+  NewGraph();
+  ASSERT_NE(Connect(L"Video", &MEDIASUBTYPE_UYVY), nullptr);
+  HRESULT code = S_OK;
+  EXPECT_EQ(RunToEnd(30000, &code), play::EndResult::kErrorAbort);
+  EXPECT_HR(E_FAIL, code);
+  graph.reset();
+  // One picture an edit, 20,000 edits, in an order that never continues.
+  ASSERT_HR(S_OK, Load("costly/edits-20k.mov"));
+  NewGraph();
+  play::PinChain* chain = Connect(L"Video", &MEDIASUBTYPE_UYVY);
+  ASSERT_NE(chain, nullptr);
+  LONGLONG stop = 2 * 10000000LL;  // the first 50 edits
+  ASSERT_HR(S_OK,
+            chain->seeking->SetPositions(nullptr, AM_SEEKING_NoPositioning, &stop, AM_SEEKING_AbsolutePositioning));
+  EXPECT_EQ(RunToEnd(), play::EndResult::kComplete);
+  Delivery video = Delivered(L"Video");
+  ASSERT_EQ(video.records.size(), 51u);
+  for (size_t i = 0; i < video.records.size(); ++i) EXPECT_EQ(video.records[i].start, 400000LL * i) << i;
+}
+
 // A movie cut short (a download in progress): the facts are what its tables
 // declare, and each stream ends where its data stops, as the end of the
 // media rather than an error.
