@@ -50,8 +50,12 @@ CVideoPin::CVideoPin(HRESULT* phr, CSource* pFilter, MovieSession* pMovie, REFER
 CVideoPin::~CVideoPin() { EndWorker(); }
 
 void CVideoPin::Retire() {
-  CAutoLock lock(&m_cPinLock);
-  m_pMovie = nullptr;
+  {
+    CAutoLock lock(&m_cPinLock);
+    m_pMovie = nullptr;
+    m_timeline.Clear();
+  }
+  ReleaseStreamingResources();
 }
 
 HRESULT CVideoPin::GetMediaType(int iPosition, CMediaType* pmt) {

@@ -28,6 +28,7 @@ class CVideoPin : public CSeekableStream {
   ~CVideoPin() override;
 
   // The pin no longer reaches the session: fills fail and seeks do nothing.
+  // Its timeline, media type and worker events go; the shell stays.
   void Retire();
 
   // Thread part.
