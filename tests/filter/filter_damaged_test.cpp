@@ -77,8 +77,11 @@ TEST_F(FilterTest, CostlyMoviesAreLoadedOrRefusedWithAStatus) {
     NewGraph();
     ASSERT_NE(Connect(L"Video", &MEDIASUBTYPE_UYVY), nullptr);
     EXPECT_EQ(RunToEnd(), play::EndResult::kComplete);
-    EXPECT_EQ(Delivered(L"Video").records.size(), 25u);
+    // 24 of the 25 pictures: the last one starts after the media's duration
+    // (the movie has no edit list to take back the stream's display delay).
+    EXPECT_EQ(Delivered(L"Video").records.size(), 24u);
     graph.reset();
+    recorders.clear();
   }
   ComPtr<IQTInfo> info;
   ASSERT_HR(S_OK, Load("costly/counts-samples-1m.mov"));
@@ -100,6 +103,7 @@ TEST_F(FilterTest, CostlyMoviesAreLoadedOrRefusedWithAStatus) {
   EXPECT_EQ(RunToEnd(30000, &code), play::EndResult::kErrorAbort);
   EXPECT_HR(E_FAIL, code);
   graph.reset();
+  recorders.clear();
   // One picture an edit, 20,000 edits, in an order that never continues.
   ASSERT_HR(S_OK, Load("costly/edits-20k.mov"));
   NewGraph();
