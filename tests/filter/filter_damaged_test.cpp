@@ -8,6 +8,25 @@
 namespace kestrel::test {
 namespace {
 
+// The video facts a filter reports through IQTInfo.
+struct VideoFacts {
+  HRESULT hr = E_FAIL;
+  ULONG frames = 0;
+  double rate = 0, duration = 0;
+};
+
+VideoFacts VideoFactsOf(IBaseFilter* filter) {
+  VideoFacts facts;
+  ComPtr<IQTInfo> info;
+  facts.hr = filter->QueryInterface(IID_IQTInfo, info.ReleaseAndGetVoidAddress());
+  if (FAILED(facts.hr)) return facts;
+  BSTR codec = nullptr;
+  ULONG width = 0, height = 0, depth = 0;
+  facts.hr = info->GetVideoInfo(&codec, &width, &height, &depth, &facts.rate, &facts.frames, &facts.duration);
+  SysFreeString(codec);
+  return facts;
+}
+
 // Files that are not movies, are cut short, damaged, or carry a codec the
 // decoder does not know: a clear status from Load or the connection, or a
 // stream that ends, and the process goes on with nothing left alive.
@@ -83,16 +102,10 @@ TEST_F(FilterTest, CostlyMoviesAreLoadedOrRefusedWithAStatus) {
     graph.reset();
     recorders.clear();
   }
-  ComPtr<IQTInfo> info;
   ASSERT_HR(S_OK, Load("costly/counts-samples-1m.mov"));
-  ASSERT_HR(S_OK, filter->QueryInterface(IID_IQTInfo, info.ReleaseAndGetVoidAddress()));
-  BSTR codec = nullptr;
-  ULONG width = 0, height = 0, depth = 0, frames = 0;
-  double rate = 0, duration = 0;
-  ASSERT_HR(S_OK, info->GetVideoInfo(&codec, &width, &height, &depth, &rate, &frames, &duration));
-  SysFreeString(codec);
-  EXPECT_EQ(frames, 1000000u);
-  info.Reset();
+  VideoFacts facts = VideoFactsOf(filter.Get());
+  ASSERT_HR(S_OK, facts.hr);
+  EXPECT_EQ(facts.frames, 1000000u);
 
   // Past the media: each FillBuffer passes a bounded number of segments,
   // those that start where no picture is without decoding anything.
@@ -123,16 +136,11 @@ TEST_F(FilterTest, CostlyMoviesAreLoadedOrRefusedWithAStatus) {
 // media rather than an error.
 TEST_F(FilterTest, AMovieCutShortPlaysWhatItHasToTheEnd) {
   ASSERT_HR(S_OK, Load("cut_av.mov"));
-  ComPtr<IQTInfo> info;
-  ASSERT_HR(S_OK, filter->QueryInterface(IID_IQTInfo, info.ReleaseAndGetVoidAddress()));
-  BSTR codec = nullptr;
-  ULONG width = 0, height = 0, depth = 0, frames = 0;
-  double rate = 0, duration = 0;
-  ASSERT_HR(S_OK, info->GetVideoInfo(&codec, &width, &height, &depth, &rate, &frames, &duration));
-  SysFreeString(codec);
-  EXPECT_EQ(frames, 100u);
-  EXPECT_DOUBLE_EQ(rate, 25.0);
-  EXPECT_DOUBLE_EQ(duration, 4.0);
+  VideoFacts facts = VideoFactsOf(filter.Get());
+  ASSERT_HR(S_OK, facts.hr);
+  EXPECT_EQ(facts.frames, 100u);
+  EXPECT_DOUBLE_EQ(facts.rate, 25.0);
+  EXPECT_DOUBLE_EQ(facts.duration, 4.0);
   ASSERT_NE(Connect(L"Video"), nullptr);
   ASSERT_NE(Connect(L"Audio"), nullptr);
   HRESULT code = S_OK;
