@@ -13,18 +13,20 @@
 #include "api/export.h"
 #include "api/records.h"
 #include "api/track_segments.h"
+#include "movie/mul_div.h"
 #include "qtmedia.h"
 
 namespace qtm {
 namespace {
 
-// a * b / c in 128 bits, rounded up for a positive result; 0 when c is 0.
+// a * b / c, rounded up for a positive result and held to 64 bits; 0 when c
+// is 0.
 int64_t MulDivUp(int64_t a, int64_t b, int64_t c) {
-  if (c == 0) return 0;
-  __int128 p = static_cast<__int128>(a) * b;
-  __int128 q = p / c;
-  if (p % c != 0 && (p > 0) == (c > 0)) ++q;
-  return q > INT64_MAX ? INT64_MAX : q < INT64_MIN ? INT64_MIN : static_cast<int64_t>(q);
+  bool inexact = false;
+  int64_t q = MulDiv64(a, b, c, &inexact);
+  const bool positive = ((a < 0) != (b < 0)) == (c < 0);
+  if (inexact && positive && q < INT64_MAX) ++q;
+  return q;
 }
 
 bool IsEditFlags(int16_t flags) { return (flags & (nextTimeTrackEdit | nextTimeMediaEdit)) != 0; }
@@ -117,9 +119,9 @@ QTM_EXPORT TimeValue64 TrackTimeToMediaDisplayTime(TimeValue64 value, Track theT
   if (!s || s->media_time < 0) return -1;
   const int64_t movie_scale = theTrack->movie->model->timescale;
   if (movie_scale <= 0) return -1;
-  __int128 offset = static_cast<__int128>(value - s->start) * theTrack->track->timescale * s->rate;
-  __int128 shown = s->media_time + offset / (movie_scale * fixed1);
-  return shown > INT64_MAX ? INT64_MAX : static_cast<int64_t>(shown);
+  const int64_t offset =
+      qtm::MulDiv64(value - s->start, static_cast<int64_t>(theTrack->track->timescale) * s->rate, movie_scale * fixed1);
+  return offset > INT64_MAX - s->media_time ? INT64_MAX : s->media_time + offset;
 }
 
 // The rate of the edit at a track time; 0 outside every edit.
