@@ -69,7 +69,7 @@ T DataSymbol(const char* name) {
 
 MovieSession::~MovieSession() { CloseFrameSource(); }
 
-HRESULT MovieSession::Open(const char* path) {
+HRESULT MovieSession::Open(const MoviePath& path) {
   CAutoLock lock(&m_lock);
   HRESULT hr = MovieFacts::Open(path);
   if (hr == S_OK) MeasurePicture();

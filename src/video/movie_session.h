@@ -24,7 +24,7 @@ class MovieSession : public MovieFacts {
   // the video, measured on the first one (at most kMaxSamplesPerPicture
   // samples from the start): every buffer is made for it. Without a
   // picture no size is kept, and no decoder can be made.
-  HRESULT Open(const char* path);
+  HRESULT Open(const MoviePath& path);
   // The decoder, then the movie.
   HRESULT Close() override;
 
