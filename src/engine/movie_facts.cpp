@@ -6,6 +6,7 @@
 
 #include "engine/media_time.h"
 #include "engine/movie_file.h"
+#include "engine/movie_tracks.h"
 
 namespace kestrel {
 
@@ -19,6 +20,7 @@ void MovieFacts::ClearFacts() {
   m_videoTimeScale = 0;
   m_videoTrack = nullptr;
   m_videoMedia = nullptr;
+  m_transform = VideoTransform();
   m_timeCodeHandler = nullptr;
   m_timeCodeTimeScale = 0;
   m_codecName[0] = L'\0';
@@ -50,7 +52,7 @@ HRESULT MovieFacts::Open(const MoviePath& path) {
     return hr;
   }
 
-  Track video = GetMovieIndTrackType(m_movie, 1, VideoMediaType, movieTrackMediaType);
+  Track video = PlayedVideoTrack(m_movie, path.get());
   if (!video) return S_FALSE;
 
   hr = [&]() -> HRESULT {
@@ -69,6 +71,11 @@ HRESULT MovieFacts::Open(const MoviePath& path) {
     }
 
     m_videoTimeScale = GetMediaTimeScale(m_videoMedia);
+
+    MatrixRecord track = {}, movie = {};
+    GetTrackMatrix(video, &track);
+    GetMovieMatrix(m_movie, &movie);
+    if (GetMoviesError() == noErr) m_transform = TransformOf(CombineMatrices(track, movie));
 
     Handle desc = NewHandle(4);
     if (!desc) return E_OUTOFMEMORY;
@@ -122,7 +129,7 @@ HRESULT MovieFacts::CountFrames() {
 HRESULT MovieFacts::HasVideo(int32_t* has_video) {
   if (!has_video) return E_POINTER;
   CAutoLock lock(&m_lock);
-  *has_video = (m_movie && GetMovieIndTrackType(m_movie, 1, VideoMediaType, movieTrackMediaType)) ? 1 : 0;
+  *has_video = m_videoTrack ? 1 : 0;
   return S_OK;
 }
 
@@ -165,9 +172,18 @@ HRESULT MovieFacts::GetDimensions(int32_t* width, int32_t* height) {
   if (!width || !height) return E_POINTER;
   CAutoLock lock(&m_lock);
   if (!m_sampleDescription || !*m_sampleDescription) return E_FAIL;
-  if (m_pictureWidth > 0) return GetPictureSize(width, height);
-  *width = (*m_sampleDescription)->width;
-  *height = (*m_sampleDescription)->height;
+  bool swap = SwapsSides(m_transform.orientation);
+  int32_t stored_width = m_pictureWidth > 0 ? m_pictureWidth : (*m_sampleDescription)->width;
+  int32_t stored_height = m_pictureWidth > 0 ? m_pictureHeight : (*m_sampleDescription)->height;
+  *width = swap ? stored_height : stored_width;
+  *height = swap ? stored_width : stored_height;
+  return S_OK;
+}
+
+HRESULT MovieFacts::GetVideoTransform(VideoTransform* transform) {
+  if (!transform) return E_POINTER;
+  CAutoLock lock(&m_lock);
+  *transform = m_transform;
   return S_OK;
 }
 
@@ -175,8 +191,9 @@ HRESULT MovieFacts::GetPictureSize(int32_t* width, int32_t* height) {
   if (!width || !height) return E_POINTER;
   CAutoLock lock(&m_lock);
   if (m_pictureWidth <= 0 || m_pictureHeight <= 0) return E_FAIL;
-  *width = m_pictureWidth;
-  *height = m_pictureHeight;
+  bool swap = SwapsSides(m_transform.orientation);
+  *width = swap ? m_pictureHeight : m_pictureWidth;
+  *height = swap ? m_pictureWidth : m_pictureHeight;
   return S_OK;
 }
 
@@ -220,6 +237,11 @@ HRESULT MovieFacts::GetVideoEdits(std::vector<VideoEdit>* edits, int32_t* movie_
 int32_t MovieFacts::GetVideoTimeScale() {
   CAutoLock lock(&m_lock);
   return m_videoTimeScale;
+}
+
+HRESULT MovieFacts::GetChapters(std::vector<Chapter>* chapters) {
+  CAutoLock lock(&m_lock);
+  return ReadChapters(m_movie, chapters);
 }
 
 }  // namespace kestrel

@@ -1,4 +1,5 @@
-// MovieFacts: the filter's movie and the facts of its video track (codec
+// MovieFacts: the filter's movie and the facts of the video track it plays
+// (movie_tracks.h: the first enabled one that is not a still; codec
 // name, size, depth, duration, frame count, frame rate, edit list), plus the
 // time code at the reading position. The frame source (video/movie_session.h)
 // builds on it. Every operation takes the re-entrant lock.
@@ -10,7 +11,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/chapter_list.h"
 #include "engine/movie_file.h"
+#include "engine/video_transform.h"
 #include "framework/critical_section.h"
 #include "qtmedia.h"
 
@@ -43,13 +46,17 @@ class MovieFacts {
   HRESULT GetCodecName(wchar_t* name);  // 260 characters
   HRESULT GetDepth(int32_t* depth);
   HRESULT GetFrameRate(double* frame_rate);
-  // The size of the pictures the decoder makes, once measured (a derived
-  // class does it), else the size the sample description declares; E_FAIL
-  // when no sample description is held.
+  // The size of the pictures delivered: the size the decoder makes them,
+  // once measured (a derived class does it), else the size the sample
+  // description declares; turned as the video transform says (width and
+  // height swapped for a quarter turn). E_FAIL when no sample description
+  // is held.
   HRESULT GetDimensions(int32_t* width, int32_t* height);
-  // The measured size alone: E_FAIL until one is measured. Buffers are made
-  // for it, never for a declared size.
+  // The measured size alone, turned as GetDimensions turns it: E_FAIL until
+  // one is measured. Buffers are made for it, never for a declared size.
   HRESULT GetPictureSize(int32_t* width, int32_t* height);
+  // How the track's matrix shows the pictures; upright without video.
+  HRESULT GetVideoTransform(VideoTransform* transform);
   // At ReadingPosition(). S_FALSE: the movie has no time-code track.
   HRESULT GetTimeCode(int32_t* drop_frame, uint8_t* hours, uint8_t* minutes, uint8_t* seconds, uint8_t* frames);
   // The video track's segments in order, and the movie's time scale. A track
@@ -58,6 +65,9 @@ class MovieFacts {
   HRESULT GetVideoEdits(std::vector<VideoEdit>* edits, int32_t* movie_time_scale);
   // The video media's time scale; 0 without video.
   int32_t GetVideoTimeScale();
+  // The movie's chapters (chapter_list.h); none without a movie.
+  // E_POINTER; E_OUTOFMEMORY.
+  HRESULT GetChapters(std::vector<Chapter>* chapters);
 
   static constexpr size_t kCodecNameChars = 260;
 
@@ -66,7 +76,8 @@ class MovieFacts {
   // is read at. The facts alone stay at the start.
   virtual int64_t ReadingPosition() { return 0; }
 
-  // Keeps the size of the pictures the decoder makes of this movie.
+  // Keeps the size of the pictures the decoder makes of this movie, as
+  // stored (before the turn).
   void SetPictureSize(int32_t width, int32_t height);
 
   Movie m_movie = nullptr;
@@ -80,6 +91,7 @@ class MovieFacts {
   HRESULT CountFrames();
   void ClearFacts();
 
+  VideoTransform m_transform;
   MediaHandler m_timeCodeHandler = nullptr;
   int32_t m_timeCodeTimeScale = 0;
   wchar_t m_codecName[kCodecNameChars] = {};
@@ -87,7 +99,7 @@ class MovieFacts {
   int32_t m_depth = 0;
   uint32_t m_frameCount = 0;
   int64_t m_duration = 0;
-  int32_t m_pictureWidth = 0, m_pictureHeight = 0;  // 0: not measured
+  int32_t m_pictureWidth = 0, m_pictureHeight = 0;  // as stored; 0: not measured
 };
 
 }  // namespace kestrel

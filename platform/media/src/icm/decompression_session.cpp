@@ -5,18 +5,9 @@
 #include <new>
 
 #include "icm/cf_objects.h"
-
-extern "C" {
-#include <libavutil/imgutils.h>
-}
+#include "icm/picture_orientation.h"
 
 namespace qtm {
-
-bool WithinDecoderLimits(int64_t width, int64_t height) {
-  return width > 0 && height > 0 && width <= 16384 && height <= 16384 &&
-         av_image_check_size2(static_cast<unsigned>(width), static_cast<unsigned>(height), INT64_MAX, AV_PIX_FMT_NONE,
-                              0, nullptr) == 0;
-}
 
 void RetainOptions(ICMDecompressionSessionOptionsRef options) {
   if (options) options->refs.fetch_add(1, std::memory_order_relaxed);
@@ -49,9 +40,14 @@ OSStatus DecompressionSession::Create(const uint8_t* desc, size_t desc_size, ICM
   if (err != noErr) return err;
 
   // Pictures come out at the size the attributes ask for; without one, at
-  // the size the decoder makes each picture. What a description declares
-  // allocates nothing by itself.
-  int64_t width = setup.width, height = setup.height, format = k2vuyPixelFormat;
+  // the size the decoder makes each picture, turned upright. What a
+  // description declares allocates nothing by itself.
+  int64_t orientation = qtmOrientationUpright;
+  if (attributes) DictionaryNumber(attributes, "Orientation", &orientation);
+  if (!IsOrientation(orientation)) return paramErr;
+  const bool swap = SwapsSides(static_cast<int32_t>(orientation));
+  int64_t width = swap ? setup.height : setup.width, height = swap ? setup.width : setup.height;
+  int64_t format = k2vuyPixelFormat;
   bool sized = false;
   if (attributes) {
     sized = DictionaryNumber(attributes, "Width", &width);
@@ -65,6 +61,7 @@ OSStatus DecompressionSession::Create(const uint8_t* desc, size_t desc_size, ICM
   if (!session) return memFullErr;
   session->format_ = static_cast<OSType>(format);
   session->follow_decoded_size_ = !sized;
+  session->orientation_ = static_cast<int32_t>(orientation);
   session->out_width_ = static_cast<int>(width);
   session->out_height_ = static_cast<int>(height);
   if (options) {
@@ -74,8 +71,8 @@ OSStatus DecompressionSession::Create(const uint8_t* desc, size_t desc_size, ICM
   if (tracking) session->tracking_ = *tracking;
   session->pixels_.Configure(session->format_, session->out_width_, session->out_height_);
   try {
-    session->converter_ =
-        std::make_shared<PictureConverter>(session->format_, session->out_width_, session->out_height_, setup);
+    session->converter_ = std::make_shared<PictureConverter>(
+        session->format_, session->out_width_, session->out_height_, setup, static_cast<int32_t>(orientation));
   } catch (const std::bad_alloc&) {
     return memFullErr;
   }
@@ -89,29 +86,10 @@ OSStatus DecompressionSession::Open(const CodecSetup& setup) {
   setup_ = setup;
   const AVCodec* codec = avcodec_find_decoder(setup.codec_id);
   if (!codec) return noCodecErr;
-  ctx_ = avcodec_alloc_context3(codec);
+  ctx_ = NewDecoderContext(setup, codec);
   packet_ = av_packet_alloc();
   frame_ = av_frame_alloc();
   if (!ctx_ || !packet_ || !frame_) return memFullErr;
-
-  ctx_->codec_tag = setup.codec_tag;
-  // A declared size the decoder cannot make is not passed on: the decoder
-  // then takes the size from the stream (or refuses what it cannot decode).
-  if (WithinDecoderLimits(setup.width, setup.height)) {
-    ctx_->width = ctx_->coded_width = setup.width;
-    ctx_->height = ctx_->coded_height = setup.height;
-  }
-  ctx_->bits_per_coded_sample = setup.depth;
-  ctx_->colorspace = setup.colorspace;
-  ctx_->color_primaries = setup.primaries;
-  ctx_->color_trc = setup.transfer;
-  ctx_->color_range = setup.range;
-  if (!setup.extradata.empty()) {
-    ctx_->extradata = static_cast<uint8_t*>(av_mallocz(setup.extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-    if (!ctx_->extradata) return memFullErr;
-    memcpy(ctx_->extradata, setup.extradata.data(), setup.extradata.size());
-    ctx_->extradata_size = static_cast<int>(setup.extradata.size());
-  }
   // Frame threading with libavcodec's automatic count (cores + 1, as the
   // ffmpeg tool uses; 2, 3 and 4 threads measured alike on two cores); the
   // delay it adds is drained by Flush.
@@ -304,18 +282,22 @@ void DecompressionSession::EmitDecoded(AVFrame* frame) {
   }
   if (!found.emit) return;
 
-  if (follow_decoded_size_ && (frame->width != out_width_ || frame->height != out_height_)) {
-    if (!WithinDecoderLimits(frame->width, frame->height)) return;
-    std::shared_ptr<PictureConverter> converter;
-    try {
-      converter = std::make_shared<PictureConverter>(format_, frame->width, frame->height, setup_);
-    } catch (const std::bad_alloc&) {
-      return;
+  if (follow_decoded_size_) {
+    const bool swap = SwapsSides(orientation_);
+    const int width = swap ? frame->height : frame->width, height = swap ? frame->width : frame->height;
+    if (width != out_width_ || height != out_height_) {
+      if (!WithinDecoderLimits(width, height)) return;
+      std::shared_ptr<PictureConverter> converter;
+      try {
+        converter = std::make_shared<PictureConverter>(format_, width, height, setup_, orientation_);
+      } catch (const std::bad_alloc&) {
+        return;
+      }
+      converter_ = std::move(converter);
+      out_width_ = width;
+      out_height_ = height;
+      pixels_.Configure(format_, out_width_, out_height_);
     }
-    converter_ = std::move(converter);
-    out_width_ = frame->width;
-    out_height_ = frame->height;
-    pixels_.Configure(format_, out_width_, out_height_);
   }
   // Converted when its base address is first locked: a picture nobody
   // looks at is never converted.

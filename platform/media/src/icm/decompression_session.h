@@ -42,10 +42,6 @@ struct OpaqueICMDecompressionSessionOptions {
 
 namespace qtm {
 
-// Whether libavcodec makes pictures of this size (av_image_check_size2:
-// about 2^28 pixels with its margins) and each side is at most 16384.
-bool WithinDecoderLimits(int64_t width, int64_t height);
-
 void RetainOptions(ICMDecompressionSessionOptionsRef options);
 void ReleaseOptions(ICMDecompressionSessionOptionsRef options);
 
@@ -97,6 +93,7 @@ class DecompressionSession {
   OSType format_ = 0;
   int out_width_ = 0, out_height_ = 0;
   bool follow_decoded_size_ = false;  // no size asked for: each picture's own
+  int32_t orientation_ = 1;           // TIFF value: how each picture is turned upright
   CodecSetup setup_;
   ICMDecompressionSessionOptionsRef options_ = nullptr;
   int32_t applied_accuracy_ = -1;
