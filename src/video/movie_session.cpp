@@ -326,16 +326,25 @@ HRESULT MovieSession::CreateDecoder(OSType pixel_format) {
   bool end_pending = m_currentDecodeTime < 0 && (!m_heldPictures.empty() || !m_flushed);
   ReleaseDecoder();
 
-  int32_t width = 0, height = 0;
-  HRESULT hr = GetPictureSize(&width, &height);
-  if (FAILED(hr)) return hr;
-
   auto key_callbacks = static_cast<const CFDictionaryKeyCallBacks*>(GetQtDataSymbol("kCFTypeDictionaryKeyCallBacks"));
   auto value_callbacks =
       static_cast<const CFDictionaryValueCallBacks*>(GetQtDataSymbol("kCFTypeDictionaryValueCallBacks"));
   CFAllocatorRef allocator = DataSymbol<CFAllocatorRef>("kCFAllocatorDefault");
   CFBooleanRef yes = DataSymbol<CFBooleanRef>("kCFBooleanTrue");
   if (!key_callbacks || !value_callbacks || !yes) return E_FAIL;
+
+  // The options first: without a decoder (no picture measured, no codec)
+  // the settings can still be read and set.
+  if (ICMDecompressionSessionOptionsCreate(allocator, m_sessionOptions.Receive()) != noErr || !m_sessionOptions) {
+    m_sessionOptions.Reset();
+    return E_FAIL;
+  }
+  SetDecodeAccuracy(static_cast<int32_t>(ReadSetting(L"quality", 512)));
+  SetFieldMode(static_cast<int32_t>(ReadSetting(L"fieldmode", 0)));
+
+  int32_t width = 0, height = 0;
+  HRESULT hr = GetPictureSize(&width, &height);
+  if (FAILED(hr)) return hr;
 
   CFDictionaryHolder attributes(CFDictionaryCreateMutable(allocator, 0, key_callbacks, value_callbacks));
   if (!attributes) return E_FAIL;
@@ -355,17 +364,11 @@ HRESULT MovieSession::CreateDecoder(OSType pixel_format) {
   CFDictionarySetValue(attributes.Get(), __CFStringMakeConstantString("CGBitmapContextCompatibility"), yes);
   CFDictionarySetValue(attributes.Get(), __CFStringMakeConstantString("CGImageCompatibility"), yes);
 
-  if (ICMDecompressionSessionOptionsCreate(allocator, m_sessionOptions.Receive()) != noErr || !m_sessionOptions) {
-    m_sessionOptions.Reset();
-    return E_FAIL;
-  }
-  SetDecodeAccuracy(static_cast<int32_t>(ReadSetting(L"quality", 512)));
-  SetFieldMode(static_cast<int32_t>(ReadSetting(L"fieldmode", 0)));
   ICMDecompressionTrackingCallbackRecord tracking = {&MovieSession::OnFrameDecoded, this};
   if (ICMDecompressionSessionCreate(allocator, m_sampleDescription, m_sessionOptions.Get(), attributes.Get(), &tracking,
                                     m_decompressionSession.Receive()) != noErr ||
       !m_decompressionSession) {
-    m_decompressionSession.Reset();  // the options stay: the settings can still be read and set
+    m_decompressionSession.Reset();  // the options stay
     return E_FAIL;
   }
 
