@@ -12,8 +12,11 @@ CAudioPin::CAudioPin(HRESULT* phr, CSource* pFilter, AudioExtractor* pAudio, REF
 CAudioPin::~CAudioPin() { EndWorker(); }
 
 void CAudioPin::Retire() {
-  CAutoLock lock(&m_cPinLock);
-  m_pAudio = nullptr;
+  {
+    CAutoLock lock(&m_cPinLock);
+    m_pAudio = nullptr;
+  }
+  ReleaseStreamingResources();
 }
 
 HRESULT CAudioPin::ChangeSource(AudioExtractor* pAudio) {

@@ -20,6 +20,7 @@ class CAudioPin : public CSeekableStream {
   ~CAudioPin() override;
 
   // The pin no longer reaches the extractor: fills fail and seeks do nothing.
+  // Its media type and worker events go; the shell stays.
   void Retire();
 
   // Plays pAudio from now on, from where the pin is (PlayingPosition): a

@@ -1,6 +1,7 @@
 // Conversions between movie time (a value counted in a time scale) and media
 // time (100 ns units), in signed 64-bit results truncated toward zero. The
-// product is formed in 128 bits so that long movies do not overflow.
+// product is formed in 128 bits so that long movies do not overflow, and a
+// result beyond 64 bits saturates: INT64_MAX or INT64_MIN, never a wrap.
 #ifndef KESTREL_ENGINE_MEDIA_TIME_H
 #define KESTREL_ENGINE_MEDIA_TIME_H
 
@@ -10,10 +11,11 @@ namespace kestrel {
 
 constexpr int64_t kUnitsPerSecond = 10000000;
 
-// value * multiplier / divisor; 0 when divisor is 0.
+// value * multiplier / divisor, held to 64 bits; 0 when divisor is 0.
 constexpr int64_t MulDiv64(int64_t value, int64_t multiplier, int64_t divisor) {
   if (divisor == 0) return 0;
-  return static_cast<int64_t>(static_cast<__int128>(value) * multiplier / divisor);
+  __int128 q = static_cast<__int128>(value) * multiplier / divisor;
+  return q > INT64_MAX ? INT64_MAX : q < INT64_MIN ? INT64_MIN : static_cast<int64_t>(q);
 }
 
 constexpr int64_t MovieToMediaTime(int64_t value, int32_t time_scale) {

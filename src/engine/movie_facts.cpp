@@ -27,6 +27,8 @@ void MovieFacts::ClearFacts() {
   m_depth = 0;
   m_frameCount = 0;
   m_duration = 0;
+  m_pictureWidth = 0;
+  m_pictureHeight = 0;
 }
 
 HRESULT MovieFacts::Close() {
@@ -94,6 +96,9 @@ HRESULT MovieFacts::Open(const MoviePath& path) {
     if (m_videoTimeScale == 0) return E_FAIL;
     // The 64-bit media duration: a 32-bit count overflows on long media.
     m_duration = MovieToMediaTime(GetMediaDecodeDuration(m_videoMedia), m_videoTimeScale);
+    // Media longer than 100 ns units can count (29,000 years) cannot be
+    // timed: refused as a track without a time scale is.
+    if (m_duration == INT64_MAX || m_duration < 0) return E_FAIL;
 
     HRESULT counted = CountFrames();
     m_frameRate = m_duration > 0 ? static_cast<double>(m_frameCount) * 10000000.0 / m_duration : 0.0;
@@ -168,8 +173,10 @@ HRESULT MovieFacts::GetDimensions(int32_t* width, int32_t* height) {
   CAutoLock lock(&m_lock);
   if (!m_sampleDescription || !*m_sampleDescription) return E_FAIL;
   bool swap = SwapsSides(m_transform.orientation);
-  *width = swap ? (*m_sampleDescription)->height : (*m_sampleDescription)->width;
-  *height = swap ? (*m_sampleDescription)->width : (*m_sampleDescription)->height;
+  int32_t stored_width = m_pictureWidth > 0 ? m_pictureWidth : (*m_sampleDescription)->width;
+  int32_t stored_height = m_pictureWidth > 0 ? m_pictureHeight : (*m_sampleDescription)->height;
+  *width = swap ? stored_height : stored_width;
+  *height = swap ? stored_width : stored_height;
   return S_OK;
 }
 
@@ -178,6 +185,22 @@ HRESULT MovieFacts::GetVideoTransform(VideoTransform* transform) {
   CAutoLock lock(&m_lock);
   *transform = m_transform;
   return S_OK;
+}
+
+HRESULT MovieFacts::GetPictureSize(int32_t* width, int32_t* height) {
+  if (!width || !height) return E_POINTER;
+  CAutoLock lock(&m_lock);
+  if (m_pictureWidth <= 0 || m_pictureHeight <= 0) return E_FAIL;
+  bool swap = SwapsSides(m_transform.orientation);
+  *width = swap ? m_pictureHeight : m_pictureWidth;
+  *height = swap ? m_pictureWidth : m_pictureHeight;
+  return S_OK;
+}
+
+void MovieFacts::SetPictureSize(int32_t width, int32_t height) {
+  CAutoLock lock(&m_lock);
+  m_pictureWidth = width;
+  m_pictureHeight = height;
 }
 
 HRESULT MovieFacts::GetVideoEdits(std::vector<VideoEdit>* edits, int32_t* movie_time_scale) {

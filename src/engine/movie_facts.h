@@ -46,10 +46,15 @@ class MovieFacts {
   HRESULT GetCodecName(wchar_t* name);  // 260 characters
   HRESULT GetDepth(int32_t* depth);
   HRESULT GetFrameRate(double* frame_rate);
-  // The size of the pictures delivered: the sample description's, turned as
-  // the video transform says (width and height swapped for a quarter turn).
-  // E_FAIL when no sample description is held.
+  // The size of the pictures delivered: the size the decoder makes them,
+  // once measured (a derived class does it), else the size the sample
+  // description declares; turned as the video transform says (width and
+  // height swapped for a quarter turn). E_FAIL when no sample description
+  // is held.
   HRESULT GetDimensions(int32_t* width, int32_t* height);
+  // The measured size alone, turned as GetDimensions turns it: E_FAIL until
+  // one is measured. Buffers are made for it, never for a declared size.
+  HRESULT GetPictureSize(int32_t* width, int32_t* height);
   // How the track's matrix shows the pictures; upright without video.
   HRESULT GetVideoTransform(VideoTransform* transform);
   // At ReadingPosition(). S_FALSE: the movie has no time-code track.
@@ -71,6 +76,10 @@ class MovieFacts {
   // is read at. The facts alone stay at the start.
   virtual int64_t ReadingPosition() { return 0; }
 
+  // Keeps the size of the pictures the decoder makes of this movie, as
+  // stored (before the turn).
+  void SetPictureSize(int32_t width, int32_t height);
+
   Movie m_movie = nullptr;
   Track m_videoTrack = nullptr;
   Media m_videoMedia = nullptr;
@@ -90,6 +99,7 @@ class MovieFacts {
   int32_t m_depth = 0;
   uint32_t m_frameCount = 0;
   int64_t m_duration = 0;
+  int32_t m_pictureWidth = 0, m_pictureHeight = 0;  // as stored; 0: not measured
 };
 
 }  // namespace kestrel

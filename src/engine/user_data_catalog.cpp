@@ -27,33 +27,6 @@ constexpr EntryInfo kEntries[UserDataCatalog::kEntryCount] = {
     {0xA975726C, L"URL Link"},
 };
 
-// The process-wide values and their lock.
-struct Table {
-  Table() { InitializeCriticalSection(&lock); }
-  CRITICAL_SECTION lock;
-  wchar_t values[UserDataCatalog::kEntryCount][UserDataCatalog::kTextChars] = {};
-};
-
-Table& SharedTable() {
-  static Table table;  // made once, thread-safely; lives for the process
-  return table;
-}
-
-class TableLock {
- public:
-  TableLock() : cs_(&SharedTable().lock) { EnterCriticalSection(cs_); }
-  ~TableLock() { LeaveCriticalSection(cs_); }
-  TableLock(const TableLock&) = delete;
-  TableLock& operator=(const TableLock&) = delete;
-
- private:
-  CRITICAL_SECTION* cs_;
-};
-
-void ClearValues(Table& table) {
-  for (auto& value : table.values) value[0] = L'\0';
-}
-
 // The zero-terminated ANSI text as a value: at most 259 characters, never
 // ending in half of a surrogate pair.
 void StoreValue(const char* text, wchar_t* value) {
@@ -94,15 +67,10 @@ void ReadEntry(UserData user_data, OSType type, int16_t region, wchar_t* value) 
 
 }  // namespace
 
-UserDataCatalog::UserDataCatalog() {
-  TableLock lock;
-  ClearValues(SharedTable());
-}
+UserDataCatalog::UserDataCatalog() = default;
 
 HRESULT UserDataCatalog::ReadUserData(const MoviePath& path) {
-  TableLock lock;
-  Table& table = SharedTable();
-  ClearValues(table);
+  for (auto& value : m_values) value[0] = L'\0';
 
   Movie movie = nullptr;
   if (FAILED(OpenMovieFromPath(path, &movie))) return E_FAIL;
@@ -112,7 +80,7 @@ HRESULT UserDataCatalog::ReadUserData(const MoviePath& path) {
     return E_FAIL;
   }
   const int16_t region = static_cast<int16_t>(GetScriptManagerVariable(smRegionCode));
-  for (int i = 0; i < kEntryCount; ++i) ReadEntry(user_data, kEntries[i].type, region, table.values[i]);
+  for (int i = 0; i < kEntryCount; ++i) ReadEntry(user_data, kEntries[i].type, region, m_values[i]);
   DisposeMovieRef(&movie);
   return S_OK;
 }
@@ -135,8 +103,7 @@ HRESULT UserDataCatalog::GetEntryName(int index, wchar_t* name) const {
 HRESULT UserDataCatalog::GetEntryValue(int index, wchar_t* value) const {
   if (!value) return E_POINTER;
   if (index < 0 || index >= kEntryCount) return E_INVALIDARG;
-  TableLock lock;
-  memcpy(value, SharedTable().values[index], kTextChars * sizeof(wchar_t));
+  memcpy(value, m_values[index], kTextChars * sizeof(wchar_t));
   return S_OK;
 }
 

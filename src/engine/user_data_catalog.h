@@ -1,7 +1,7 @@
 // UserDataCatalog: the movie's user-data texts gathered into a fixed table of
-// 31 named entries (album, artist, comment ...). The table is one for the
-// whole process and guarded by a process-wide lock, so filters loading at
-// the same time cannot tear it; the holder object carries no data of its own.
+// 31 named entries (album, artist, comment ...). Each catalogue holds the
+// values of its own movie (a filter's, under that filter's lock); only the
+// types and names are shared.
 #ifndef KESTREL_ENGINE_USER_DATA_CATALOG_H
 #define KESTREL_ENGINE_USER_DATA_CATALOG_H
 
@@ -38,6 +38,9 @@ class UserDataCatalog {
 
   // The constant display name; null outside 0 to 30.
   static const wchar_t* EntryName(int index);
+
+ private:
+  wchar_t m_values[kEntryCount][kTextChars] = {};
 };
 
 }  // namespace kestrel

@@ -2,6 +2,8 @@
 
 #include <objbase.h>
 
+#include <initializer_list>
+
 namespace kestrel {
 
 CAMThread::CAMThread()
@@ -70,6 +72,16 @@ void CAMThread::Close() {
   if (!h) return;
   WaitForSingleObject(h, INFINITE);
   CloseHandle(h);
+}
+
+bool CAMThread::ReleaseEvents() {
+  CAutoLock lock(&m_AccessLock);
+  if (m_hThread) return false;
+  for (HANDLE* event : {&m_EventSend, &m_EventComplete}) {
+    if (*event) CloseHandle(*event);
+    *event = nullptr;
+  }
+  return true;
 }
 
 DWORD CAMThread::GetRequest() {

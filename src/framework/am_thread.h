@@ -33,6 +33,9 @@ class CAMThread {
   DWORD CallWorker(DWORD dwParam);
   // Waits for the end of the thread and closes it; only one caller does.
   void Close();
+  // Closes the command events while no thread exists (false otherwise);
+  // Create fails from then on. For an object that will not stream again.
+  bool ReleaseEvents();
   bool ThreadExists() const { return m_hThread != nullptr; }
 
  protected:

@@ -28,6 +28,13 @@ void CSourceStream::EndWorker() {
   Close();
 }
 
+void CSourceStream::ReleaseStreamingResources() {
+  CAutoLock lock(m_pLock);
+  EndWorker();
+  m_mt.Clear();
+  ReleaseEvents();
+}
+
 HRESULT CSourceStream::OnThreadCreate() { return S_OK; }
 HRESULT CSourceStream::OnThreadDestroy() { return S_OK; }
 HRESULT CSourceStream::OnThreadStartPlay() { return S_OK; }

@@ -77,6 +77,10 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   // Decommits, stops and ends the worker, if one exists. The destructor of
   // the most derived pin calls it while FillBuffer is still whole.
   void EndWorker();
+  // For a pin taken out of its filter for good, unconnected: ends any
+  // worker and lets go of the media type and the worker's events, so that
+  // only the object is left. The pin cannot stream afterwards.
+  void ReleaseStreamingResources();
 
   CSource* const m_pSourceFilter;
 };

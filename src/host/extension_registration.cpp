@@ -26,7 +26,8 @@ void ExtensionKeyPath(const wchar_t* extension, wchar_t (&path)[kKeyChars]) {
 }
 
 // Whether the key's "Source Filter" names the given class string (compared
-// without regard to case; a terminating null may or may not be stored).
+// without regard to case; a terminating null may or may not be stored: older
+// registrations wrote the 76 bytes of the characters alone).
 bool NamesClass(HKEY key, const wchar_t* classText) {
   wchar_t value[kClassChars + 2] = {};
   DWORD type = 0, bytes = sizeof(value) - sizeof(wchar_t);
@@ -65,12 +66,9 @@ HRESULT RegisterExtensions() {
   ResetLog();
   wchar_t classText[40] = {};
   StringFromGUID2(CLSID_Kestrel, classText, 40);
-  // The value is the 38 characters alone, 76 bytes. RegSetValueEx counts a
-  // null that directly follows a string's data into the value, so none may
-  // follow them in the buffer.
-  wchar_t data[kClassChars + 1];
-  wmemcpy(data, classText, kClassChars);
-  data[kClassChars] = L' ';
+  // The value is the 38 characters and their terminating null, 78 bytes, as
+  // REG_SZ data should be: a reader with a buffer of 39 characters gets a
+  // terminated string.
   bool failed = false;
   for (const wchar_t* extension : kExtensions) {
     wchar_t path[kKeyChars];
@@ -81,7 +79,7 @@ HRESULT RegisterExtensions() {
       failed = true;
       continue;
     }
-    if (key.SetString(L"Source Filter", data, kClassChars * sizeof(wchar_t)) != ERROR_SUCCESS) {
+    if (key.SetString(L"Source Filter", classText, (kClassChars + 1) * sizeof(wchar_t)) != ERROR_SUCCESS) {
       WriteLog(L"ERROR! RegSetValueEx failed!");
       failed = true;
     }

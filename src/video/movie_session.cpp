@@ -69,6 +69,78 @@ T DataSymbol(const char* name) {
 
 MovieSession::~MovieSession() { CloseFrameSource(); }
 
+HRESULT MovieSession::Open(const MoviePath& path) {
+  CAutoLock lock(&m_lock);
+  HRESULT hr = MovieFacts::Open(path);
+  if (hr == S_OK) MeasurePicture();
+  return hr;
+}
+
+// A decoder of its own, asked for no size and no turn, so that its first
+// picture comes out at the size the stream really has, as stored; the
+// samples are fed from the start, and nothing the description declares is
+// allocated.
+void MovieSession::MeasurePicture() {
+  struct Measured {
+    int32_t width = 0, height = 0;
+    static void QTM_CALLBACK OnPicture(void* reference, OSStatus, ICMDecompressionTrackingFlags flags,
+                                       CVPixelBufferRef buffer, TimeValue64, TimeValue64, ICMValidTimeFlags, void*,
+                                       void*) {
+      auto* self = static_cast<Measured*>(reference);
+      if (!(flags & kICMDecompressionTracking_EmittingFrame) || !buffer || self->width > 0) return;
+      self->width = static_cast<int32_t>(CVPixelBufferGetWidth(buffer));
+      self->height = static_cast<int32_t>(CVPixelBufferGetHeight(buffer));
+    }
+  } measured;
+
+  auto key_callbacks = static_cast<const CFDictionaryKeyCallBacks*>(GetQtDataSymbol("kCFTypeDictionaryKeyCallBacks"));
+  auto value_callbacks =
+      static_cast<const CFDictionaryValueCallBacks*>(GetQtDataSymbol("kCFTypeDictionaryValueCallBacks"));
+  CFAllocatorRef allocator = DataSymbol<CFAllocatorRef>("kCFAllocatorDefault");
+  if (!key_callbacks || !value_callbacks || !m_videoMedia || !m_sampleDescription) return;
+  CFDictionaryHolder attributes(CFDictionaryCreateMutable(allocator, 0, key_callbacks, value_callbacks));
+  if (!attributes) return;
+  int32_t format = static_cast<int32_t>(k2vuyPixelFormat);
+  CFNumberHolder number(CFNumberCreate(allocator, kCFNumberSInt32Type, &format));
+  if (!number) return;
+  CFDictionarySetValue(attributes.Get(), __CFStringMakeConstantString("PixelFormatType"), number.Get());
+  ICMDecompressionTrackingCallbackRecord tracking = {&Measured::OnPicture, &measured};
+  DecompressionSessionHolder decoder;
+  if (ICMDecompressionSessionCreate(allocator, m_sampleDescription, nullptr, attributes.Get(), &tracking,
+                                    decoder.Receive()) != noErr ||
+      !decoder)
+    return;
+
+  std::vector<uint8_t> bytes;
+  TimeValue64 time = 0;
+  int16_t flags = kSampleHereOrNext;
+  for (int fed = 0; fed < kMaxSamplesPerPicture && measured.width == 0; ++fed) {
+    time = Step(time, flags, kForward);
+    flags = kNextSample;
+    ByteCount size = 0;
+    if (time < 0 || GetMediaSample2(m_videoMedia, nullptr, 0, &size, time, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                    1, nullptr, nullptr) != noErr)
+      break;
+    try {
+      bytes.resize(size);
+    } catch (const std::bad_alloc&) {
+      break;
+    }
+    ByteCount read = 0;
+    if (GetMediaSample2(m_videoMedia, bytes.data(), size, &read, time, nullptr, nullptr, nullptr, nullptr, nullptr, 1,
+                        nullptr, nullptr) != noErr)
+      break;
+    ICMFrameTimeRecord frame_time = {};
+    frame_time.value = time;
+    frame_time.scale = m_videoTimeScale;
+    frame_time.rate = fixed1;
+    frame_time.recordSize = sizeof(frame_time);
+    ICMDecompressionSessionDecodeFrame(decoder.Get(), bytes.data(), read, nullptr, &frame_time, nullptr);
+  }
+  if (measured.width == 0) ICMDecompressionSessionFlush(decoder.Get());
+  if (measured.width > 0 && measured.height > 0) SetPictureSize(measured.width, measured.height);
+}
+
 HRESULT MovieSession::Close() {
   CAutoLock lock(&m_lock);
   CloseFrameSource();
@@ -254,16 +326,25 @@ HRESULT MovieSession::CreateDecoder(OSType pixel_format) {
   bool end_pending = m_currentDecodeTime < 0 && (!m_heldPictures.empty() || !m_flushed);
   ReleaseDecoder();
 
-  int32_t width = 0, height = 0;
-  HRESULT hr = GetDimensions(&width, &height);
-  if (FAILED(hr)) return hr;
-
   auto key_callbacks = static_cast<const CFDictionaryKeyCallBacks*>(GetQtDataSymbol("kCFTypeDictionaryKeyCallBacks"));
   auto value_callbacks =
       static_cast<const CFDictionaryValueCallBacks*>(GetQtDataSymbol("kCFTypeDictionaryValueCallBacks"));
   CFAllocatorRef allocator = DataSymbol<CFAllocatorRef>("kCFAllocatorDefault");
   CFBooleanRef yes = DataSymbol<CFBooleanRef>("kCFBooleanTrue");
   if (!key_callbacks || !value_callbacks || !yes) return E_FAIL;
+
+  // The options first: without a decoder (no picture measured, no codec)
+  // the settings can still be read and set.
+  if (ICMDecompressionSessionOptionsCreate(allocator, m_sessionOptions.Receive()) != noErr || !m_sessionOptions) {
+    m_sessionOptions.Reset();
+    return E_FAIL;
+  }
+  SetDecodeAccuracy(static_cast<int32_t>(ReadSetting(L"quality", 512)));
+  SetFieldMode(static_cast<int32_t>(ReadSetting(L"fieldmode", 0)));
+
+  int32_t width = 0, height = 0;
+  HRESULT hr = GetPictureSize(&width, &height);
+  if (FAILED(hr)) return hr;
 
   CFDictionaryHolder attributes(CFDictionaryCreateMutable(allocator, 0, key_callbacks, value_callbacks));
   if (!attributes) return E_FAIL;
@@ -283,17 +364,11 @@ HRESULT MovieSession::CreateDecoder(OSType pixel_format) {
   CFDictionarySetValue(attributes.Get(), __CFStringMakeConstantString("CGBitmapContextCompatibility"), yes);
   CFDictionarySetValue(attributes.Get(), __CFStringMakeConstantString("CGImageCompatibility"), yes);
 
-  if (ICMDecompressionSessionOptionsCreate(allocator, m_sessionOptions.Receive()) != noErr || !m_sessionOptions) {
-    m_sessionOptions.Reset();
-    return E_FAIL;
-  }
-  SetDecodeAccuracy(static_cast<int32_t>(ReadSetting(L"quality", 512)));
-  SetFieldMode(static_cast<int32_t>(ReadSetting(L"fieldmode", 0)));
   ICMDecompressionTrackingCallbackRecord tracking = {&MovieSession::OnFrameDecoded, this};
   if (ICMDecompressionSessionCreate(allocator, m_sampleDescription, m_sessionOptions.Get(), attributes.Get(), &tracking,
                                     m_decompressionSession.Receive()) != noErr ||
       !m_decompressionSession) {
-    m_decompressionSession.Reset();  // the options stay: the settings can still be read and set
+    m_decompressionSession.Reset();  // the options stay
     return E_FAIL;
   }
 

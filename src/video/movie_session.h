@@ -20,13 +20,19 @@ class MovieSession : public MovieFacts {
   MovieSession() = default;
   ~MovieSession() override;
 
+  // MovieFacts::Open, then the size of the pictures the decoder makes of
+  // the video, measured on the first one (at most kMaxSamplesPerPicture
+  // samples from the start): every buffer is made for it. Without a
+  // picture no size is kept, and no decoder can be made.
+  HRESULT Open(const MoviePath& path);
   // The decoder, then the movie.
   HRESULT Close() override;
 
   static constexpr int kMaxSamplesPerPicture = 512;
 
-  // A decoder for a QuickTime pixel format ('2vuy', 'yuvs', 'BGRA'), with
-  // the registry's "quality" and "fieldmode"; S_OK or E_FAIL. Keeps the
+  // A decoder for a QuickTime pixel format ('2vuy', 'yuvs', 'BGRA') at the
+  // measured picture size, with the registry's "quality" and "fieldmode";
+  // S_OK or E_FAIL (also without a measured size). Keeps the
   // reading position; made past the first sample, it is primed from the
   // preceding sync sample.
   HRESULT CreateDecoder(OSType pixel_format);
@@ -77,6 +83,7 @@ class MovieSession : public MovieFacts {
     int64_t time, duration;
     bool timed;  // time is a valid display time
   };
+  void MeasurePicture();
   void ReleaseDecoder();
   void CloseFrameSource();
   // One 32-bit property of the decoder's options; E_FAIL without options.

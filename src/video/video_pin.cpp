@@ -50,8 +50,12 @@ CVideoPin::CVideoPin(HRESULT* phr, CSource* pFilter, MovieSession* pMovie, REFER
 CVideoPin::~CVideoPin() { EndWorker(); }
 
 void CVideoPin::Retire() {
-  CAutoLock lock(&m_cPinLock);
-  m_pMovie = nullptr;
+  {
+    CAutoLock lock(&m_cPinLock);
+    m_pMovie = nullptr;
+    m_timeline.Clear();
+  }
+  ReleaseStreamingResources();
 }
 
 HRESULT CVideoPin::GetMediaType(int iPosition, CMediaType* pmt) {
@@ -65,7 +69,9 @@ HRESULT CVideoPin::GetMediaType(int iPosition, CMediaType* pmt) {
   int32_t width = 0, height = 0;
   int64_t duration = 0;
   uint32_t frames = 0;
-  if (FAILED(m_pMovie->GetDimensions(&width, &height)) || FAILED(m_pMovie->GetDuration(&duration)) ||
+  // The size of the pictures the decoder makes: a size a file merely
+  // declares allocates nothing.
+  if (FAILED(m_pMovie->GetPictureSize(&width, &height)) || FAILED(m_pMovie->GetDuration(&duration)) ||
       FAILED(m_pMovie->GetFrameCount(&frames)))
     return E_FAIL;
 
@@ -112,7 +118,7 @@ HRESULT CVideoPin::SetUpDecoder(const GUID& subtype, const VIDEOINFOHEADER& form
     return hr;
   }
   int32_t width = 0, height = 0;
-  m_pMovie->GetDimensions(&width, &height);
+  m_pMovie->GetPictureSize(&width, &height);
   m_rows = height;
   m_stride = StrideOf(format);
   m_pMovie->SetStride(m_stride);
@@ -140,24 +146,38 @@ HRESULT CVideoPin::SetMediaType(const CMediaType* pmt) {
   WriteLog(L"Width: %d, Height: %d, Depth: %d.", static_cast<int>(vih->bmiHeader.biWidth),
            static_cast<int>(vih->bmiHeader.biHeight), static_cast<int>(vih->bmiHeader.biBitCount));
   CAutoLock pin(&m_cPinLock);
+  m_subtype = pmt->subtype;
   return SetUpDecoder(pmt->subtype, *vih, L"SetMediaType");
 }
 
+HRESULT CVideoPin::BreakConnect() {
+  {
+    CAutoLock pin(&m_cPinLock);
+    m_subtype = GUID_NULL;
+  }
+  return CSeekableStream::BreakConnect();
+}
+
+// Under the pin lock, not the filter's: a renderer asks from inside its
+// allocator's GetBuffer, on the worker, while a stop or a seek may hold the
+// filter's lock and wait for that worker. The pin lock is never held while
+// the worker is waited for, and it keeps the decoder, the stride and the
+// connection's subtype (m_subtype) whole.
 HRESULT STDMETHODCALLTYPE CVideoPin::QueryAccept(const AM_MEDIA_TYPE* pmt) {
-  CAutoLock lock(m_pLock);
+  CAutoLock lock(&m_cPinLock);
   if (!pmt) return E_POINTER;
   const VIDEOINFOHEADER* vih = VideoInfoOf(*pmt);
   if (pmt->majortype != MEDIATYPE_Video || !vih) return E_INVALIDARG;
   WriteLog(L"");
   WriteLog(L"CVideoPin::QueryAccept() is called with stride %d and %s. (Our pin MediaType is %s).",
            static_cast<int>(vih->bmiHeader.biWidth), PixelFormatTable::LogNameOf(pmt->subtype),
-           PixelFormatTable::LogNameOf(m_mt.subtype));
+           PixelFormatTable::LogNameOf(m_subtype));
   if (!PixelFormatTable::IsSupported(pmt->subtype)) {
     WriteLog(L"The provided MediaType is not supported, rejecting it.");
     WriteLog(L"CVideoPin::QueryAccept() is returning S_FALSE.");
     return S_FALSE;
   }
-  if (pmt->subtype != m_mt.subtype) {
+  if (pmt->subtype != m_subtype) {
     WriteLog(L"The provided MediaType is different from our pin, rejecting it.");
     WriteLog(L"CVideoPin::QueryAccept() is returning S_FALSE.");
     return S_FALSE;
@@ -165,7 +185,6 @@ HRESULT STDMETHODCALLTYPE CVideoPin::QueryAccept(const AM_MEDIA_TYPE* pmt) {
   WriteLog(L"The provided MediaType is the same as our pin, accepting it.");
   // The worker may be filling: the session's lock orders the new decoder
   // and stride between two frames.
-  CAutoLock pin(&m_cPinLock);
   return SetUpDecoder(pmt->subtype, *vih, L"QueryAccept");
 }
 

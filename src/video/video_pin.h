@@ -28,6 +28,7 @@ class CVideoPin : public CSeekableStream {
   ~CVideoPin() override;
 
   // The pin no longer reaches the session: fills fail and seeks do nothing.
+  // Its timeline, media type and worker events go; the shell stays.
   void Retire();
 
   // Thread part.
@@ -38,6 +39,8 @@ class CVideoPin : public CSeekableStream {
   HRESULT CheckMediaType(const CMediaType* pmt) override;
   HRESULT SetMediaType(const CMediaType* pmt) override;
   HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pRequest) override;
+  // Clears the subtype QueryAccept compares with, then the base's.
+  HRESULT BreakConnect() override;
   HRESULT STDMETHODCALLTYPE QueryAccept(const AM_MEDIA_TYPE* pmt) override;
   // Quality control: a positive lateness skips ahead by it.
   HRESULT STDMETHODCALLTYPE Notify(IBaseFilter* pSelf, Quality q) override;
@@ -55,6 +58,8 @@ class CVideoPin : public CSeekableStream {
 
   MovieSession* m_pMovie;  // not owned
   VideoTimeline m_timeline;
+  // The connection's subtype under the pin lock, for QueryAccept.
+  GUID m_subtype = GUID_NULL;
   int32_t m_stride = 0;  // bytes per row in the buffers
   int32_t m_rows = 0;    // the picture's height
 };

@@ -18,11 +18,17 @@ int64_t MulDivUp(int64_t a, int64_t b, int64_t c) {
 
 }  // namespace
 
-HRESULT VideoTimeline::Load(MovieSession* session, int64_t media_duration) {
-  m_segments.clear();
+void VideoTimeline::Clear() {
+  std::vector<Segment>().swap(m_segments);
   m_segment = 0;
   m_started = false;
+  m_atSegmentStart = false;
+  m_noPicturesFrom = INT64_MAX;
   m_passThrough = true;
+}
+
+HRESULT VideoTimeline::Load(MovieSession* session, int64_t media_duration) {
+  Clear();
   m_duration = media_duration;
   m_mediaScale = session->GetVideoTimeScale();
   if (m_mediaScale <= 0) return E_FAIL;
@@ -60,35 +66,42 @@ HRESULT VideoTimeline::Load(MovieSession* session, int64_t media_duration) {
 }
 
 int64_t VideoTimeline::ToMovieTime(const Segment& s, TimeValue64 media_time) const {
-  // The product is formed in 128 bits: media times from a file can be large.
-  return s.movie_start +
-         MulDiv64(media_time - s.media_start, kUnitsPerSecond * fixed1, static_cast<int64_t>(m_mediaScale) * s.rate);
+  // The product is formed in 128 bits: media times from a file can be large;
+  // the sum stops at the end of 64 bits.
+  int64_t offset =
+      MulDiv64(media_time - s.media_start, kUnitsPerSecond * fixed1, static_cast<int64_t>(m_mediaScale) * s.rate);
+  return offset > INT64_MAX - s.movie_start ? INT64_MAX : s.movie_start + offset;
 }
 
 bool VideoTimeline::EnterSegment(MovieSession* session, size_t index, bool continuous) {
   m_segment = index;
+  m_atSegmentStart = false;
   if (index >= m_segments.size()) return false;
-  if (!continuous) session->SeekToMediaTime(m_segments[index].media_start);
+  if (!continuous && m_segments[index].media_start < m_noPicturesFrom) {
+    session->SeekToMediaTime(m_segments[index].media_start);
+    m_atSegmentStart = true;
+  }
   return true;
+}
+
+// Media time shown in segment s at a movie time; 0 before its start.
+int64_t VideoTimeline::ShownAt(const Segment& s, int64_t position) const {
+  if (position <= s.movie_start) return 0;
+  return MulDiv64(position - s.movie_start, static_cast<int64_t>(m_mediaScale) * s.rate, kUnitsPerSecond * fixed1);
 }
 
 HRESULT VideoTimeline::Seek(MovieSession* session, int64_t position) {
   m_started = true;
   if (m_passThrough) return session->SeekTo(position);
-  // The first segment that ends after the position; before its start (an
-  // empty edit) the position is its first picture.
-  for (size_t i = 0; i < m_segments.size(); ++i) {
-    const Segment& s = m_segments[i];
-    int64_t shown =
-        position <= s.movie_start
-            ? 0
-            : MulDiv64(position - s.movie_start, static_cast<int64_t>(m_mediaScale) * s.rate, kUnitsPerSecond * fixed1);
-    if (shown >= s.media_end - s.media_start) continue;
-    m_segment = i;
-    return session->SeekToMediaTime(s.media_start + shown);
-  }
-  m_segment = m_segments.size();
-  return S_OK;
+  // The first segment that ends after the position (segments follow each
+  // other on the movie's timeline); before its start (an empty edit) the
+  // position is its first picture.
+  auto ended = [&](const Segment& s) { return ShownAt(s, position) >= s.media_end - s.media_start; };
+  auto it = std::partition_point(m_segments.begin(), m_segments.end(), ended);
+  m_segment = static_cast<size_t>(it - m_segments.begin());
+  m_atSegmentStart = false;
+  if (it == m_segments.end()) return S_OK;
+  return session->SeekToMediaTime(it->media_start + ShownAt(*it, position));
 }
 
 HRESULT VideoTimeline::NextFrame(MovieSession* session, uint8_t* destination, size_t size, int64_t* start,
@@ -98,18 +111,29 @@ HRESULT VideoTimeline::NextFrame(MovieSession* session, uint8_t* destination, si
     m_started = true;
     if (!EnterSegment(session, 0, !m_segments.empty() && m_segments[0].media_start <= 0)) return S_FALSE;
   }
-  // Pictures no segment shows are passed over, a bounded number per request.
+  // Pictures no segment shows and segments passed over count against one
+  // bound a request, as the session counts samples without a picture.
   for (int passed = 0; passed <= MovieSession::kMaxSamplesPerPicture;) {
     if (m_segment >= m_segments.size()) return S_FALSE;
+    if (m_segments[m_segment].media_start >= m_noPicturesFrom) {
+      // No picture is shown from there on: passed over without a seek.
+      ++passed;
+      if (!EnterSegment(session, m_segment + 1, false)) return S_FALSE;
+      continue;
+    }
     TimeValue64 time = 0, duration = 0;
     HRESULT hr = session->ProducePicture(destination, size, &time, &duration);
     if (hr == S_FALSE) {
-      // The media ended inside this segment: the next one, if any, starts
-      // from its own media time.
+      // The media ended inside this segment (at its very start: no picture
+      // is shown from there on); the next one, if any, starts from its own
+      // media time.
+      if (m_atSegmentStart) m_noPicturesFrom = std::min(m_noPicturesFrom, m_segments[m_segment].media_start);
+      ++passed;
       if (!EnterSegment(session, m_segment + 1, false)) return S_FALSE;
       continue;
     }
     if (hr != S_OK) return hr;
+    m_atSegmentStart = false;
     for (;;) {
       const Segment& s = m_segments[m_segment];
       if (time < s.media_start) {
@@ -125,11 +149,9 @@ HRESULT VideoTimeline::NextFrame(MovieSession* session, uint8_t* destination, si
       // the media where this one ended; otherwise the session moves there.
       size_t next = m_segment + 1;
       bool continuous = next < m_segments.size() && m_segments[next].media_start == s.media_end;
+      if (++passed > MovieSession::kMaxSamplesPerPicture) return E_FAIL;
       if (!EnterSegment(session, next, continuous)) return S_FALSE;
-      if (!continuous) {
-        ++passed;
-        break;
-      }
+      if (!continuous) break;
     }
   }
   return E_FAIL;

@@ -26,6 +26,9 @@ class VideoTimeline {
   // own duration. S_OK, E_FAIL without video, E_OUTOFMEMORY.
   HRESULT Load(MovieSession* session, int64_t media_duration);
 
+  // Drops the segments and their memory: times pass through again.
+  void Clear();
+
   // Where the video ends on the movie's timeline (100 ns): the media's
   // duration when times pass through, else the end of the last segment.
   int64_t Duration() const { return m_duration; }
@@ -37,7 +40,8 @@ class VideoTimeline {
 
   // The next picture shown on the movie's timeline into destination, with
   // its start and stop in movie time. S_OK, S_FALSE at the end, or the
-  // session's failure.
+  // session's failure; E_FAIL when more than kMaxSamplesPerPicture pictures
+  // no segment shows and segments passed over come before one that shows.
   HRESULT NextFrame(MovieSession* session, uint8_t* destination, size_t size, int64_t* start, int64_t* stop);
 
  private:
@@ -50,12 +54,21 @@ class VideoTimeline {
   };
   // Movie time (100 ns) of a media display time inside segment s.
   int64_t ToMovieTime(const Segment& s, TimeValue64 media_time) const;
+  // The media time segment s has shown by a movie time (100 ns); 0 before
+  // it starts.
+  int64_t ShownAt(const Segment& s, int64_t position) const;
   // Makes m_segment the first segment at or after index; false at the end.
   bool EnterSegment(MovieSession* session, size_t index, bool continuous);
 
   std::vector<Segment> m_segments;  // non-empty segments, in movie order
   size_t m_segment = 0;             // the one being played
   bool m_started = false;           // the session was placed on a segment
+  // The session was moved to the current segment's start and has given no
+  // picture since.
+  bool m_atSegmentStart = false;
+  // No picture is shown at or after this media time (the session found
+  // none there): segments that start there are passed over at once.
+  TimeValue64 m_noPicturesFrom = INT64_MAX;
   bool m_passThrough = true;
   int32_t m_mediaScale = 0;
   int64_t m_duration = 0;

@@ -9,8 +9,11 @@
 #include <dshow.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "filter/kestrel.h"
@@ -86,6 +89,34 @@ class FilterTest : public testing::Test {
   ComPtr<IBaseFilter> filter;
   std::unique_ptr<play::PlayGraph> graph;
   std::vector<std::pair<std::wstring, std::unique_ptr<DeliveryRecorder>>> recorders;
+};
+
+// Ends the process when the loop under test stops making progress: a
+// deadlock must fail the test, not hang it.
+class Watchdog {
+ public:
+  explicit Watchdog(DWORD ms) : m_ms(ms), m_thread([this] { Run(); }) {}
+  ~Watchdog() {
+    m_done = true;
+    m_thread.join();
+  }
+  void Progress() { m_beat = GetTickCount(); }
+
+ private:
+  void Run() {
+    while (!m_done) {
+      Sleep(100);
+      if (GetTickCount() - m_beat > m_ms) {
+        fprintf(stderr, "no progress for %lu ms: deadlock\n", static_cast<unsigned long>(m_ms));
+        fflush(stderr);
+        TerminateProcess(GetCurrentProcess(), 3);
+      }
+    }
+  }
+  DWORD m_ms;
+  std::atomic<DWORD> m_beat{GetTickCount()};
+  std::atomic<bool> m_done{false};
+  std::thread m_thread;
 };
 
 // A new filter through its creation function (any thread).

@@ -1,11 +1,13 @@
 // CKestrel's own interfaces: the query table, IFileSourceFilter's Load
 // outcomes and GetCurFile, the misc flags and pages, IQTControl and IQTInfo
-// before a Load and with video only, sound only, both and neither, and pins
-// held across a new Load.
+// before a Load and with video only, sound only, both and neither, pins
+// held across a new Load, and two filters that each report their own movie.
 #include <ole2.h>
 
 #include <algorithm>
+#include <atomic>
 #include <map>
+#include <thread>
 
 #include "filter/filter_harness.h"
 #include "host/log.h"
@@ -327,6 +329,97 @@ TEST_F(Interfaces, PinsHeldAcrossALoadStaySafe) {
   EXPECT_HR(S_OK, old_pins->Next(1, now.ReleaseAndGetAddressOf(), &fetched));
   ASSERT_EQ(fetched, 1u);
   EXPECT_NE(now.Get(), old_video.Get());
+}
+
+// What one filter reports of its movie through IQTInfo: every tag with a
+// value, the time code, the video facts.
+struct Report {
+  std::map<std::string, std::string> tags;
+  HRESULT time_code = E_UNEXPECTED;
+  LONG drop = -1;
+  BYTE clock[4] = {};
+  ULONG width = 0, height = 0, frames = 0;
+  double rate = 0, duration = 0;
+  bool operator==(const Report& o) const {
+    return tags == o.tags && time_code == o.time_code && drop == o.drop && std::equal(clock, clock + 4, o.clock) &&
+           width == o.width && height == o.height && frames == o.frames && rate == o.rate && duration == o.duration;
+  }
+};
+
+Report ReportOf(IBaseFilter* filter) {
+  Report r;
+  ComPtr<IQTInfo> info;
+  if (FAILED(filter->QueryInterface(IID_IQTInfo, info.ReleaseAndGetVoidAddress()))) return r;
+  for (ULONG i = 0; i < 31; ++i) {
+    BSTR name = nullptr, value = nullptr;
+    if (info->GetUserDataName(i, &name) == S_OK && info->GetUserDataValue(i, &value) == S_OK && SysStringLen(value) > 0)
+      r.tags[Narrow(name)] = Narrow(value);
+    SysFreeString(name);
+    SysFreeString(value);
+  }
+  r.time_code = info->GetTimeCode(&r.drop, &r.clock[0], &r.clock[1], &r.clock[2], &r.clock[3]);
+  BSTR codec = nullptr;
+  ULONG depth = 0;
+  info->GetVideoInfo(&codec, &r.width, &r.height, &depth, &r.rate, &r.frames, &r.duration);
+  SysFreeString(codec);
+  return r;
+}
+
+HRESULT LoadInto(IBaseFilter* filter, const char* movie) {
+  ComPtr<IFileSourceFilter> source;
+  HRESULT hr = filter->QueryInterface(IID_IFileSourceFilter, source.ReleaseAndGetVoidAddress());
+  return FAILED(hr) ? hr : source->Load(Wide(FixturePath(movie)).c_str(), nullptr);
+}
+
+// Two filters in one process with different movies: each reports its own
+// tags, time code and facts, whichever loaded last, and when both load over
+// and over at the same time on two threads.
+TEST_F(FilterTest, TwoFiltersEachReportTheirOwnMovie) {
+  const char* movies[2] = {"md_tags.mov", "md_tc_df.mov"};
+  ComPtr<IBaseFilter> filters[2];
+  Report alone[2];
+  for (int k = 0; k < 2; ++k) {
+    ASSERT_HR(S_OK, NewKestrelFilter(filters[k].ReleaseAndGetAddressOf()));
+    ASSERT_HR(S_OK, LoadInto(filters[k].Get(), movies[k]));
+    alone[k] = ReportOf(filters[k].Get());
+  }
+  // What each movie is: tags but no time code at 25 frames a second; a
+  // drop-frame time code from 01:00:00;00 and no tags at 29.97.
+  EXPECT_EQ(alone[0].tags.size(), 12u);
+  EXPECT_EQ(alone[0].tags["Full Name"], "The Title");
+  EXPECT_HR(S_FALSE, alone[0].time_code);
+  EXPECT_DOUBLE_EQ(alone[0].rate, 25.0);
+  EXPECT_TRUE(alone[1].tags.empty());
+  EXPECT_HR(S_OK, alone[1].time_code);
+  EXPECT_EQ(alone[1].drop, 1);
+  EXPECT_EQ(alone[1].clock[0], 1);
+  EXPECT_NEAR(alone[1].rate, 29.97, 0.01);
+
+  // Either order: the filter loaded first still reports its own movie.
+  for (int first : {0, 1}) {
+    SCOPED_TRACE(first);
+    int second = 1 - first;
+    ASSERT_HR(S_OK, LoadInto(filters[first].Get(), movies[first]));
+    ASSERT_HR(S_OK, LoadInto(filters[second].Get(), movies[second]));
+    EXPECT_EQ(ReportOf(filters[first].Get()), alone[first]);
+    EXPECT_EQ(ReportOf(filters[second].Get()), alone[second]);
+  }
+
+  // At the same time: each thread loads its filter again and again and reads
+  // back what it loaded while the other loads.
+  std::atomic<int> wrong[2] = {0, 0};
+  auto run = [&](int k) {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    for (int i = 0; i < 30; ++i) {
+      if (LoadInto(filters[k].Get(), movies[k]) != S_OK || !(ReportOf(filters[k].Get()) == alone[k])) ++wrong[k];
+    }
+    CoUninitialize();
+  };
+  std::thread other(run, 1);
+  run(0);
+  other.join();
+  EXPECT_EQ(wrong[0].load(), 0);
+  EXPECT_EQ(wrong[1].load(), 0);
 }
 
 }  // namespace

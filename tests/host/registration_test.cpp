@@ -65,9 +65,9 @@ TEST_F(Registration, RegSvr32WritesTheLayoutOnceAndRemovesItAll) {
   RegTree servers = ReadTrees({kKestrelKey, kPropKey});
   EXPECT_EQ(servers, expected);
 
-  // Every extension: one value, the class in 76 bytes with no terminator.
-  RegValue source = StringValue(kKestrelText, false);
-  ASSERT_EQ(source.data.size(), 76u);
+  // Every extension: one value, the class with its terminating null, 78 bytes.
+  RegValue source = StringValue(kKestrelText, true);
+  ASSERT_EQ(source.data.size(), 78u);
   for (const auto& extension : Extensions()) {
     RegTree tree = ReadTree(ExtensionKey(extension));
     RegTree want;
@@ -92,6 +92,27 @@ TEST_F(Registration, RegSvr32WritesTheLayoutOnceAndRemovesItAll) {
   EXPECT_EQ(RunRegSvr32(true), 0u);
   EXPECT_HR(S_OK, Kestrel().UnregisterServer());
   EXPECT_TRUE(ReadTrees(RegisteredPaths()).Empty());
+}
+
+// A reader with room for 39 characters gets the class as a terminated
+// string: the value carries its null.
+TEST_F(Registration, SourceFilterValuesReadBackTerminated) {
+  ASSERT_HR(S_OK, Kestrel().RegisterServer());
+  for (const auto& extension : Extensions()) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, ExtensionKey(extension).c_str(), 0, KEY_QUERY_VALUE, &key),
+              ERROR_SUCCESS);
+    wchar_t value[39];
+    wmemset(value, L'x', 39);
+    DWORD type = 0, bytes = sizeof(value);
+    EXPECT_EQ(RegQueryValueExW(key, L"Source Filter", nullptr, &type, reinterpret_cast<BYTE*>(value), &bytes),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(bytes, 78u);
+    EXPECT_EQ(value[38], L'\0') << Narrow(extension);
+    EXPECT_EQ(std::wstring(value, 38), kKestrelText);
+  }
 }
 
 TEST_F(Registration, LogsTheOutcomeOfRegistrationAndRemoval) {
@@ -184,10 +205,11 @@ TEST_F(Registration, RemovalTakesAwayOnlyKestrelsExtensions) {
   SetSourceFilter(ExtensionKey(L"m4v"), other);
   ASSERT_HR(S_OK, Kestrel().RegisterServer());
   EXPECT_EQ(ReadTree(ExtensionKey(L"m4v")).values.at({ExtensionKey(L"m4v"), L"Source Filter"}),
-            StringValue(kKestrelText, false));
+            StringValue(kKestrelText, true));
 
   // Later another filter takes .mp4; .mov gains a value of someone else's;
-  // .qt names Kestrel in lower case with a terminating null.
+  // .qt names Kestrel in lower case with a terminating null; .m4a holds the
+  // 76 bytes without one that older registrations wrote.
   SetSourceFilter(ExtensionKey(L"mp4"), other);
   RegTree mov;
   mov.keys.insert(ExtensionKey(L"mov"));
@@ -196,6 +218,8 @@ TEST_F(Registration, RemovalTakesAwayOnlyKestrelsExtensions) {
   std::wstring lower = kKestrelText;
   for (auto& c : lower) c = towlower(c);
   SetSourceFilter(ExtensionKey(L"qt"), StringValue(lower, true));
+  SetSourceFilter(ExtensionKey(L"m4a"), StringValue(kKestrelText, false));
+  ASSERT_EQ(StringValue(kKestrelText, false).data.size(), 76u);
 
   ASSERT_HR(S_OK, Kestrel().UnregisterServer());
   bool well_formed = false;

@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <map>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -185,42 +184,41 @@ TEST(UserDataCatalog, FailuresLeaveEveryValueEmpty) {
     }
   }
   EXPECT_EQ(catalog.ReadUserData(nullptr), E_FAIL);
-  // A new holder clears the shared values too.
-  ASSERT_EQ(catalog.ReadUserData(test::FixturePath("md_crlf.mov").c_str()), S_OK);
-  UserDataCatalog fresh;
-  wchar_t value[UserDataCatalog::kTextChars] = L"x";
-  fresh.GetEntryValue(4, value);
-  EXPECT_EQ(value[0], L'\0');
 }
 
-// Two filters loading at once: every value seen is whole, one file's or the
-// other's or empty, never a mixture.
-TEST(UserDataCatalog, ConcurrentLoadsNeverTearTheTable) {
-  std::set<std::wstring> whole = {L""};
-  for (const char* name : {"md_all31.mov", "md_long.mov"})
-    for (const auto& [key, value] : Read(name)) whole.insert(value);
-  std::atomic<bool> done{false};
-  std::atomic<int> torn{0};
-  auto load = [](const char* name) {
-    UserDataCatalog catalog;
-    for (int i = 0; i < 15; ++i) EXPECT_EQ(catalog.ReadUserData(test::FixturePath(name).c_str()), S_OK);
-  };
-  std::thread watcher([&] {
-    UserDataCatalog catalog;
-    while (!done) {
-      for (int i = 0; i < 31; ++i) {
-        wchar_t value[UserDataCatalog::kTextChars];
-        catalog.GetEntryValue(i, value);
-        if (!whole.count(value)) ++torn;
-      }
+// Each catalogue holds its own movie's values: one reading a movie leaves
+// another's alone, also when both read over and over at the same time.
+TEST(UserDataCatalog, EachCatalogueKeepsItsOwnMovie) {
+  const Values all31 = Read("md_all31.mov"), crlf = Read("md_crlf.mov");
+  ASSERT_NE(all31, crlf);
+  auto values = [](const UserDataCatalog& catalog) {
+    Values out;
+    for (int i = 0; i < catalog.GetEntryCount(); ++i) {
+      wchar_t value[UserDataCatalog::kTextChars];
+      catalog.GetEntryValue(i, value);
+      if (value[0]) out[UserDataCatalog::EntryName(i)] = value;
     }
-  });
-  std::thread a(load, "md_all31.mov"), b(load, "md_long.mov");
+    return out;
+  };
+  UserDataCatalog first, second;
+  ASSERT_EQ(first.ReadUserData(test::FixturePath("md_all31.mov").c_str()), S_OK);
+  ASSERT_EQ(second.ReadUserData(test::FixturePath("md_crlf.mov").c_str()), S_OK);
+  EXPECT_EQ(values(first), all31);
+  EXPECT_EQ(values(second), crlf);
+  UserDataCatalog fresh;
+  EXPECT_TRUE(values(fresh).empty());
+  EXPECT_EQ(values(first), all31);
+
+  std::atomic<int> wrong{0};
+  auto load = [&](UserDataCatalog* catalog, const char* name, const Values* expected) {
+    for (int i = 0; i < 15; ++i) {
+      if (catalog->ReadUserData(test::FixturePath(name).c_str()) != S_OK || values(*catalog) != *expected) ++wrong;
+    }
+  };
+  std::thread a(load, &first, "md_all31.mov", &all31), b(load, &second, "md_crlf.mov", &crlf);
   a.join();
   b.join();
-  done = true;
-  watcher.join();
-  EXPECT_EQ(torn.load(), 0);
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "movie_calls.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -50,6 +51,23 @@ void ExerciseSamples(Media media, TimeValue64 end) {
     if (sync < 0 || sync > t) break;
     t = sync - 1;
   }
+}
+
+// Every segment of the track's edit list, as the filter walks it when it
+// loads a movie: the next edit, the media time and the rate of each.
+void ExerciseEdits(Track track) {
+  TimeValue time = 0;
+  for (int step = 0; step < (1 << 20); ++step) {
+    TimeValue start = -1, duration = 0;
+    GetTrackNextInterestingTime(track, nextTimeTrackEdit | nextTimeEdgeOK, time, fixed1, &start, &duration);
+    if (start < 0 || duration <= 0) break;
+    TrackTimeToMediaDisplayTime(start, track);
+    GetTrackEditRate64(track, start);
+    if (static_cast<int64_t>(start) + duration > INT32_MAX) break;
+    time = start + duration;
+  }
+  TimeValue last = -1;
+  GetTrackNextInterestingTime(track, nextTimeTrackEdit, INT32_MAX, kBackward, &last, nullptr);
 }
 
 void ExerciseUserData(Movie movie) {
@@ -156,6 +174,7 @@ void ExerciseMovie(Movie movie) {
       if (GetMoviesError() == noErr) ExerciseDescription(type, description);
     }
     ExerciseSamples(media, end);
+    ExerciseEdits(track.get());
     if (type == TimeCodeMediaType) AskTimeCodes(GetMediaHandler(media), {0, 1, end / 2, end - 1, end, end + 1, -1});
     // The track's language, group, references and user data.
     GetMediaLanguage(media);

@@ -444,6 +444,55 @@ TEST(DecompressionSession, PicturesHaveTheRequestedSize) {
   EXPECT_EQ(r.pictures[0].height, 60);
 }
 
+// Without a size asked for, pictures come out at the size the decoder makes
+// them, whatever the description declares: a declared 16384 x 16384 picture
+// allocates nothing. A size asked for beyond the decoder's limits is refused.
+TEST(DecompressionSession, WithoutASizePicturesHaveTheDecodersOwn) {
+  Stream stream;
+  ASSERT_TRUE(LoadStream(Fixture("mjpeg.mov"), &stream));
+  auto* declared = reinterpret_cast<ImageDescription*>(stream.description.data());
+  declared->width = 16384;
+  declared->height = 16384;
+  Ptr p = reinterpret_cast<Ptr>(stream.description.data());
+  ImageDescriptionHandle handle = reinterpret_cast<ImageDescriptionHandle>(&p);
+  auto session_asking = [&](const std::vector<std::pair<const char*, int32_t>>& asked, Recorder* r, OSStatus* err) {
+    CFMutableDictionaryRef attrs = CFDictionaryCreateMutable(kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks,
+                                                             &kCFTypeDictionaryValueCallBacks);
+    for (auto [key, value] : asked) {
+      CFNumberRef n = CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt32Type, &value);
+      CFDictionarySetValue(attrs, __CFStringMakeConstantString(key), n);
+      CFRelease(n);
+    }
+    ICMDecompressionTrackingCallbackRecord record = r->Record();
+    ICMDecompressionSessionRef s = nullptr;
+    *err = ICMDecompressionSessionCreate(kCFAllocatorDefault, handle, nullptr, attrs, &record, &s);
+    CFRelease(attrs);
+    return s;
+  };
+  const int32_t format = static_cast<int32_t>(k2vuyPixelFormat);
+  Recorder r;
+  OSStatus err;
+  ICMDecompressionSessionRef s = session_asking({{"PixelFormatType", format}}, &r, &err);
+  ASSERT_EQ(err, noErr);
+  for (size_t i = 0; i < 2; ++i) {
+    ICMFrameTimeRecord t = TimeOf(stream.packets[i]);
+    ICMDecompressionSessionDecodeFrame(s, stream.packets[i].data.data(), stream.packets[i].data.size(), nullptr, &t,
+                                       nullptr);
+  }
+  ICMDecompressionSessionFlush(s);
+  ICMDecompressionSessionRelease(s);
+  ASSERT_EQ(r.pictures.size(), 2u);
+  for (const Emitted& e : r.pictures) {
+    EXPECT_EQ(e.width, stream.width);
+    EXPECT_EQ(e.height, stream.height);
+  }
+
+  Recorder refused;
+  EXPECT_EQ(session_asking({{"Width", 16384}, {"Height", 16384}, {"PixelFormatType", format}}, &refused, &err),
+            nullptr);
+  EXPECT_EQ(err, paramErr);
+}
+
 // Accuracy and field mode, on an interlaced H.264 stream.
 std::vector<Emitted> DecodeWith(int32_t accuracy, int32_t field_mode, bool change_after_create = false) {
   Stream stream;

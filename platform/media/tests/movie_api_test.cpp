@@ -436,6 +436,89 @@ TEST_F(MovieApi, WidePathsOfAnyLengthAndCharacters) {
   rmdir(root_template);
 }
 
+// Ten samples of 60 units, and an edit list: 300 units empty, 120 showing
+// from 60, one of no duration (no time), 240 from 300, and a last one of
+// no duration from 120 (it runs to the end of the media: 480 units).
+Bytes EditedMovie() {
+  testmovie::MovieSpec m;
+  testmovie::TrackSpec v;
+  v.samples.assign(10, Sample{60, 8, true, 0, 0});
+  v.edits = {{300, -1}, {120, 60}, {0, 0}, {240, 300}, {0, 120}};
+  m.tracks.push_back(v);
+  return testmovie::Write(m);
+}
+
+TEST_F(MovieApi, EditListSegments) {
+  TempFile file(EditedMovie(), ".mov");
+  Movie movie = OpenMovie(file.path());
+  ASSERT_TRUE(movie);
+  Track track = GetMovieIndTrackType(movie, 1, VideoMediaType, movieTrackMediaType);
+  ASSERT_TRUE(track);
+  struct Step {
+    int16_t flags;
+    TimeValue from;
+    Fixed rate;
+    TimeValue start, duration;
+  };
+  constexpr int16_t kEdit = nextTimeTrackEdit, kEdge = nextTimeTrackEdit | nextTimeEdgeOK;
+  constexpr Fixed kBack = static_cast<Fixed>(0xFFFF0000);
+  for (const Step& s :
+       {Step{kEdge, 0, fixed1, 0, 300}, Step{kEdit, 0, fixed1, 300, 120}, Step{kEdge, 300, fixed1, 300, 120},
+        Step{kEdit, 300, fixed1, 420, 240}, Step{kEdge, 661, fixed1, -1, 0}, Step{kEdit, 420, kBack, 300, 120},
+        Step{kEdge, 420, kBack, 420, 240}, Step{kEdge, 5000, kBack, 660, 480}, Step{kEdit, 0, kBack, -1, 0}}) {
+    TimeValue start = 7, duration = 7;
+    GetTrackNextInterestingTime(track, s.flags, s.from, s.rate, &start, &duration);
+    EXPECT_EQ(start, s.start) << s.flags << " from " << s.from;
+    EXPECT_EQ(duration, s.duration) << s.flags << " from " << s.from;
+  }
+  // Media display times: none in the empty edit or outside every edit.
+  for (auto [at, shown] : {std::pair<TimeValue64, TimeValue64>{-5, -1},
+                           {0, -1},
+                           {299, -1},
+                           {300, 60},
+                           {419, 179},
+                           {420, 300},
+                           {659, 539},
+                           {660, 120},
+                           {1139, 599},
+                           {1140, -1}}) {
+    EXPECT_EQ(TrackTimeToMediaDisplayTime(at, track), shown) << at;
+  }
+  EXPECT_EQ(GetTrackEditRate64(track, 500), fixed1);
+  EXPECT_EQ(GetTrackEditRate64(track, 1140), 0);
+  DisposeMovie(movie);
+}
+
+// 20,000 edits, walked as the filter walks them: each segment found from the
+// end of the one before, with its media time and rate.
+TEST_F(MovieApi, LongEditListWalkedSegmentBySegment) {
+  testmovie::MovieSpec m;
+  testmovie::TrackSpec v;
+  v.samples.assign(10, Sample{60, 8, true, 0, 0});
+  const int kEdits = 20000;
+  for (int i = 0; i < kEdits; ++i) v.edits.push_back({30, i % 3 == 2 ? -1 : (i * 7) % 570});
+  m.tracks.push_back(v);
+  TempFile file(testmovie::Write(m), ".mov");
+  Movie movie = OpenMovie(file.path());
+  ASSERT_TRUE(movie);
+  Track track = GetMovieIndTrackType(movie, 1, VideoMediaType, movieTrackMediaType);
+  int found = 0;
+  TimeValue time = 0;
+  for (;;) {
+    TimeValue start = -1, duration = 0;
+    GetTrackNextInterestingTime(track, nextTimeTrackEdit | nextTimeEdgeOK, time, fixed1, &start, &duration);
+    if (start < 0) break;
+    ASSERT_EQ(start, 30 * found);
+    ASSERT_EQ(duration, 30);
+    ASSERT_EQ(TrackTimeToMediaDisplayTime(start + 10, track), found % 3 == 2 ? -1 : (found * 7) % 570 + 10);
+    ASSERT_EQ(GetTrackEditRate64(track, start), fixed1);
+    ++found;
+    time = start + duration;
+  }
+  EXPECT_EQ(found, kEdits);
+  DisposeMovie(movie);
+}
+
 TEST(Handles, SizeResizeAppendLock) {
   Handle h = NewHandle(10);
   ASSERT_TRUE(h);

@@ -225,23 +225,32 @@ TEST(HostileMovie, ZeroTimeScalesOpen) {
 // Atoms are followed only inside the parent they belong in: containers
 // nested in themselves, a movie atom inside the movie atom, a track inside
 // a track, are passed over (the walker's own depth bound is tested with it).
+// A track atom that holds neither a header nor a media is no track.
 TEST(HostileMovie, AtomsOutOfPlaceAreNotFollowed) {
   Bytes inner = testmovie::Atom("free", {});
   for (int i = 0; i < 200; ++i) inner = testmovie::Atom("edts", inner);
   Bytes file = testmovie::Atom("ftyp", Bytes(8, 'a'));
   testmovie::Append(file, testmovie::Atom("moov", testmovie::Atom("trak", inner)));
-  EXPECT_EQ(ReadBytes(file), noErr);
+  std::unique_ptr<qtm::MovieModel> movie;
+  EXPECT_EQ(ReadBytes(file, nullptr, &movie), noErr);
+  EXPECT_TRUE(movie->tracks.empty());
   Bytes loop = testmovie::Atom("moov", testmovie::Atom("moov", testmovie::Atom("moov", {})));
   EXPECT_EQ(ReadBytes(loop), noErr);
   Bytes good = GoodMovie();
   size_t trak = FindType(good, "trak") - 4;
   Bytes track(good.begin() + trak, good.begin() + trak + Get32(good, trak));
-  std::unique_ptr<qtm::MovieModel> movie;
   file = testmovie::Atom("ftyp", Bytes(8, 'a'));
   testmovie::Append(file, testmovie::Atom("moov", testmovie::Atom("trak", track)));
   ASSERT_EQ(ReadBytes(file, nullptr, &movie), noErr);
+  EXPECT_TRUE(movie->tracks.empty());
+  // 100,000 empty track atoms beside a real one: the real one alone.
+  file = testmovie::Atom("ftyp", Bytes(8, 'a'));
+  Bytes moov = track;
+  for (int i = 0; i < 100000; ++i) testmovie::Append(moov, testmovie::Atom("trak", {}));
+  testmovie::Append(file, testmovie::Atom("moov", moov));
+  ASSERT_EQ(ReadBytes(file, nullptr, &movie), noErr);
   ASSERT_EQ(movie->tracks.size(), 1u);
-  EXPECT_EQ(movie->tracks[0]->samples->Count(), 0u);
+  EXPECT_EQ(movie->tracks[0]->samples->Count(), 8u);
 }
 
 // A fragment that starts at the end of time, with a duration of 2^32 - 1:
@@ -271,6 +280,78 @@ TEST(HostileMovie, FragmentWithAbsurdSampleCount) {
   std::string reason;
   EXPECT_EQ(ReadBytes(b, &reason), invalidMovie);
   EXPECT_EQ(reason, "trun sample count exceeds the atom");
+}
+
+// A fragment of one track fragment for each of tracks 1 to `tracks`: a run
+// of count samples without fields of their own, each one unit long and of
+// the given size; the first one sync, the others not and depending on
+// others (sdtp byte 0x10).
+Bytes RunsOfDefaults(int tracks, uint32_t count, uint32_t size) {
+  Bytes moof;
+  Bytes mfhd;
+  testmovie::Put32(mfhd, 99);
+  testmovie::Append(moof, testmovie::FullAtom("mfhd", 0, 0, mfhd));
+  for (int t = 1; t <= tracks; ++t) {
+    Bytes tfhd, trun;
+    testmovie::Put32(tfhd, uint32_t(t));
+    testmovie::Put32(tfhd, 1);           // duration
+    testmovie::Put32(tfhd, size);        // size
+    testmovie::Put32(tfhd, 0x01010000);  // flags: not sync, depends on others
+    testmovie::Put32(trun, count);
+    testmovie::Put32(trun, 0x02000000);                           // the first: depends on none
+    Bytes traf = testmovie::FullAtom("tfhd", 0, 0x020038, tfhd);  // base at the moof, duration, size, flags
+    testmovie::Append(traf, testmovie::FullAtom("trun", 0, 0x000004, trun));
+    testmovie::Append(moof, testmovie::Atom("traf", traf));
+  }
+  return testmovie::Atom("moof", moof);
+}
+
+// The sample entries of all tracks together are held to one for each byte
+// of the file, whatever the tables say; samples of no size count too.
+TEST(HostileMovie, AllTracksTogetherHoldASampleForEachByte) {
+  testmovie::MovieSpec m;
+  m.fragmented = true;
+  testmovie::TrackSpec t;
+  t.samples.push_back({20, 16, true, 0, 0});
+  m.tracks.assign(4, t);
+  const Bytes base = testmovie::Write(m);
+  const size_t kFile = 40000;
+  auto file = [&](uint32_t count, uint32_t size) {
+    Bytes b = base;
+    testmovie::Append(b, RunsOfDefaults(4, count, size));
+    testmovie::Append(b, testmovie::Atom("free", Bytes(kFile - b.size() - 8, 0)));
+    EXPECT_EQ(b.size(), kFile);
+    return b;
+  };
+  // Each run alone is smaller than the file, four are not.
+  std::string reason;
+  EXPECT_EQ(ReadBytes(file(12000, 1), &reason), invalidMovie);
+  EXPECT_EQ(reason, "more samples than the file can hold");
+  EXPECT_EQ(ReadBytes(file(12000, 0), &reason), invalidMovie);
+  EXPECT_EQ(reason, "more samples than the file can hold");
+
+  // Four that fit, of no size: kept as runs, every sample as its run says.
+  std::unique_ptr<qtm::MovieModel> movie;
+  ASSERT_EQ(ReadBytes(file(9000, 0), &reason, &movie), noErr) << reason;
+  ASSERT_EQ(movie->tracks.size(), 4u);
+  for (const auto& track : movie->tracks) {
+    const qtm::SampleTable& samples = *track->samples;
+    ASSERT_EQ(samples.Count(), 9001u);
+    EXPECT_EQ(samples.SyncCount(), 2u);
+    qtm::SampleInfo s;
+    ASSERT_TRUE(samples.Get(1, &s));
+    EXPECT_TRUE(s.sync);
+    EXPECT_EQ(s.size, 0u);
+    EXPECT_EQ(s.decode_time, 20);
+    EXPECT_EQ(s.dependency, 0x20);
+    ASSERT_TRUE(samples.Get(9000, &s));
+    EXPECT_FALSE(s.sync);
+    EXPECT_EQ(s.decode_time, 20 + 8999);
+    EXPECT_EQ(s.dependency, 0x10);
+    // Runs, and per sample 2 bytes of size (the first sample's differs) and
+    // one of dependencies.
+    EXPECT_LT(samples.MemoryBytes(), 9001u * 4);
+  }
 }
 
 // Random damage to the movie atom: any status, never a crash, and every

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <unordered_map>
 
 extern "C" {
@@ -171,17 +172,23 @@ QTM_EXPORT OSErr NewMovieFromFile(Movie* theMovie, int16_t resRefNum, int16_t* r
   }
   std::unique_ptr<qtm::MovieModel> model;
   if (OSErr err = qtm::OpenMovieModel(file.source, file.path, &model)) return SetMoviesError(err);
-  auto movie = std::make_unique<MovieRecord>();
-  movie->model = std::move(model);
-  movie->active = (newMovieFlags & newMovieActive) != 0;
-  for (auto& t : movie->model->tracks) {
-    auto track = std::make_unique<TrackRecord>();
-    track->movie = movie.get();
-    track->track = t.get();
-    track->media.movie = movie.get();
-    track->media.track = t.get();
-    track->user_data.items = &t->user_data;
-    movie->tracks.push_back(std::move(track));
+  std::unique_ptr<MovieRecord> movie;
+  try {
+    movie = std::make_unique<MovieRecord>();
+    movie->model = std::move(model);
+    movie->active = (newMovieFlags & newMovieActive) != 0;
+    for (auto& t : movie->model->tracks) {
+      auto track = std::make_unique<TrackRecord>();
+      track->movie = movie.get();
+      track->track = t.get();
+      track->media.movie = movie.get();
+      track->media.track = t.get();
+      track->user_data.items = &t->user_data;
+      track->segments = qtm::BuildTrackSegments(*t, movie->model->timescale);
+      movie->tracks.push_back(std::move(track));
+    }
+  } catch (const std::bad_alloc&) {
+    return SetMoviesError(memFullErr);
   }
   movie->user_data = {movie->model.get(), &movie->model->user_data};
   if (resId) *resId = 0;

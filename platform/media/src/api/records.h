@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "api/track_segments.h"
 #include "movie/movie_model.h"
 #include "qtmedia.h"
 
@@ -26,6 +27,7 @@ struct TrackRecord {
   qtm::TrackModel* track = nullptr;
   MediaRecord media;
   UserDataRecord user_data;
+  std::vector<qtm::TrackSegment> segments;  // the edit list, built with the movie
 };
 
 struct MovieRecord {

@@ -8,6 +8,7 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -88,12 +89,20 @@ std::vector<uint8_t> EsdsDecoderSpecificInfo(const uint8_t* data, size_t size) {
   return {};
 }
 
+bool WithinDecoderLimits(int64_t width, int64_t height) {
+  return width > 0 && height > 0 && width <= 16384 && height <= 16384 &&
+         av_image_check_size2(static_cast<unsigned>(width), static_cast<unsigned>(height), INT64_MAX, AV_PIX_FMT_NONE,
+                              0, nullptr) == 0;
+}
+
 AVCodecContext* NewDecoderContext(const CodecSetup& setup, const AVCodec* codec) {
   AVCodecContext* ctx = avcodec_alloc_context3(codec);
   if (!ctx) return nullptr;
   ctx->codec_tag = setup.codec_tag;
-  ctx->width = ctx->coded_width = setup.width;
-  ctx->height = ctx->coded_height = setup.height;
+  if (WithinDecoderLimits(setup.width, setup.height)) {
+    ctx->width = ctx->coded_width = setup.width;
+    ctx->height = ctx->coded_height = setup.height;
+  }
   ctx->bits_per_coded_sample = setup.depth;
   ctx->colorspace = setup.colorspace;
   ctx->color_primaries = setup.primaries;

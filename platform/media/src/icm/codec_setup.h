@@ -33,9 +33,15 @@ struct CodecSetup {
 // noCodecErr when no decoder is known for its type.
 OSErr ParseImageDescription(const uint8_t* desc, size_t size, CodecSetup* out);
 
+// Whether libavcodec makes pictures of this size (av_image_check_size2:
+// about 2^28 pixels with its margins) and each side is at most 16384.
+bool WithinDecoderLimits(int64_t width, int64_t height);
+
 // A context of codec (the decoder of setup.codec_id) with the setup's
-// tag, size, depth, colour facts and extradata; not opened. Null when out
-// of memory.
+// tag, depth, colour facts and extradata, and its size when the decoder
+// can make pictures of that size (otherwise the decoder takes the size
+// from the stream, or refuses what it cannot decode); not opened. Null
+// when out of memory.
 AVCodecContext* NewDecoderContext(const CodecSetup& setup, const AVCodec* codec);
 
 // The DecoderSpecificInfo of an 'esds' payload (after version and flags),

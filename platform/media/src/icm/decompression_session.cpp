@@ -39,24 +39,29 @@ OSStatus DecompressionSession::Create(const uint8_t* desc, size_t desc_size, ICM
   OSErr err = ParseImageDescription(desc, desc_size, &setup);
   if (err != noErr) return err;
 
+  // Pictures come out at the size the attributes ask for; without one, at
+  // the size the decoder makes each picture, turned upright. What a
+  // description declares allocates nothing by itself.
   int64_t orientation = qtmOrientationUpright;
   if (attributes) DictionaryNumber(attributes, "Orientation", &orientation);
   if (!IsOrientation(orientation)) return paramErr;
   const bool swap = SwapsSides(static_cast<int32_t>(orientation));
   int64_t width = swap ? setup.height : setup.width, height = swap ? setup.width : setup.height;
   int64_t format = k2vuyPixelFormat;
+  bool sized = false;
   if (attributes) {
-    DictionaryNumber(attributes, "Width", &width);
-    DictionaryNumber(attributes, "Height", &height);
+    sized = DictionaryNumber(attributes, "Width", &width);
+    sized = DictionaryNumber(attributes, "Height", &height) || sized;
     DictionaryNumber(attributes, "PixelFormatType", &format);
   }
-  if (AvFormatOf(static_cast<OSType>(format)) == AV_PIX_FMT_NONE || width <= 0 || height <= 0 || width > 16384 ||
-      height > 16384)
-    return paramErr;
+  if (AvFormatOf(static_cast<OSType>(format)) == AV_PIX_FMT_NONE) return paramErr;
+  if (sized && !WithinDecoderLimits(width, height)) return paramErr;
 
   std::unique_ptr<DecompressionSession> session(new (std::nothrow) DecompressionSession());
   if (!session) return memFullErr;
   session->format_ = static_cast<OSType>(format);
+  session->follow_decoded_size_ = !sized;
+  session->orientation_ = static_cast<int32_t>(orientation);
   session->out_width_ = static_cast<int>(width);
   session->out_height_ = static_cast<int>(height);
   if (options) {
@@ -277,6 +282,23 @@ void DecompressionSession::EmitDecoded(AVFrame* frame) {
   }
   if (!found.emit) return;
 
+  if (follow_decoded_size_) {
+    const bool swap = SwapsSides(orientation_);
+    const int width = swap ? frame->height : frame->width, height = swap ? frame->width : frame->height;
+    if (width != out_width_ || height != out_height_) {
+      if (!WithinDecoderLimits(width, height)) return;
+      std::shared_ptr<PictureConverter> converter;
+      try {
+        converter = std::make_shared<PictureConverter>(format_, width, height, setup_, orientation_);
+      } catch (const std::bad_alloc&) {
+        return;
+      }
+      converter_ = std::move(converter);
+      out_width_ = width;
+      out_height_ = height;
+      pixels_.Configure(format_, out_width_, out_height_);
+    }
+  }
   // Converted when its base address is first locked: a picture nobody
   // looks at is never converted.
   ConversionSettings settings;

@@ -1,7 +1,8 @@
 // A decompression session on libavcodec: compressed frames in decode order
 // in, pictures in display order out through the tracking callback, converted
 // by libswscale to the pixel format and size the destination attributes ask
-// for.
+// for (without a size, the size the decoder gives each picture; a size
+// asked for beyond the decoder's limits is refused with paramErr).
 //
 // Emission rules the callers rely on:
 // - each picture is emitted with kICMDecompressionTracking_EmittingFrame,
@@ -91,6 +92,8 @@ class DecompressionSession {
 
   OSType format_ = 0;
   int out_width_ = 0, out_height_ = 0;
+  bool follow_decoded_size_ = false;  // no size asked for: each picture's own
+  int32_t orientation_ = 1;           // TIFF value: how each picture is turned upright
   CodecSetup setup_;
   ICMDecompressionSessionOptionsRef options_ = nullptr;
   int32_t applied_accuracy_ = -1;

@@ -26,8 +26,9 @@ namespace {
 // An atom whose payload is held in memory (descriptions, names, edit lists,
 // user data items) larger than this is refused.
 constexpr uint64_t kMaxLeafBytes = 256u << 20;
-// A fragment ('moof') up to this size is read at once and walked in memory.
-constexpr uint64_t kMaxFragmentWindow = 16u << 20;
+// The movie atom and each fragment ('moof') are many small atoms: up to
+// this size they are read at once and walked in memory.
+constexpr uint64_t kMaxWindow = 16u << 20;
 // A dump shows this many entries of a table.
 constexpr uint32_t kShownEntries = 6;
 
@@ -97,6 +98,7 @@ struct TrackState {
   int64_t mdhd_duration = 0;
   bool fragmented = false;
   uint32_t next_sample = 0;  // sample count seen in fragments
+  bool described = false;    // a 'tkhd', 'mdhd' or 'hdlr' was read
 };
 
 struct FragmentState {  // one 'traf'
@@ -116,7 +118,10 @@ class Reader {
   // With dumping, every atom walked adds a line (type, size, offset), and
   // the atoms the reader understands add their fields to it.
   Reader(std::shared_ptr<DataSource> source, bool dumping)
-      : source_(std::move(source)), file_size_(source_->Size()), dumping_(dumping) {}
+      : source_(std::move(source)),
+        file_size_(source_->Size()),
+        budget_(std::make_shared<SampleBudget>(file_size_)),
+        dumping_(dumping) {}
 
   OSErr Run(std::unique_ptr<MovieModel>* out);
   const std::string& reason() const { return reason_; }
@@ -167,6 +172,8 @@ class Reader {
     if (dump_) Show(name, "'" + FourCCText(code) + "'");
   }
 
+  // Walk, with the atom read into memory first when it is not too large.
+  OSErr WalkHeld(const Atom& a);
   OSErr ReadContainer(const Atom& a) { return Walk(a); }
   OSErr ReadMvhd(const Atom& a);
   OSErr ReadTrak(const Atom& a);
@@ -201,6 +208,8 @@ class Reader {
 
   std::shared_ptr<DataSource> source_;
   uint64_t file_size_;
+  // The sample entries of every track together: one for each byte of the file.
+  std::shared_ptr<SampleBudget> budget_;
   std::string reason_;
   AtomPlace refused_;
   const Atom* reading_ = nullptr;  // the atom whose handler runs
@@ -362,10 +371,13 @@ OSErr Reader::ReadTrak(const Atom& a) {
   auto t = std::make_unique<TrackState>();
   t->start = a.start;
   t->model = std::make_unique<TrackModel>();
-  t->table = std::make_unique<CompactSampleTable>(file_size_);
+  t->table = std::make_unique<CompactSampleTable>(budget_);
   track_ = t.get();
   tracks_.push_back(std::move(t));
   OSErr err = Walk(a);
+  // A track atom with neither a header nor a media is no track: nothing is
+  // kept of it (a movie of many empty ones holds no memory for them).
+  if (!err && !track_->described) tracks_.pop_back();
   track_ = nullptr;
   return err;
 }
@@ -394,6 +406,7 @@ OSErr Reader::ReadTkhd(const Atom& a) {
   m.width = r.S32() >> 16;
   m.height = r.S32() >> 16;
   if (!r.ok()) return Fail("tkhd too short");
+  track_->described = true;
   Show("version", version);
   Show("flags", Hex(flags));
   Show("track", m.track_id);
@@ -456,6 +469,7 @@ OSErr Reader::ReadMdhd(const Atom& a) {
   uint16_t language = r.U16();
   if (r.ok()) m.language = language;
   m.mdhd_offset = a.start;
+  track_->described = true;
   Show("version", version);
   Show("timescale", m.timescale);
   Show("duration", track_->mdhd_duration);
@@ -472,6 +486,7 @@ OSErr Reader::ReadHdlr(const Atom& a) {
   uint32_t subtype = r.U32();
   r.Skip(12);
   if (!r.ok()) return Fail("hdlr too short");
+  track_->described = true;
   track_->model->media_type = subtype;
   // QuickTime writes a Pascal string, ISO files a C string.
   std::vector<uint8_t> rest = r.Rest();
@@ -749,19 +764,22 @@ OSErr Reader::ReadTrex(const Atom& a) {
   return noErr;
 }
 
-OSErr Reader::ReadMoof(const Atom& a) {
-  moof_start_ = a.start;
-  implicit_base_ = a.start;
-  // A fragment is many small atoms: it is read at once and walked in memory.
+OSErr Reader::WalkHeld(const Atom& a) {
   std::shared_ptr<DataSource> file = source_;
   uint64_t size = a.end - a.start;
-  if (size <= kMaxFragmentWindow) {
+  if (size <= kMaxWindow) {
     std::vector<uint8_t> bytes(size);
     if (file->ReadAt(a.start, bytes.data(), size)) source_ = MakeWindowSource(file, a.start, std::move(bytes));
   }
   OSErr err = Walk(a);
   source_ = file;
   return err;
+}
+
+OSErr Reader::ReadMoof(const Atom& a) {
+  moof_start_ = a.start;
+  implicit_base_ = a.start;
+  return WalkHeld(a);
 }
 
 OSErr Reader::ReadTraf(const Atom& a) {
@@ -829,8 +847,8 @@ OSErr Reader::ReadTrun(const Atom& a) {
   uint32_t first_flags = (flags & 0x000004) ? r.U32() : f.flags;
   if (!r.ok()) return Fail("trun too short");
   size_t per_sample = 4 * (((flags >> 8) & 1) + ((flags >> 9) & 1) + ((flags >> 10) & 1) + ((flags >> 11) & 1));
-  if (per_sample ? count > r.remaining() / per_sample : count > file_size_)
-    return Fail("trun sample count exceeds the atom");
+  if (per_sample ? count > r.remaining() / per_sample : count > budget_->Left())
+    return Fail(per_sample ? "trun sample count exceeds the atom" : "more samples than the file can hold");
   Show("flags", Hex(flags));
   Show("data", offset);
   if (count == 0) return noErr;
@@ -847,6 +865,22 @@ OSErr Reader::ReadTrun(const Atom& a) {
   f.decode_time = -1;  // only the first run of a fragment starts there
   uint64_t bytes_total = 0;
   EntryText shown(dump_ != nullptr);
+  if (per_sample == 0) {
+    // Every sample as the defaults say, but the first one's flags: runs.
+    if (!table.AddTimes(1, f.duration, start) || !table.AddTimes(count - 1, f.duration) ||
+        !table.AddSizes(count, f.size) || !table.AddDisplayOffsets(count, 0))
+      return Fail("more samples than the file can hold");
+    uint32_t index = t.next_sample;
+    if (!(first_flags & 0x10000)) table.AddSync(index);
+    if (!(f.flags & 0x10000)) table.AddSync(index + 1, count - 1);
+    table.AddDependency(index, static_cast<uint8_t>(first_flags >> 20));
+    table.AddDependency(index + 1, static_cast<uint8_t>(f.flags >> 20), count - 1);
+    t.next_sample += count;
+    for (uint32_t i = 0; i < count && shown.Wants(); ++i) shown.Add(f.duration, f.size, 0);
+    f.next_offset = offset + uint64_t{count} * f.size;
+    Show("samples", shown.Text(count));
+    return noErr;
+  }
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t duration = (flags & 0x000100) ? r.U32() : f.duration;
     uint32_t size = (flags & 0x000200) ? r.U32() : f.size;
@@ -915,7 +949,7 @@ OSErr Reader::Run(std::unique_ptr<MovieModel>* out) {
           if (atom.clamped) return FailAt("movie atom cut short", atom.type, atom.start);
           const Atom* outer = reading_;
           reading_ = &atom;
-          OSErr e = Walk(atom);
+          OSErr e = WalkHeld(atom);
           reading_ = outer;
           if (e) return e;
           have_moov = true;

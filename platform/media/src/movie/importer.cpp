@@ -223,10 +223,12 @@ OSErr ImportMovie(std::shared_ptr<DataSource> source, const std::string& path, s
   }
   av_packet_free(&pkt);
 
+  // All tracks together hold at most a sample for each byte of the file.
+  auto budget = std::make_shared<SampleBudget>(source->Size());
   for (size_t t = 0; t < movie->tracks.size(); ++t) {
     TrackModel& track = *movie->tracks[t];
     std::vector<Packet>& list = packets[t];
-    auto table = std::make_unique<CompactSampleTable>(source->Size());
+    auto table = std::make_unique<CompactSampleTable>(budget);
     bool all_key = std::all_of(list.begin(), list.end(), [](const Packet& p) { return p.key; });
     if (!all_key) table->MarkSyncList();
     int64_t first = list.empty() || list[0].dts < 0 ? 0 : list[0].dts;
@@ -250,8 +252,7 @@ OSErr ImportMovie(std::shared_ptr<DataSource> source, const std::string& path, s
       previous_duration = duration;
       if (duration < 0) duration = 0;
       if (duration > 0x7FFFFFFF) duration = 0x7FFFFFFF;
-      // Each packet is a chunk of one sample; a table holds at most a sample
-      // for each byte of the file.
+      // Each packet is a chunk of one sample.
       if (!table->AddTimes(1, static_cast<uint32_t>(duration), dts) || !table->AddSizes(1, p.size) ||
           !table->AddChunkRun(static_cast<uint32_t>(i), 1, 1)) {
         SetReason(failure, "more packets than the file can hold");

@@ -13,9 +13,17 @@ constexpr uint64_t kMaxSamples = std::numeric_limits<int32_t>::max();
 constexpr int64_t kMaxTime = int64_t{1} << 62;
 }  // namespace
 
+bool CompactSampleTable::Charge(uint64_t total) {
+  if (total > kMaxSamples) return false;
+  if (total <= charged_) return true;
+  if (!budget_->Take(total - charged_)) return false;
+  charged_ = total;
+  return true;
+}
+
 bool CompactSampleTable::AddTimes(uint64_t count, uint32_t delta, int64_t start) {
   if (count == 0) return true;
-  if (time_total_ + count > std::min(limit_, kMaxSamples)) return false;
+  if (!Charge(time_total_ + count)) return false;
   if (delta > 0x7FFFFFFFu) delta = 0;  // a negative duration as some writers leave it
   const int64_t end = TimeEnd();
   const int64_t span = static_cast<int64_t>(count) * delta;
@@ -40,7 +48,7 @@ int64_t CompactSampleTable::TimeEnd() const {
 
 bool CompactSampleTable::AddDisplayOffsets(uint64_t count, int32_t offset) {
   if (count == 0) return true;
-  if (offset_total_ + count > std::min(limit_, kMaxSamples)) return false;
+  if (!Charge(offset_total_ + count)) return false;
   if (!offset_index_.empty()) {
     auto it = std::find(offset_palette_.begin(), offset_palette_.end(), offset);
     if (it == offset_palette_.end() && offset_palette_.size() < 255) {
@@ -96,7 +104,7 @@ void CompactSampleTable::IndexDisplayOffsets() {
 
 bool CompactSampleTable::AddSizes(uint64_t count, uint32_t size) {
   if (count == 0) return true;
-  if (size_total_ + count > std::min(limit_, kMaxSamples)) return false;
+  if (!Charge(size_total_ + count)) return false;
   if (!sizes_known_) {
     sizes_known_ = true;
     constant_size_ = size;
@@ -122,18 +130,19 @@ bool CompactSampleTable::AddChunkRun(uint32_t first_chunk, uint32_t samples_per_
   return true;
 }
 
-void CompactSampleTable::AddSync(uint32_t index) {
+void CompactSampleTable::AddSync(uint32_t index, uint32_t count) {
   all_sync_ = false;
+  if (count == 0) return;
   if (!sync_.empty()) {
     SyncRun& last = sync_.back();
     uint64_t next = static_cast<uint64_t>(last.first) + last.count;
     if (index < next) return;  // out of order or repeated: ignored
-    if (index == next) {
-      ++last.count;
+    if (index == next && last.count <= UINT32_MAX - count) {
+      last.count += count;
       return;
     }
   }
-  sync_.push_back({index, 1});
+  sync_.push_back({index, count});
 }
 
 void CompactSampleTable::KeepSyncPrefix(uint32_t count) {
@@ -142,13 +151,16 @@ void CompactSampleTable::KeepSyncPrefix(uint32_t count) {
   if (count > 0) sync_.push_back({0, count});
 }
 
-void CompactSampleTable::AddDependency(uint32_t index, uint8_t sdtp) {
-  if (index >= std::min(limit_, kMaxSamples)) return;
-  if (dependency_.size() <= index) {
+void CompactSampleTable::AddDependency(uint32_t index, uint8_t sdtp, uint32_t count) {
+  // Each byte comes from a byte of an 'sdtp' atom or from a fragment run's
+  // samples, which the budget has counted.
+  uint64_t end = std::min<uint64_t>(uint64_t{index} + count, kMaxSamples);
+  if (end <= index) return;
+  if (dependency_.size() < end) {
     if (sdtp == 0) return;
-    dependency_.resize(index + 1, 0);
+    dependency_.resize(end, 0);
   }
-  dependency_[index] = sdtp;
+  std::fill(dependency_.begin() + index, dependency_.begin() + end, sdtp);
 }
 
 bool CompactSampleTable::Finish() {

@@ -7,17 +7,42 @@
 #define QTMEDIA_MOVIE_SAMPLE_TABLE_H
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "movie/movie_model.h"
 
 namespace qtm {
 
+// The sample entries that every table of one movie may hold together. Each
+// entry needs bytes of the file, table bytes that describe it or sample
+// bytes that hold it, so a movie holds at most one entry for each byte of
+// its file. Samples of no size cost an entry like any other: a file that
+// describes more of them, with its other samples, than it has bytes is
+// refused.
+class SampleBudget {
+ public:
+  explicit SampleBudget(uint64_t entries) : left_(entries) {}
+  // False, taking nothing, when fewer than n are left.
+  bool Take(uint64_t n) {
+    if (n > left_) return false;
+    left_ -= n;
+    return true;
+  }
+  uint64_t Left() const { return left_; }
+
+ private:
+  uint64_t left_;
+};
+
 class CompactSampleTable final : public SampleTable {
  public:
-  // Building, in sample order. Each Add* returns false when the total would
-  // pass the limit given to the constructor (samples, bounded by the file).
-  explicit CompactSampleTable(uint64_t sample_limit) : limit_(sample_limit) {}
+  // Building, in sample order. Each Add* returns false when the samples it
+  // adds to its part do not fit the budget, which the tables of one movie
+  // share; a table of its own gets a budget of sample_limit.
+  explicit CompactSampleTable(std::shared_ptr<SampleBudget> budget) : budget_(std::move(budget)) {}
+  explicit CompactSampleTable(uint64_t sample_limit)
+      : CompactSampleTable(std::make_shared<SampleBudget>(sample_limit)) {}
 
   // count samples of duration delta (2^31 and more count as 0); a start
   // before the end of the last run, or past 2^62, continues after it.
@@ -31,11 +56,13 @@ class CompactSampleTable final : public SampleTable {
   void AddChunkOffset(uint64_t offset) { chunk_offsets_.push_back(offset); }
   // Sync samples: without any call every sample is sync.
   void MarkSyncList() { all_sync_ = false; }
-  void AddSync(uint32_t index);  // in increasing order, 0-based
+  // count samples from index on, in increasing order, 0-based.
+  void AddSync(uint32_t index, uint32_t count = 1);
   // Before samples with their own sync flags follow: when every sample so
   // far is sync, the first count become an explicit run.
   void KeepSyncPrefix(uint32_t count);
-  void AddDependency(uint32_t index, uint8_t sdtp);
+  // The 'sdtp' byte of count samples from index on.
+  void AddDependency(uint32_t index, uint8_t sdtp, uint32_t count = 1);
 
   // Called once, after the last Add*. Checks the parts against each other
   // and trims the count to the samples that all parts describe (chunk
@@ -104,7 +131,12 @@ class CompactSampleTable final : public SampleTable {
   uint64_t OffsetOf(uint32_t index, const ChunkRun& run) const;
   const ChunkRun* ChunkRunOf(uint32_t index) const;
 
-  uint64_t limit_;
+  // The part's total grows to total: what passes the most any part has
+  // held is taken from the budget.
+  bool Charge(uint64_t total);
+
+  std::shared_ptr<SampleBudget> budget_;
+  uint64_t charged_ = 0;
   uint32_t count_ = 0;
   std::vector<TimeRun> times_;
   uint64_t time_total_ = 0;
