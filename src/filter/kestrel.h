@@ -3,12 +3,14 @@
 // the video side and the facts, the audio extractor, the user-data
 // catalogue), creates a "Video" pin when the movie has video and then an
 // "Audio" pin when it has sound, and answers IFileSourceFilter,
-// IAMFilterMiscFlags, ISpecifyPropertyPages, IQTInfo and IQTControl.
+// IAMFilterMiscFlags, ISpecifyPropertyPages, IQTInfo, IQTControl and
+// IAMMediaContent.
 #ifndef KESTREL_FILTER_KESTREL_H
 #define KESTREL_FILTER_KESTREL_H
 
 #include <windows.h>
 
+#include <qnetwork.h>
 #include <strmif.h>
 
 #include <memory>
@@ -33,7 +35,8 @@ class CKestrel : public CSource,
                  public IAMFilterMiscFlags,
                  public ISpecifyPropertyPages,
                  public IQTInfo,
-                 public IQTControl {
+                 public IQTControl,
+                 public IAMMediaContent {
  public:
   // The factory's creator: a fresh log, then the filter. Null with *phr set
   // when it cannot be allocated (E_OUTOFMEMORY) or the media engine cannot
@@ -71,7 +74,35 @@ class CKestrel : public CSource,
   HRESULT STDMETHODCALLTYPE GetTimeCode(LONG* pbDropFrame, BYTE* pHours, BYTE* pMinutes, BYTE* pSeconds,
                                         BYTE* pFrames) override;
 
+  // IAMMediaContent (media_content.cpp): the loaded movie's user-data texts
+  // as a player's title, author and so on. Each a new BSTR, or
+  // VFW_E_NOT_FOUND when the movie has none (or nothing is loaded). The
+  // IDispatch methods answer E_NOTIMPL: there is no type information.
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override;
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+                                          DISPID* rgDispId) override;
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
+                                   VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+  HRESULT STDMETHODCALLTYPE get_AuthorName(BSTR* pbstrAuthorName) override;
+  HRESULT STDMETHODCALLTYPE get_Title(BSTR* pbstrTitle) override;
+  HRESULT STDMETHODCALLTYPE get_Rating(BSTR* pbstrRating) override;
+  HRESULT STDMETHODCALLTYPE get_Description(BSTR* pbstrDescription) override;
+  HRESULT STDMETHODCALLTYPE get_Copyright(BSTR* pbstrCopyright) override;
+  HRESULT STDMETHODCALLTYPE get_BaseURL(BSTR* pbstrBaseURL) override;
+  HRESULT STDMETHODCALLTYPE get_LogoURL(BSTR* pbstrLogoURL) override;
+  HRESULT STDMETHODCALLTYPE get_LogoIconURL(BSTR* pbstrLogoURL) override;
+  HRESULT STDMETHODCALLTYPE get_WatermarkURL(BSTR* pbstrWatermarkURL) override;
+  HRESULT STDMETHODCALLTYPE get_MoreInfoURL(BSTR* pbstrMoreInfoURL) override;
+  HRESULT STDMETHODCALLTYPE get_MoreInfoBannerImage(BSTR* pbstrMoreInfoBannerImage) override;
+  HRESULT STDMETHODCALLTYPE get_MoreInfoBannerURL(BSTR* pbstrMoreInfoBannerURL) override;
+  HRESULT STDMETHODCALLTYPE get_MoreInfoText(BSTR* pbstrMoreInfoText) override;
+
  private:
+  // The first of the user-data entries of the given types that has a value,
+  // as a new BSTR; VFW_E_NOT_FOUND when none has.
+  HRESULT ContentText(std::initializer_list<OSType> types, BSTR* pbstr);
+
   // Load after the previous file is dropped, and its steps.
   HRESULT LoadFile(LPCOLESTR pszFileName, const CMediaType& type);
   HRESULT LoadVideo(LPCOLESTR pszFileName);
