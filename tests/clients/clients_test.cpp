@@ -1,0 +1,237 @@
+// Programs that just open a movie, with Kestrel registered as it is
+// installed: Wine's filter graph rendering a file with its default
+// renderers, Wine's MCI (which plays through RenderFile) and Wine's
+// multimedia streams (amstream). Each plays a fixture to its end with
+// Kestrel as the source. On a display of their own (Xvfb).
+#include <windows.h>
+
+#include <amstream.h>
+#include <dshow.h>
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <cstdlib>
+#include <regex>
+#include <string>
+
+#include "framework/com_ptr.h"
+#include "framework/framework_test_util.h"
+#include "play/play_graph.h"
+#include "support/test_env.h"
+
+namespace kestrel::test {
+namespace {
+
+constexpr CLSID kClsidKestrel = {0xe6e6e32e, 0xbb36, 0x4aaa, {0xbb, 0xc3, 0xd7, 0x16, 0xe7, 0x75, 0x57, 0xcc}};
+constexpr char kMovie[] = "h264_bframes.mov";  // 2 s: 50 pictures and AAC sound
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// kestrel.ax of the build, registered for the program's run as an
+// installation registers it.
+class Registered : public testing::Environment {
+ public:
+  void SetUp() override {
+    const char* bin = getenv("KESTREL_BIN");
+    std::wstring path = Wide(WindowsPathOf(bin ? bin : ".") + "\\kestrel.ax");
+    m_module = LoadLibraryW(path.c_str());
+    ASSERT_NE(m_module, nullptr);
+    ASSERT_HR(S_OK, Call("DllRegisterServer"));
+  }
+  void TearDown() override {
+    EXPECT_HR(S_OK, Call("DllUnregisterServer"));
+    // The graphs' own references are gone; ours goes last.
+    FreeLibrary(m_module);
+  }
+
+ private:
+  HRESULT Call(const char* name) {
+    auto entry = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(GetProcAddress(m_module, name)));
+    return entry ? entry() : E_FAIL;
+  }
+  HMODULE m_module = nullptr;
+};
+
+// The filter's log, where each new filter instance starts afresh.
+std::string KestrelLog() {
+  char folder[MAX_PATH] = {};
+  if (FAILED(SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, 0, folder))) return {};
+  return ReadFileBytes(std::string(folder) + "\\KestrelFilter.log");
+}
+void ForgetKestrelLog() {
+  char folder[MAX_PATH] = {};
+  if (SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, 0, folder)))
+    DeleteFileA((std::string(folder) + "\\KestrelFilter.log").c_str());
+}
+
+// ffprobe's duration of a fixture in whole milliseconds.
+long ProbeDurationMs(const std::string& fixture) {
+  std::string json = ReadFileBytes(FixturePath(fixture + ".probe.json"));
+  std::smatch match;
+  std::regex format("\"format\"[\\s\\S]*\"duration\": \"([0-9.]+)\"");
+  if (!std::regex_search(json, match, format)) return -1;
+  return std::lround(std::stod(match[1].str()) * 1000.0);
+}
+
+std::string FilterName(IBaseFilter* filter) {
+  FILTER_INFO info = {};
+  if (FAILED(filter->QueryFilterInfo(&info))) return "?";
+  if (info.pGraph) info.pGraph->Release();
+  std::wstring name = info.achName;
+  return std::string(name.begin(), name.end());
+}
+
+TEST(Clients, RenderFileWithTheDefaultRenderersPlaysToTheEnd) {
+  ComPtr<IGraphBuilder> graph;
+  ASSERT_HR(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                   graph.ReleaseAndGetVoidAddress()));
+  HRESULT rendered = graph->RenderFile(Wide(FixturePath(kMovie)).c_str(), nullptr);
+  ASSERT_TRUE(SUCCEEDED(rendered)) << play::HResultName(rendered);
+
+  // The source is Kestrel; what the graph builder put after it.
+  ComPtr<IBaseFilter> source;
+  ComPtr<IEnumFilters> filters;
+  ASSERT_HR(S_OK, graph->EnumFilters(filters.ReleaseAndGetAddressOf()));
+  ComPtr<IBaseFilter> filter;
+  std::string chain;
+  while (filters->Next(1, filter.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+    CLSID clsid = {};
+    filter->GetClassID(&clsid);
+    if (clsid == kClsidKestrel) source = filter;
+    chain += (chain.empty() ? "" : ", ") + FilterName(filter.Get());
+  }
+  ASSERT_TRUE(source) << chain;
+  printf("RenderFile (%s): %s\n", play::HResultName(rendered).c_str(), chain.c_str());
+
+  // Where no sound device opens, the sound goes to a Null Renderer.
+  ComPtr<IPin> audio;
+  ASSERT_HR(S_OK, source->FindPin(L"Audio", audio.ReleaseAndGetAddressOf()));
+  ComPtr<IPin> peer;
+  if (audio->ConnectedTo(peer.ReleaseAndGetAddressOf()) != S_OK) {
+    ComPtr<IBaseFilter> null;
+    ASSERT_HR(S_OK, CoCreateInstance(play::CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                     null.ReleaseAndGetVoidAddress()));
+    ASSERT_HR(S_OK, graph->AddFilter(null.Get(), L"Null Renderer"));
+    ComPtr<IEnumPins> pins;
+    ComPtr<IPin> input;
+    ASSERT_HR(S_OK, null->EnumPins(pins.ReleaseAndGetAddressOf()));
+    ASSERT_HR(S_OK, pins->Next(1, input.ReleaseAndGetAddressOf(), nullptr));
+    ASSERT_HR(S_OK, graph->Connect(audio.Get(), input.Get()));
+    printf("no sound device: the sound goes to a Null Renderer\n");
+  }
+  ComPtr<IPin> video;
+  ASSERT_HR(S_OK, source->FindPin(L"Video", video.ReleaseAndGetAddressOf()));
+  ASSERT_HR(S_OK, video->ConnectedTo(peer.ReleaseAndGetAddressOf()));
+
+  ComPtr<IMediaControl> control;
+  ComPtr<IMediaEvent> events;
+  ASSERT_HR(S_OK, graph->QueryInterface(IID_IMediaControl, control.ReleaseAndGetVoidAddress()));
+  ASSERT_HR(S_OK, graph->QueryInterface(IID_IMediaEvent, events.ReleaseAndGetVoidAddress()));
+  DWORD started = GetTickCount();
+  ASSERT_TRUE(SUCCEEDED(control->Run()));
+  long code = 0;
+  EXPECT_HR(S_OK, events->WaitForCompletion(30000, &code));
+  EXPECT_EQ(code, EC_COMPLETE);
+  DWORD elapsed = GetTickCount() - started;
+  printf("played to EC_COMPLETE in %lu ms on the graph's clock\n", static_cast<unsigned long>(elapsed));
+  EXPECT_GE(elapsed, 1800u);  // two seconds of movie at normal speed
+  EXPECT_HR(S_OK, control->Stop());
+}
+
+std::string Mci(const std::wstring& command, MCIERROR* error) {
+  wchar_t answer[256] = {};
+  *error = mciSendStringW(command.c_str(), answer, 256, nullptr);
+  std::wstring text = answer;
+  return std::string(text.begin(), text.end());
+}
+
+TEST(Clients, MciOpensAndPlaysAMovieThroughKestrel) {
+  ForgetKestrelLog();
+  std::wstring path = Wide(FixturePath(kMovie));
+  MCIERROR error = 0;
+  Mci(L"open \"" + path + L"\" type mpegvideo alias movie", &error);
+  ASSERT_EQ(error, 0u);
+  // The filter logs the file it loads: MCI's graph holds Kestrel.
+  EXPECT_NE(KestrelLog().find("Loading file: " + FixturePath(kMovie)), std::string::npos) << KestrelLog();
+
+  Mci(L"set movie time format milliseconds", &error);
+  EXPECT_EQ(error, 0u);
+  std::string length = Mci(L"status movie length", &error);
+  EXPECT_EQ(error, 0u);
+  printf("status movie length: %s ms (ffprobe %ld ms)\n", length.c_str(), ProbeDurationMs(kMovie));
+  EXPECT_EQ(atol(length.c_str()), ProbeDurationMs(kMovie));
+
+  DWORD started = GetTickCount();
+  Mci(L"play movie wait", &error);
+  EXPECT_EQ(error, 0u);
+  DWORD elapsed = GetTickCount() - started;
+  printf("play movie wait: %lu ms\n", static_cast<unsigned long>(elapsed));
+  EXPECT_GE(elapsed, 1800u);
+  std::string position = Mci(L"status movie position", &error);
+  EXPECT_EQ(atol(position.c_str()), ProbeDurationMs(kMovie)) << position;
+
+  Mci(L"seek movie to 500", &error);
+  EXPECT_EQ(error, 0u);
+  position = Mci(L"status movie position", &error);
+  EXPECT_EQ(error, 0u);
+  EXPECT_EQ(atol(position.c_str()), 500) << position;
+  started = GetTickCount();
+  Mci(L"play movie wait", &error);
+  EXPECT_EQ(error, 0u);
+  elapsed = GetTickCount() - started;
+  printf("play movie wait from 500 ms: %lu ms\n", static_cast<unsigned long>(elapsed));
+  EXPECT_GE(elapsed, 1300u);
+  EXPECT_LT(elapsed, 1900u);
+
+  Mci(L"close movie", &error);
+  EXPECT_EQ(error, 0u);
+}
+
+TEST(Clients, MultimediaStreamReadsThePicturesThroughKestrel) {
+  ForgetKestrelLog();
+  ComPtr<IAMMultiMediaStream> stream;
+  ASSERT_HR(S_OK, CoCreateInstance(CLSID_AMMultiMediaStream, nullptr, CLSCTX_INPROC_SERVER, IID_IAMMultiMediaStream,
+                                   stream.ReleaseAndGetVoidAddress()));
+  ASSERT_HR(S_OK, stream->Initialize(STREAMTYPE_READ, 0, nullptr));
+  ASSERT_HR(S_OK, stream->AddMediaStream(nullptr, &MSPID_PrimaryVideo, 0, nullptr));
+  ASSERT_HR(S_OK, stream->AddMediaStream(nullptr, &MSPID_PrimaryAudio, AMMSF_ADDDEFAULTRENDERER, nullptr));
+  HRESULT opened = stream->OpenFile(Wide(FixturePath(kMovie)).c_str(), 0);
+  printf("IAMMultiMediaStream::OpenFile: %s\n", play::HResultName(opened).c_str());
+  ASSERT_HR(S_OK, opened);
+  EXPECT_NE(KestrelLog().find("Loading file: " + FixturePath(kMovie)), std::string::npos);
+
+  ComPtr<IMediaStream> media;
+  ASSERT_HR(S_OK, stream->GetMediaStream(MSPID_PrimaryVideo, media.ReleaseAndGetAddressOf()));
+  ComPtr<IDirectDrawMediaStream> video;
+  ASSERT_HR(S_OK, media->QueryInterface(IID_IDirectDrawMediaStream, video.ReleaseAndGetVoidAddress()));
+  ComPtr<IDirectDrawStreamSample> sample;
+  ASSERT_HR(S_OK, video->CreateSample(nullptr, nullptr, 0, sample.ReleaseAndGetAddressOf()));
+  ASSERT_HR(S_OK, stream->SetState(STREAMSTATE_RUN));
+  int pictures = 0;
+  HRESULT hr = S_OK;
+  STREAM_TIME last = -1;
+  for (; pictures < 1000; ++pictures) {
+    hr = sample->Update(0, nullptr, nullptr, 0);
+    if (hr != S_OK) break;
+    STREAM_TIME start = 0, stop = 0, current = 0;
+    EXPECT_HR(S_OK, sample->GetSampleTimes(&start, &stop, &current));
+    EXPECT_GT(start, last);
+    last = start;
+  }
+  printf("IDirectDrawStreamSample::Update: %d pictures, then %s\n", pictures, play::HResultName(hr).c_str());
+  EXPECT_EQ(hr, MS_S_ENDOFSTREAM);
+  EXPECT_EQ(pictures, 50);
+  EXPECT_HR(S_OK, stream->SetState(STREAMSTATE_STOP));
+}
+
+}  // namespace
+}  // namespace kestrel::test
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+  testing::AddGlobalTestEnvironment(new kestrel::test::Registered);
+  int result = RUN_ALL_TESTS();
+  CoUninitialize();
+  return result;
+}
