@@ -9,8 +9,6 @@
 // Wine's graph builders stop at an extension key, whatever it names, and
 // open such a file with the Async File Source: under Wine the extension
 // keys of the kinds a signature covers are left out.
-#include "host/registration.h"
-
 #include <objbase.h>
 
 #include <algorithm>
@@ -21,6 +19,7 @@
 #include "filter/kestrel.h"
 #include "host/log.h"
 #include "host/reg_key.h"
+#include "host/registration.h"
 
 namespace kestrel {
 namespace {
@@ -47,26 +46,26 @@ constexpr wchar_t kSignatureKey[] =
 constexpr const wchar_t* kBoxTypes[] = {L"6d6f6f76", L"6d646174", L"66726565",
                                         L"736b6970", L"77696465", L"706e6f74"};  // moov mdat free skip wide pnot
 constexpr const wchar_t* kMovieBrands[] = {
-    L"71742020",  // "qt  "
-    L"6d717420",  // "mqt "
+    L"71742020",                                                                   // "qt  "
+    L"6d717420",                                                                   // "mqt "
     L"69736f6d", L"69736f32", L"69736f33", L"69736f34", L"69736f35", L"69736f36",  // isom iso2 ... iso6
-    L"6d703431", L"6d703432", L"61766331",                                        // mp41 mp42 avc1
+    L"6d703431", L"6d703432", L"61766331",                                         // mp41 mp42 avc1
     L"4d344120", L"4d344220", L"4d345020", L"4d345620", L"4d345648", L"4d345650",  // M4A M4B M4P M4V M4VH M4VP
-    L"33677034", L"33677035", L"33677036", L"33677037",                           // 3gp4 ... 3gp7
-    L"33676736", L"33676536", L"33676537",                                        // 3gg6 3ge6 3ge7
-    L"33673261", L"33673262", L"33673263",                                        // 3g2a 3g2b 3g2c
-    L"6d6d7034", L"4d534e56", L"64617368", L"46345620", L"58415643",              // mmp4 MSNV dash "F4V " XAVC
+    L"33677034", L"33677035", L"33677036", L"33677037",                            // 3gp4 ... 3gp7
+    L"33676736", L"33676536", L"33676537",                                         // 3gg6 3ge6 3ge7
+    L"33673261", L"33673262", L"33673263",                                         // 3g2a 3g2b 3g2c
+    L"6d6d7034", L"4d534e56", L"64617368", L"46345620", L"58415643",               // mmp4 MSNV dash "F4V " XAVC
 };
 constexpr const wchar_t* kOtherPatterns[] = {
-    L"0,4,,464f524d,8,4,,41494646",  // FORM ... AIFF
-    L"0,4,,464f524d,8,4,,41494643",  // FORM ... AIFC
-    L"0,8,,6361666600010000",        // caff 0001 0000
+    L"0,4,,464f524d,8,4,,41494646",                                   // FORM ... AIFF
+    L"0,4,,464f524d,8,4,,41494643",                                   // FORM ... AIFC
+    L"0,8,,6361666600010000",                                         // caff 0001 0000
     L"0,4,f0ffff7f,1007003f,80,3,f0ffff,300700,240,3,f0ffff,500700",  // DV
 };
 
 // The extensions whose files these patterns recognise.
 constexpr const wchar_t* kCoveredExtensions[] = {
-    L"mov", L"qt",  L"mqv",  L"dv",  L"dif", L"aif", L"aifc", L"aiff", L"cdda", L"caf",
+    L"mov", L"qt",   L"mqv", L"dv",   L"dif", L"aif", L"aifc", L"aiff", L"cdda", L"caf",
     L"3gp", L"3gpp", L"3g2", L"3gp2", L"mp4", L"m4a", L"m4b",  L"m4p",  L"m4v",
 };
 
@@ -115,8 +114,8 @@ void KestrelClassText(wchar_t (&text)[40]) { StringFromGUID2(CLSID_Kestrel, text
 const char* WineVersion() {
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   if (!ntdll) return nullptr;
-  auto get_version = reinterpret_cast<const char*(CDECL*)()>(
-      reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_get_version")));
+  auto get_version =
+      reinterpret_cast<const char*(CDECL*)()>(reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_get_version")));
   if (!get_version) return nullptr;
   const char* version = get_version();
   return version ? version : "";
@@ -136,9 +135,10 @@ HRESULT RegisterSignatures() {
   if (const char* wine = WineVersion()) {
     wchar_t version[64] = {};
     MultiByteToWideChar(CP_ACP, 0, wine, -1, version, 63);
-    WriteLog(L"Wine %s: file kinds registered by byte signature; the extension keys of the kinds the signatures cover "
-             L"are left out.",
-             version);
+    WriteLog(
+        L"Wine %s: file kinds registered by byte signature; the extension keys of the kinds the signatures cover "
+        L"are left out.",
+        version);
   } else {
     WriteLog(L"Windows: file kinds registered by extension and by byte signature.");
   }

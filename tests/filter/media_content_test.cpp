@@ -109,9 +109,9 @@ TEST_F(MediaContent, NothingLoadedOrNothingThereIsNotFound) {
   // A movie without user data: every field absent.
   content = LoadContent("md_empty.mov");
   ASSERT_TRUE(content);
-  for (Getter field : {&IAMMediaContent::get_Title, &IAMMediaContent::get_AuthorName,
-                       &IAMMediaContent::get_Copyright, &IAMMediaContent::get_Description,
-                       &IAMMediaContent::get_BaseURL, &IAMMediaContent::get_MoreInfoText}) {
+  for (Getter field :
+       {&IAMMediaContent::get_Title, &IAMMediaContent::get_AuthorName, &IAMMediaContent::get_Copyright,
+        &IAMMediaContent::get_Description, &IAMMediaContent::get_BaseURL, &IAMMediaContent::get_MoreInfoText}) {
     EXPECT_EQ(Field(content.Get(), field), kNotFound);
   }
 }

@@ -144,8 +144,8 @@ TEST_F(Signatures, PatternsRecogniseEveryKindAndNothingOtherFormatsOwn) {
   // test's movie writer make them (ftyp "qt  ", "isom", "iso5", "M4A ",
   // "3gp4"; a movie opening with its moov; AIFF, AIFF-C, CAF, DV).
   for (const char* name : {"h264_bframes.mov", "h264_bframes.mp4", "fragmented.mp4", "audio.m4a", "md_itunes.m4a",
-                           "h263_aac.3gp", "frames250.mov", "audio16.aif", "aud_ima4.aifc", "md_tags.aif",
-                           "audio.caf", "aud_s24.caf", "dv.dv", "aud_dv.dv"}) {
+                           "h263_aac.3gp", "frames250.mov", "audio16.aif", "aud_ima4.aifc", "md_tags.aif", "audio.caf",
+                           "aud_s24.caf", "dv.dv", "aud_dv.dv"}) {
     std::string bytes = ReadFileBytes(FixturePath(name)).substr(0, 512);
     EXPECT_TRUE(AnyPatternMatches(patterns, bytes)) << name;
   }
@@ -165,7 +165,7 @@ TEST_F(Signatures, PatternsRecogniseEveryKindAndNothingOtherFormatsOwn) {
   EXPECT_FALSE(AnyPatternMatches(patterns, Header({0x00, 0x00, 0x01, 0xBA, 0x44})));  // MPEG program stream
   EXPECT_FALSE(AnyPatternMatches(patterns, Header({'R', 'I', 'F', 'F', 0, 0, 0, 0, 'A', 'V', 'I', ' '})));
   EXPECT_FALSE(AnyPatternMatches(patterns, Header({'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'})));
-  EXPECT_FALSE(AnyPatternMatches(patterns, Header({'I', 'D', '3', 4, 0})));  // MP3 with a tag
+  EXPECT_FALSE(AnyPatternMatches(patterns, Header({'I', 'D', '3', 4, 0})));     // MP3 with a tag
   EXPECT_FALSE(AnyPatternMatches(patterns, Header({0xFF, 0xFB, 0x90, 0x64})));  // MP3 frame
   EXPECT_FALSE(AnyPatternMatches(patterns, Header({0xFF, 0xF1, 0x50, 0x40})));  // ADTS
   EXPECT_FALSE(AnyPatternMatches(patterns, Header({'F', 'O', 'R', 'M', 0, 0, 0, 0, '8', 'S', 'V', 'X'})));
