@@ -5,7 +5,10 @@ same files in the same folder; the Programs entry; the same version twice;
 an upgrade from an older package; removal leaving other filters' keys;
 files held by a running graph during an upgrade and a removal.
 
-  msi_test.py --source DIR --bin DIR --msi FILE --prefix DIR --movie FILE
+Wine's own clients (RenderFile, MCI, amstream: clients_tests.exe) play
+through the installed filter, found by its registration alone.
+
+  msi_test.py --source DIR --bin DIR --msi FILE --prefix DIR --movie FILE --clients EXE
 """
 import argparse
 import os
@@ -178,7 +181,7 @@ class Holder:
 
 def main():
     parser = argparse.ArgumentParser()
-    for name in ("--source", "--bin", "--msi", "--prefix", "--movie"):
+    for name in ("--source", "--bin", "--msi", "--prefix", "--movie", "--clients"):
         parser.add_argument(name, required=True)
     args = parser.parse_args()
 
@@ -241,6 +244,18 @@ def run(prefix, args, msi):
         expected = (sum(os.path.getsize(os.path.join(args.bin, n)) for n in ("kestrel.ax", "kestrelmedia.dll"))
                     + 1023) // 1024
         check(size.startswith("dword:") and int(size[6:], 16) == expected, f"EstimatedSize {expected} KB", size)
+
+    print("Wine's clients with the installed filter")
+    prefix.down()
+    env = dict(prefix.env, KESTREL_INSTALLED=module, KESTREL_FIXTURES=os.path.dirname(os.path.abspath(args.movie)))
+    started = time.monotonic()
+    clients = subprocess.run([os.path.join(args.source, "scripts/wine-gui.sh"), prefix.path, args.clients], env=env,
+                             stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=600)
+    shown = [line for line in clients.stdout.splitlines() if not line.startswith("[")]
+    print("\n".join("    " + line for line in shown) + f"\n  ({time.monotonic() - started:.1f} s)")
+    check(clients.returncode == 0, "RenderFile, MCI and amstream play through the installed Kestrel",
+          clients.stdout[-4000:] + clients.stderr[-2000:])
+    prefix.up()
 
     print("the same version again")
     classes = prefix.export(CLASSES)
