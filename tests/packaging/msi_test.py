@@ -25,6 +25,7 @@ UNINSTALL = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Unins
 SESSION = r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Session Manager"
 INSTALL_DIR = r"C:\Program Files\Kestrel"
 KESTREL = "{E6E6E32E-BB36-4AAA-BBC3-D716E77557CC}"
+CLASS_SUBTREES = ("CLSID", "Media Type", "TypeLib", "Interface", "Filter")
 OTHER = "{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}"
 OTHER_SUBTYPE = "{F00DFACE-0000-4000-8000-000000000001}"
 
@@ -56,8 +57,15 @@ class Prefix:
         subprocess.run([os.path.join(self.source, "scripts/wine-prefix.sh"), "down", self.path], check=False)
 
     def run(self, *args, timeout=600):
-        return subprocess.run([WINE, *args], env=self.env, stdin=subprocess.DEVNULL, capture_output=True,
-                              timeout=timeout)
+        # Output through files: services the command starts inherit its
+        # handles and would hold pipes open past its end.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            result = subprocess.run([WINE, *args], env=self.env, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                    timeout=timeout)
+            out.seek(0)
+            err.seek(0)
+            result.stdout, result.stderr = out.read(), err.read()
+        return result
 
     def unix(self, windows_path):
         assert windows_path[:3].upper() == "C:\\"
@@ -74,7 +82,23 @@ class Prefix:
         return code
 
     def export(self, key):
-        """Keys and values under key: {key path: {value name: exported text}}."""
+        """Keys and values under key: {key path: {value name: exported text}}.
+        The classes are read subtree by subtree (what a filter registers
+        lives there) plus the names of the keys at their top: a single
+        export of the whole classes key did not end within ten minutes."""
+        if key != CLASSES:
+            return self.export_tree(key)
+        tree = {}
+        for sub in CLASS_SUBTREES:
+            tree.update(self.export_tree(CLASSES + "\\" + sub))
+        listing = self.run("reg", "query", CLASSES).stdout.decode("utf-8", "replace")
+        for line in listing.splitlines():
+            line = line.strip()
+            if line.upper().startswith(CLASSES.upper() + "\\") and line[len(CLASSES) + 1:] not in CLASS_SUBTREES:
+                tree[line] = {}
+        return tree
+
+    def export_tree(self, key):
         out = os.path.join(self.work, "export.reg")
         if os.path.exists(out):
             os.remove(out)
