@@ -64,8 +64,10 @@ endif()
 # FFmpeg for Windows, built once into a cache outside the tree and reused
 # while its sources, components and build script stay the same.
 set(KESTREL_FFMPEG_SCRIPT ${CMAKE_SOURCE_DIR}/scripts/windows-ffmpeg.sh)
+file(GLOB_RECURSE KESTREL_GLIBC_LIBM_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/media/windows/glibc-libm/*)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${KESTREL_FFMPEG_SCRIPT}
-                                                               ${CMAKE_SOURCE_DIR}/platform/media/windows/ffmpeg-components.txt)
+                                                               ${CMAKE_SOURCE_DIR}/platform/media/windows/ffmpeg-components.txt
+                                                               ${KESTREL_GLIBC_LIBM_FILES})
 # KESTREL_FFMPEG_PREFIX may name a build of one's own instead.
 if(KESTREL_FFMPEG_PREFIX)
   set(KESTREL_WINDOWS_FFMPEG ${KESTREL_FFMPEG_PREFIX})

@@ -14,7 +14,7 @@ packages=(
   googletest libgtest-dev
   ffmpeg libavformat-dev libavcodec-dev libswscale-dev libswresample-dev
   libavutil-dev libavfilter-dev
-  xvfb xauth imagemagick time
+  xvfb xauth imagemagick time fonts-wine
   wixl msitools
   clang libclang-rt-14-dev llvm-14 clang-format-14
 )

@@ -41,10 +41,13 @@ const FormatNameEntry kFormatNames[] = {
     {Code("apvs"), L"Float32"},
     {Code("cac3"), L"AC-3 IEC 60958"},
     {Code("celp"), L"MPEG-4 CELP"},
+    {Code("ec-3"), L"Enhanced AC-3"},
+    {Code("flac"), L"Free Lossless Audio Codec"},
     {Code("hvxc"), L"MPEG-4 HVXC"},
     {Code("ima4"), L"IMA 4:1 ADPCM"},
     {Code("lpcm"), L"Linear PCM"},
     {Code("midi"), L"MIDI"},
+    {Code("opus"), L"Opus"},
     {Code("samr"), L"AMR Narrow Band"},
     {Code("time"), L"IOAudioTimeStamps"},
     {Code("twvq"), L"MPEG-4 TwinVQ"},
@@ -96,15 +99,11 @@ void CopyName(wchar_t* dst, const wchar_t* src) {
   dst[AudioExtractor::kNameChars - 1] = L'\0';
 }
 
-// The PCM depth delivered: whole bytes of the source's real depth, 8 to 32
-// bits. Linear PCM states its depth in its stream format; a compressed
-// source gives its description's sample size, which the engine sets to the
-// real depth for lossless coding (24-bit ALAC comes out as 24 bits) and to
-// 16 for every other compressed kind; one that states none comes out as 16.
-uint32_t OutputBits(int32_t source_bits) {
-  if (source_bits <= 0) return 16;
-  if (source_bits > 32) return 32;
-  return (static_cast<uint32_t>(source_bits) + 7) / 8 * 8;
+// The speakers of a bitmap, counted.
+uint32_t SpeakerCount(AudioChannelBitmap bitmap) {
+  uint32_t n = 0;
+  for (; bitmap; bitmap &= bitmap - 1) ++n;
+  return n;
 }
 
 }  // namespace
@@ -151,13 +150,24 @@ AudioExtractor::AudioExtractor() {
 
 AudioExtractor::~AudioExtractor() { Close(); }
 
-HRESULT AudioExtractor::Open(const MoviePath& path) {
+HRESULT AudioExtractor::Open(const MoviePath& path, int track) {
   Close();
   CAutoLock lock(&m_lock);
   if (FAILED(OpenMovieFromPath(path, &m_movie))) {
     Close();
     return E_FAIL;
   }
+  if (FAILED(ReadAudioTracks(m_movie, &m_tracks))) {
+    Close();
+    return E_OUTOFMEMORY;
+  }
+  if (track != kDefaultTrack && (track < 0 || static_cast<size_t>(track) >= m_tracks.size())) {
+    Close();
+    return E_INVALIDARG;
+  }
+  m_selected = track == kDefaultTrack ? DefaultAudioTrack(m_tracks) : track;
+  // The extraction takes the first enabled sound track: the chosen one alone.
+  for (size_t i = 0; i < m_tracks.size(); ++i) SetTrackEnabled(m_tracks[i].track, static_cast<int>(i) == m_selected);
   HRESULT hr = StartSession();
   if (FAILED(hr)) {
     Close();
@@ -183,7 +193,7 @@ HRESULT AudioExtractor::StartSession() {
   WriteLog(L"Audio In: %d sample rate, %d channel(s), %d bits per channel", static_cast<int>(rate),
            static_cast<int>(channels), static_cast<int>(m_sourceBits));
 
-  const uint32_t bits = OutputBits(m_sourceBits);
+  const uint32_t bits = m_outputBits;
   m_outputDescription.mBitsPerChannel = bits;
   m_outputDescription.mBytesPerFrame = m_outputDescription.mBytesPerPacket = (bits >> 3) * channels;
   m_outputDescription.mFormatID = kAudioFormatLinearPCM;
@@ -201,10 +211,19 @@ HRESULT AudioExtractor::StartSession() {
            static_cast<int>(channels), static_cast<int>(m_outputDescription.mBitsPerChannel));
   m_framesPerFill = rate;
 
+  // The channels in the order of their speaker bits when the source's
+  // speakers are known (so the wave channel mask tells them), else in
+  // wave's order for the count.
   AudioChannelLayoutTag tag = WaveOrderLayoutTag(channels);
   if (tag == 0) return E_FAIL;
   AudioChannelLayout layout = {};
   layout.mChannelLayoutTag = tag;
+  m_channelMask = 0;
+  if (m_sourceSpeakers != 0 && SpeakerCount(m_sourceSpeakers) == channels) {
+    layout.mChannelLayoutTag = kAudioChannelLayoutTag_UseChannelBitmap;
+    layout.mChannelBitmap = m_sourceSpeakers;
+    m_channelMask = m_sourceSpeakers;
+  }
   if (MovieAudioExtractionSetProperty(m_session, kQTPropertyClass_MovieAudioExtraction_Audio,
                                       kQTMovieAudioExtractionAudioPropertyID_AudioChannelLayout, sizeof(layout),
                                       &layout) != noErr) {
@@ -232,10 +251,12 @@ HRESULT AudioExtractor::StartSession() {
   return S_OK;
 }
 
-// Source bits and FormatName from the first sound track's description.
+// Source bits, the output's depth and FormatName from the description of
+// the sound track that plays.
 HRESULT AudioExtractor::ReadSourceFormat() {
-  Track track = GetMovieIndTrackType(m_movie, 1, SoundMediaType, movieTrackMediaType);
-  if (!track) return S_FALSE;
+  m_outputBits = OutputBits(0, 0, 0);
+  if (m_selected < 0) return S_FALSE;
+  Track track = m_tracks[m_selected].track;
   Media media = GetTrackMedia(track);
   if (!media) return E_FAIL;
   OSType type = 0;
@@ -255,6 +276,7 @@ HRESULT AudioExtractor::ReadSourceFormat() {
   }
   m_sourceBits = format.mBitsPerChannel != 0 ? static_cast<int32_t>(format.mBitsPerChannel)
                                              : static_cast<int32_t>((*description)->sampleSize);
+  m_outputBits = OutputBits(format.mFormatID, format.mBitsPerChannel, (*description)->sampleSize);
   CopyName(FormatName, AudioFormatNameOf(format.mFormatID));
   DisposeHandle(handle);
   return S_OK;
@@ -279,6 +301,11 @@ HRESULT AudioExtractor::ReadChannelLayoutName() {
   AudioChannelLayoutTag tag = 0;
   memcpy(&tag, layout, sizeof(tag));
   CopyName(ChannelLayoutName, ChannelLayoutNameOf(tag));
+  // The engine gives the source's speakers as a bitmap beside a tag too.
+  if (size >= 2 * sizeof(AudioChannelLayoutTag)) {
+    memcpy(&m_sourceSpeakers, static_cast<const BYTE*>(layout) + sizeof(tag), sizeof(m_sourceSpeakers));
+    if (m_sourceSpeakers >> 18) m_sourceSpeakers = 0;  // beyond wave's speakers
+  }
   free(layout);
   return S_OK;
 }
@@ -363,6 +390,37 @@ HRESULT AudioExtractor::GetWaveFormat(WAVEFORMATEX* format) {
   return S_OK;
 }
 
+HRESULT AudioExtractor::GetWaveFormatExtensible(WAVEFORMATEXTENSIBLE* format) {
+  if (!format) return E_POINTER;
+  *format = WAVEFORMATEXTENSIBLE{};
+  if (m_waveFormat.nBlockAlign == 0) return E_FAIL;
+  format->Format = m_waveFormat;
+  format->Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+  format->Format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
+  format->Samples.wValidBitsPerSample = m_waveFormat.wBitsPerSample;
+  format->dwChannelMask = m_channelMask;
+  // KSDATAFORMAT_SUBTYPE_PCM: the wave format tag in the base GUID.
+  format->SubFormat = GUID{WAVE_FORMAT_PCM, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+  return S_OK;
+}
+
+bool AudioExtractor::OffersExtensible() { return m_waveFormat.nChannels > 2 || m_waveFormat.wBitsPerSample > 16; }
+
+HRESULT AudioExtractor::GetPosition(int64_t* position) {
+  if (!position) return E_POINTER;
+  CAutoLock lock(&m_lock);
+  *position = 0;
+  if (!m_session) return E_FAIL;
+  TimeRecord time = {};
+  if (MovieAudioExtractionGetProperty(m_session, kQTPropertyClass_MovieAudioExtraction_Movie,
+                                      kQTMovieAudioExtractionMoviePropertyID_CurrentTime, sizeof(time), &time,
+                                      nullptr) != noErr ||
+      time.scale <= 0)
+    return E_FAIL;
+  *position = MovieToMediaTime(time.value, time.scale);
+  return S_OK;
+}
+
 void AudioExtractor::FreeBufferList() {
   if (!m_bufferList) return;
   for (uint32_t i = 0; i < m_bufferList->mNumberBuffers; ++i) free(m_bufferList->mBuffers[i].mData);
@@ -381,6 +439,11 @@ void AudioExtractor::Close() {
   m_timeScale = 0;
   m_waveFormat = WAVEFORMATEX{};
   m_sourceBits = 0;
+  m_outputBits = 16;
+  m_sourceSpeakers = 0;
+  m_channelMask = 0;
+  m_tracks.clear();
+  m_selected = -1;
   FormatName[0] = L'\0';
   ChannelLayoutName[0] = L'\0';
 }

@@ -2,6 +2,7 @@
 
 #include <mmreg.h>
 #include <uuids.h>
+#include <vfwmsgs.h>
 
 namespace kestrel {
 
@@ -15,26 +16,78 @@ void CAudioPin::Retire() {
   m_pAudio = nullptr;
 }
 
-HRESULT CAudioPin::GetMediaType(CMediaType* pmt) {
-  CAutoLock lock(m_pLock);
-  if (!pmt) return E_POINTER;
+HRESULT CAudioPin::ChangeSource(AudioExtractor* pAudio) {
+  CAutoLock state(CSourceStream::m_pLock);
+  const bool streaming = ThreadExists();
+  if (streaming) {
+    // As a seek: nothing the worker holds is lost, and it starts again.
+    DeliverBeginFlush();
+    Stop();
+  }
+  HRESULT hr;
+  {
+    CAutoLock lock(&m_cPinLock);
+    const REFERENCE_TIME position = PlayingPosition();
+    m_pAudio = pAudio;
+    hr = pAudio ? pAudio->Seek(position) : S_OK;
+  }
+  IncrementTypeVersion();
+  if (streaming) {
+    DeliverEndFlush();
+    Run();
+  }
+  return hr;
+}
+
+int CAudioPin::OfferedTypes() {
   WAVEFORMATEX wfx = {};
-  if (!m_pAudio || FAILED(m_pAudio->GetWaveFormat(&wfx))) return E_FAIL;
+  if (!m_pAudio || FAILED(m_pAudio->GetWaveFormat(&wfx))) return 0;
   // A session that proposed no rate left no format: nothing to offer, so the
   // pin does not connect (a zero-sized buffer would only fail the pause).
-  if (wfx.nSamplesPerSec == 0 || wfx.nBlockAlign == 0) return E_FAIL;
-  wfx.cbSize = 0;
-  HRESULT hr = pmt->SetFormat(reinterpret_cast<const BYTE*>(&wfx), sizeof(WAVEFORMATEX));
+  if (wfx.nSamplesPerSec == 0 || wfx.nBlockAlign == 0) return 0;
+  return m_pAudio->OffersExtensible() ? 2 : 1;
+}
+
+HRESULT CAudioPin::MediaTypeOf(const BYTE* format, ULONG length, WORD block_align, CMediaType* pmt) {
+  HRESULT hr = pmt->SetFormat(format, length);
   if (FAILED(hr)) return hr;
-  // The subtype from the format tag, in the base-GUID pattern.
-  GUID subtype = MEDIASUBTYPE_PCM;
-  subtype.Data1 = wfx.wFormatTag;
+  // PCM whichever the format block: the extensible one names its PCM in
+  // its SubFormat.
   pmt->SetType(MEDIATYPE_Audio);
-  pmt->SetSubtype(subtype);
+  pmt->SetSubtype(MEDIASUBTYPE_PCM);
   pmt->SetFormatType(FORMAT_WaveFormatEx);
   pmt->SetTemporalCompression(FALSE);
-  pmt->SetSampleSize(wfx.nBlockAlign);
+  pmt->SetSampleSize(block_align);
   return S_OK;
+}
+
+HRESULT CAudioPin::GetMediaType(int iPosition, CMediaType* pmt) {
+  if (!pmt) return E_POINTER;
+  if (iPosition < 0) return E_INVALIDARG;
+  CAutoLock lock(m_pLock);
+  const int offered = OfferedTypes();
+  if (offered == 0) return iPosition == 0 ? E_FAIL : VFW_S_NO_MORE_ITEMS;
+  if (iPosition >= offered) return VFW_S_NO_MORE_ITEMS;
+  if (offered == 2 && iPosition == 0) {
+    WAVEFORMATEXTENSIBLE wfx = {};
+    HRESULT hr = m_pAudio->GetWaveFormatExtensible(&wfx);
+    if (FAILED(hr)) return hr;
+    return MediaTypeOf(reinterpret_cast<const BYTE*>(&wfx), sizeof(wfx), wfx.Format.nBlockAlign, pmt);
+  }
+  WAVEFORMATEX wfx = {};
+  m_pAudio->GetWaveFormat(&wfx);
+  wfx.cbSize = 0;
+  return MediaTypeOf(reinterpret_cast<const BYTE*>(&wfx), sizeof(wfx), wfx.nBlockAlign, pmt);
+}
+
+HRESULT CAudioPin::CheckMediaType(const CMediaType* pmt) {
+  if (!pmt) return E_POINTER;
+  CAutoLock lock(m_pLock);
+  for (int i = 0;; ++i) {
+    CMediaType mine;
+    if (GetMediaType(i, &mine) != S_OK) return E_FAIL;
+    if (mine == *pmt) return S_OK;
+  }
 }
 
 HRESULT CAudioPin::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pRequest) {

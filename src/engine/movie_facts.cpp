@@ -6,6 +6,7 @@
 
 #include "engine/media_time.h"
 #include "engine/movie_file.h"
+#include "engine/movie_tracks.h"
 
 namespace kestrel {
 
@@ -19,6 +20,7 @@ void MovieFacts::ClearFacts() {
   m_videoTimeScale = 0;
   m_videoTrack = nullptr;
   m_videoMedia = nullptr;
+  m_transform = VideoTransform();
   m_timeCodeHandler = nullptr;
   m_timeCodeTimeScale = 0;
   m_codecName[0] = L'\0';
@@ -48,7 +50,7 @@ HRESULT MovieFacts::Open(const MoviePath& path) {
     return hr;
   }
 
-  Track video = GetMovieIndTrackType(m_movie, 1, VideoMediaType, movieTrackMediaType);
+  Track video = PlayedVideoTrack(m_movie, path.get());
   if (!video) return S_FALSE;
 
   hr = [&]() -> HRESULT {
@@ -67,6 +69,11 @@ HRESULT MovieFacts::Open(const MoviePath& path) {
     }
 
     m_videoTimeScale = GetMediaTimeScale(m_videoMedia);
+
+    MatrixRecord track = {}, movie = {};
+    GetTrackMatrix(video, &track);
+    GetMovieMatrix(m_movie, &movie);
+    if (GetMoviesError() == noErr) m_transform = TransformOf(CombineMatrices(track, movie));
 
     Handle desc = NewHandle(4);
     if (!desc) return E_OUTOFMEMORY;
@@ -117,7 +124,7 @@ HRESULT MovieFacts::CountFrames() {
 HRESULT MovieFacts::HasVideo(int32_t* has_video) {
   if (!has_video) return E_POINTER;
   CAutoLock lock(&m_lock);
-  *has_video = (m_movie && GetMovieIndTrackType(m_movie, 1, VideoMediaType, movieTrackMediaType)) ? 1 : 0;
+  *has_video = m_videoTrack ? 1 : 0;
   return S_OK;
 }
 
@@ -160,8 +167,16 @@ HRESULT MovieFacts::GetDimensions(int32_t* width, int32_t* height) {
   if (!width || !height) return E_POINTER;
   CAutoLock lock(&m_lock);
   if (!m_sampleDescription || !*m_sampleDescription) return E_FAIL;
-  *width = (*m_sampleDescription)->width;
-  *height = (*m_sampleDescription)->height;
+  bool swap = SwapsSides(m_transform.orientation);
+  *width = swap ? (*m_sampleDescription)->height : (*m_sampleDescription)->width;
+  *height = swap ? (*m_sampleDescription)->width : (*m_sampleDescription)->height;
+  return S_OK;
+}
+
+HRESULT MovieFacts::GetVideoTransform(VideoTransform* transform) {
+  if (!transform) return E_POINTER;
+  CAutoLock lock(&m_lock);
+  *transform = m_transform;
   return S_OK;
 }
 
@@ -199,6 +214,11 @@ HRESULT MovieFacts::GetVideoEdits(std::vector<VideoEdit>* edits, int32_t* movie_
 int32_t MovieFacts::GetVideoTimeScale() {
   CAutoLock lock(&m_lock);
   return m_videoTimeScale;
+}
+
+HRESULT MovieFacts::GetChapters(std::vector<Chapter>* chapters) {
+  CAutoLock lock(&m_lock);
+  return ReadChapters(m_movie, chapters);
 }
 
 }  // namespace kestrel

@@ -1,4 +1,5 @@
-// MovieFacts: the filter's movie and the facts of its video track (codec
+// MovieFacts: the filter's movie and the facts of the video track it plays
+// (movie_tracks.h: the first enabled one that is not a still; codec
 // name, size, depth, duration, frame count, frame rate, edit list), plus the
 // time code at the reading position. The frame source (video/movie_session.h)
 // builds on it. Every operation takes the re-entrant lock.
@@ -10,7 +11,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/chapter_list.h"
 #include "engine/movie_file.h"
+#include "engine/video_transform.h"
 #include "framework/critical_section.h"
 #include "qtmedia.h"
 
@@ -43,8 +46,12 @@ class MovieFacts {
   HRESULT GetCodecName(wchar_t* name);  // 260 characters
   HRESULT GetDepth(int32_t* depth);
   HRESULT GetFrameRate(double* frame_rate);
+  // The size of the pictures delivered: the sample description's, turned as
+  // the video transform says (width and height swapped for a quarter turn).
   // E_FAIL when no sample description is held.
   HRESULT GetDimensions(int32_t* width, int32_t* height);
+  // How the track's matrix shows the pictures; upright without video.
+  HRESULT GetVideoTransform(VideoTransform* transform);
   // At ReadingPosition(). S_FALSE: the movie has no time-code track.
   HRESULT GetTimeCode(int32_t* drop_frame, uint8_t* hours, uint8_t* minutes, uint8_t* seconds, uint8_t* frames);
   // The video track's segments in order, and the movie's time scale. A track
@@ -53,6 +60,9 @@ class MovieFacts {
   HRESULT GetVideoEdits(std::vector<VideoEdit>* edits, int32_t* movie_time_scale);
   // The video media's time scale; 0 without video.
   int32_t GetVideoTimeScale();
+  // The movie's chapters (chapter_list.h); none without a movie.
+  // E_POINTER; E_OUTOFMEMORY.
+  HRESULT GetChapters(std::vector<Chapter>* chapters);
 
   static constexpr size_t kCodecNameChars = 260;
 
@@ -72,6 +82,7 @@ class MovieFacts {
   HRESULT CountFrames();
   void ClearFacts();
 
+  VideoTransform m_transform;
   MediaHandler m_timeCodeHandler = nullptr;
   int32_t m_timeCodeTimeScale = 0;
   wchar_t m_codecName[kCodecNameChars] = {};

@@ -1,5 +1,5 @@
-// QtRef: one owned reference to an engine object (a Core Foundation object,
-// a pixel buffer, a decompression session), given back with the engine's
+// QtRef: one owned reference to an engine object (a handle, a Core
+// Foundation object, a pixel buffer, a decompression session), given back with the engine's
 // release function for its type when the holder lets go of it.
 #ifndef KESTREL_ENGINE_QT_REF_H
 #define KESTREL_ENGINE_QT_REF_H
@@ -43,6 +43,7 @@ class QtRef {
   T m_ref = nullptr;
 };
 
+using HandleHolder = QtRef<Handle, DisposeHandle>;
 using CFDictionaryHolder = QtRef<CFMutableDictionaryRef, CFRelease>;
 using CFNumberHolder = QtRef<CFNumberRef, CFRelease>;
 using PixelBufferHolder = QtRef<CVPixelBufferRef, CVPixelBufferRelease>;

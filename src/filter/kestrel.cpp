@@ -7,12 +7,30 @@
 #include <new>
 #include <string>
 
+#include "engine/movie_diagnosis.h"
+#include "engine/movie_file.h"
 #include "host/log.h"
 
 namespace kestrel {
 namespace {
 
 int Milliseconds(int64_t media_time) { return static_cast<int>(media_time / 10000); }
+
+// One line saying why a Load failed, as the engine reads the file: the log
+// is all that another application's user sees of it.
+void LogWhyLoadFails(LPCOLESTR path) {
+  try {
+    std::string text = "The file does not load.";
+    MovieDiagnosis diagnosis;
+    if (SUCCEEDED(DiagnoseMovie(MoviePath(path), &diagnosis))) WhyLoadFails(diagnosis, &text);
+    int chars = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    if (chars <= 0) return;
+    std::wstring wide(static_cast<size_t>(chars), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), chars);
+    WriteLog(L"ERROR! %s", wide.c_str());
+  } catch (const std::bad_alloc&) {
+  }
+}
 
 }  // namespace
 
@@ -66,6 +84,8 @@ HRESULT STDMETHODCALLTYPE CKestrel::NonDelegatingQueryInterface(REFIID riid, voi
   if (riid == IID_IQTControl) return GetInterface(static_cast<IQTControl*>(this), ppv);
   if (riid == IID_IQTInfo) return GetInterface(static_cast<IQTInfo*>(this), ppv);
   if (riid == __uuidof(IAMMediaContent)) return GetInterface(static_cast<IAMMediaContent*>(this), ppv);
+  if (riid == IID_IAMStreamSelect) return GetInterface(static_cast<IAMStreamSelect*>(this), ppv);
+  if (riid == IID_IAMExtendedSeeking) return GetInterface(static_cast<IAMExtendedSeeking*>(this), ppv);
   return CSource::NonDelegatingQueryInterface(riid, ppv);
 }
 
@@ -90,11 +110,28 @@ void CKestrel::DropFile() {
   m_pFileName.reset();
   RetirePins();
   m_pUserData.reset();
+  m_chapters.clear();
   if (m_pAudio) m_pAudio->Close();
   m_pAudio.reset();
   if (m_pMovie) m_pMovie->Close();
   m_pMovie.reset();
   m_mt.Clear();
+}
+
+// The track's matrix, when it is not the identity: the turn applied and the
+// size delivered, or the matrix that is shown as stored.
+void CKestrel::LogVideoTransform() {
+  VideoTransform transform;
+  int32_t width = 0, height = 0;
+  if (FAILED(m_pMovie->GetVideoTransform(&transform)) || FAILED(m_pMovie->GetDimensions(&width, &height))) return;
+  if (transform.ignored) {
+    const auto& m = transform.matrix.matrix;
+    WriteLog(L"Video matrix [%.4g %.4g %.4g %.4g %.4g %.4g] is neither a rotation nor a mirror image: ignored.",
+             m[0][0] / 65536.0, m[0][1] / 65536.0, m[1][0] / 65536.0, m[1][1] / 65536.0, m[2][0] / 65536.0,
+             m[2][1] / 65536.0);
+  } else if (transform.orientation != qtmOrientationUpright) {
+    WriteLog(L"Video matrix: %s; delivered upright at %d x %d.", OrientationText(transform.orientation), width, height);
+  }
 }
 
 HRESULT CKestrel::LoadVideo(LPCOLESTR pszFileName) {
@@ -113,6 +150,7 @@ HRESULT CKestrel::LoadVideo(LPCOLESTR pszFileName) {
   int64_t duration = 0;
   if (FAILED(m_pMovie->GetDuration(&duration))) return E_FAIL;
   WriteLog(L"Video duration: %I64d (%d ms)", duration, Milliseconds(duration));
+  LogVideoTransform();
   HRESULT hr = S_OK;
   m_pVideoPin.reset(new (std::nothrow) CVideoPin(&hr, this, m_pMovie.get(), duration));
   if (!m_pVideoPin) return E_OUTOFMEMORY;
@@ -161,7 +199,10 @@ HRESULT STDMETHODCALLTYPE CKestrel::Load(LPCOLESTR pszFileName, const AM_MEDIA_T
   DropFile();
   HRESULT hr = LoadFile(pszFileName, keep);
   // A Load that fails leaves nothing of the file: no pins, no name.
-  if (FAILED(hr)) DropFile();
+  if (FAILED(hr)) {
+    DropFile();
+    LogWhyLoadFails(pszFileName);
+  }
   return hr;
 }
 
@@ -173,6 +214,7 @@ HRESULT CKestrel::LoadFile(LPCOLESTR pszFileName, const CMediaType& type) {
   m_pUserData.reset(new (std::nothrow) UserDataCatalog());
   if (!m_pUserData) return E_OUTOFMEMORY;
   if (FAILED(m_pUserData->ReadUserData(pszFileName))) return E_FAIL;
+  if (FAILED(m_pMovie->GetChapters(&m_chapters))) return E_OUTOFMEMORY;
 
   size_t chars = wcslen(pszFileName) + 1;
   m_pFileName.reset(new (std::nothrow) wchar_t[chars]);

@@ -3,8 +3,9 @@
 // the video side and the facts, the audio extractor, the user-data
 // catalogue), creates a "Video" pin when the movie has video and then an
 // "Audio" pin when it has sound, and answers IFileSourceFilter,
-// IAMFilterMiscFlags, ISpecifyPropertyPages, IQTInfo, IQTControl and
-// IAMMediaContent.
+// IAMFilterMiscFlags, ISpecifyPropertyPages, IQTInfo, IQTControl,
+// IAMStreamSelect (the sound tracks, one plays), IAMExtendedSeeking (the
+// chapters as markers) and IAMMediaContent.
 #ifndef KESTREL_FILTER_KESTREL_H
 #define KESTREL_FILTER_KESTREL_H
 
@@ -18,7 +19,9 @@
 
 #include "audio/audio_extractor.h"
 #include "audio/audio_pin.h"
+#include "engine/chapter_list.h"
 #include "engine/user_data_catalog.h"
+#include "filter/extended_seeking.h"
 #include "framework/media_type.h"
 #include "framework/source.h"
 #include "kestrel_idl.h"
@@ -36,6 +39,8 @@ class CKestrel : public CSource,
                  public ISpecifyPropertyPages,
                  public IQTInfo,
                  public IQTControl,
+                 public IAMStreamSelect,
+                 public IAMExtendedSeeking,
                  public IAMMediaContent {
  public:
   // The factory's creator: a fresh log, then the filter. Null with *phr set
@@ -74,16 +79,37 @@ class CKestrel : public CSource,
   HRESULT STDMETHODCALLTYPE GetTimeCode(LONG* pbDropFrame, BYTE* pHours, BYTE* pMinutes, BYTE* pSeconds,
                                         BYTE* pFrames) override;
 
-  // IAMMediaContent (media_content.cpp): the loaded movie's user-data texts
-  // as a player's title, author and so on. Each a new BSTR, or
-  // VFW_E_NOT_FOUND when the movie has none (or nothing is loaded). The
-  // IDispatch methods answer E_NOTIMPL: there is no type information.
+  // IAMStreamSelect (stream_select.cpp): the movie's sound tracks, in one
+  // group; the one that plays is enabled and exclusive. Enable switches the
+  // audio pin to another track, stopped or streaming; a track whose PCM
+  // format differs is refused with VFW_E_NOT_STOPPED unless the filter is
+  // stopped, where a connected pin is connected again.
+  HRESULT STDMETHODCALLTYPE Count(DWORD* pcStreams) override;
+  HRESULT STDMETHODCALLTYPE Info(LONG lIndex, AM_MEDIA_TYPE** ppmt, DWORD* pdwFlags, LCID* plcid, DWORD* pdwGroup,
+                                 WCHAR** ppszName, IUnknown** ppObject, IUnknown** ppUnk) override;
+  HRESULT STDMETHODCALLTYPE Enable(LONG lIndex, DWORD dwFlags) override;
+
+  // IAMExtendedSeeking (chapter_markers.cpp): the chapters as markers,
+  // numbered from 1; the playback speed is 1.0 only.
+  HRESULT STDMETHODCALLTYPE get_ExSeekCapabilities(long* pExCapabilities) override;
+  HRESULT STDMETHODCALLTYPE get_MarkerCount(long* pMarkerCount) override;
+  HRESULT STDMETHODCALLTYPE get_CurrentMarker(long* pCurrentMarker) override;
+  HRESULT STDMETHODCALLTYPE GetMarkerTime(long MarkerNum, double* pMarkerTime) override;
+  HRESULT STDMETHODCALLTYPE GetMarkerName(long MarkerNum, BSTR* pbstrMarkerName) override;
+  HRESULT STDMETHODCALLTYPE put_PlaybackSpeed(double Speed) override;
+  HRESULT STDMETHODCALLTYPE get_PlaybackSpeed(double* pSpeed) override;
+  // IDispatch of IAMExtendedSeeking and IAMMediaContent (chapter_markers.cpp):
+  // no type information; E_NOTIMPL, the count 0.
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override;
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
                                           DISPID* rgDispId) override;
   HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
                                    VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+
+  // IAMMediaContent (media_content.cpp): the loaded movie's user-data texts
+  // as a player's title, author and so on. Each a new BSTR, or
+  // VFW_E_NOT_FOUND when the movie has none (or nothing is loaded).
   HRESULT STDMETHODCALLTYPE get_AuthorName(BSTR* pbstrAuthorName) override;
   HRESULT STDMETHODCALLTYPE get_Title(BSTR* pbstrTitle) override;
   HRESULT STDMETHODCALLTYPE get_Rating(BSTR* pbstrRating) override;
@@ -106,6 +132,7 @@ class CKestrel : public CSource,
   // Load after the previous file is dropped, and its steps.
   HRESULT LoadFile(LPCOLESTR pszFileName, const CMediaType& type);
   HRESULT LoadVideo(LPCOLESTR pszFileName);
+  void LogVideoTransform();
   HRESULT LoadAudio(LPCOLESTR pszFileName);
   // Takes the pins out of the filter; they stay alive (detached from the
   // movie objects) until the filter is destroyed, for callers that still
@@ -120,6 +147,7 @@ class CKestrel : public CSource,
   std::unique_ptr<MovieSession> m_pMovie;
   std::unique_ptr<AudioExtractor> m_pAudio;
   std::unique_ptr<UserDataCatalog> m_pUserData;
+  std::vector<Chapter> m_chapters;
   std::vector<std::unique_ptr<CSourceStream>> m_retiredPins;
   bool m_bMoviesEntered = false;
 };

@@ -47,27 +47,6 @@ HRESULT CKestrel::ContentText(std::initializer_list<OSType> types, BSTR* pbstr) 
   return VFW_E_NOT_FOUND;
 }
 
-// ---- IDispatch: no type information, no dispatch identifiers.
-
-HRESULT STDMETHODCALLTYPE CKestrel::GetTypeInfoCount(UINT* pctinfo) {
-  if (pctinfo) *pctinfo = 0;
-  return E_NOTIMPL;
-}
-
-HRESULT STDMETHODCALLTYPE CKestrel::GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) {
-  if (ppTInfo) *ppTInfo = nullptr;
-  return E_NOTIMPL;
-}
-
-HRESULT STDMETHODCALLTYPE CKestrel::GetIDsOfNames(REFIID, LPOLESTR*, UINT cNames, LCID, DISPID* rgDispId) {
-  for (UINT i = 0; rgDispId && i < cNames; ++i) rgDispId[i] = DISPID_UNKNOWN;
-  return E_NOTIMPL;
-}
-
-HRESULT STDMETHODCALLTYPE CKestrel::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
-  return E_NOTIMPL;
-}
-
 // ---- The fields.
 
 HRESULT STDMETHODCALLTYPE CKestrel::get_Title(BSTR* pbstrTitle) { return ContentText({kFullName}, pbstrTitle); }

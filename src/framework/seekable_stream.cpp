@@ -49,6 +49,7 @@ HRESULT CSeekableStream::ChangeStart() {
   if (!ThreadExists()) {
     CAutoLock lock(&m_cPinLock);
     MoveTo(start);
+    m_rtDelivered = start;
     return S_OK;
   }
   // The worker leaves a delivery held downstream, stops at the top of its
@@ -58,10 +59,23 @@ HRESULT CSeekableStream::ChangeStart() {
   {
     CAutoLock lock(&m_cPinLock);
     MoveTo(start);
+    m_rtDelivered = start;
   }
   DeliverEndFlush();
   Run();
   return S_OK;
+}
+
+REFERENCE_TIME CSeekableStream::PlayingPosition() {
+  CAutoLock lock(&m_cPinLock);
+  REFERENCE_TIME stream = 0;
+  FILTER_STATE state = State_Stopped;
+  if (SUCCEEDED(m_pFilter->GetState(0, &state)) && state == State_Running &&
+      SUCCEEDED(m_pFilter->StreamTime(&stream))) {
+    return std::clamp<REFERENCE_TIME>(m_rtSegmentStart + stream, m_rtSegmentStart,
+                                      std::max(m_rtSegmentStart, m_rtDelivered));
+  }
+  return m_rtDelivered;
 }
 
 BOOL CSeekableStream::TakeDiscontinuity() {
@@ -70,8 +84,9 @@ BOOL CSeekableStream::TakeDiscontinuity() {
   return pending;
 }
 
-bool CSeekableStream::ToSegmentTimes(REFERENCE_TIME* pStart, REFERENCE_TIME* pStop) const {
+bool CSeekableStream::ToSegmentTimes(REFERENCE_TIME* pStart, REFERENCE_TIME* pStop) {
   if (*pStart > m_rtStop) return false;
+  m_rtDelivered = *pStop;
   *pStart = std::max<REFERENCE_TIME>(*pStart - m_rtSegmentStart, 0);
   *pStop = std::max<REFERENCE_TIME>(*pStop - m_rtSegmentStart, 0);
   return true;

@@ -36,6 +36,12 @@ class CSeekableStream : public CSourceStream, public CSourceSeeking {
   // downstream learns the segment (start, stop, rate 1.0).
   HRESULT OnThreadStartPlay() override;
 
+  // Where the pin is, in movie time. While the filter runs on a clock: the
+  // segment's start plus the stream time, never beyond the end of what was
+  // filled; otherwise the end of what was filled (the start after a seek).
+  // Under the filter's state lock.
+  REFERENCE_TIME PlayingPosition();
+
  protected:
   virtual HRESULT MoveTo(REFERENCE_TIME rtStart) = 0;
 
@@ -49,9 +55,9 @@ class CSeekableStream : public CSourceStream, public CSourceSeeking {
   // Under m_cPinLock: the pending discontinuity, cleared.
   BOOL TakeDiscontinuity();
   // Under m_cPinLock: sample times relative to the start of the segment
-  // being streamed, never below 0. False when the sample starts after the
-  // stop position.
-  bool ToSegmentTimes(REFERENCE_TIME* pStart, REFERENCE_TIME* pStop) const;
+  // being streamed, never below 0; the sample's end is kept as the end of
+  // what was filled. False when the sample starts after the stop position.
+  bool ToSegmentTimes(REFERENCE_TIME* pStart, REFERENCE_TIME* pStop);
 
   CCritSec m_cPinLock;
   BOOL m_bDiscontinuity = TRUE;
@@ -59,6 +65,7 @@ class CSeekableStream : public CSourceStream, public CSourceSeeking {
   // the loop restarts, so a sample filled while a seek comes (and flushed
   // by it) keeps the times of its own segment.
   REFERENCE_TIME m_rtSegmentStart = 0;
+  REFERENCE_TIME m_rtDelivered = 0;  // end of the last sample filled, in movie time
 };
 
 }  // namespace kestrel

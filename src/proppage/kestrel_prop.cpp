@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "host/module.h"
+#include "proppage/banner_art.h"
 #include "proppage/page_resources.h"
 
 namespace kestrel {
@@ -51,6 +52,11 @@ const int kVideoGroup[] = {IDC_VIDEO_GROUP,
                            IDC_FIELDMODE};
 const int kAudioGroup[] = {IDC_AUDIO_GROUP, IDC_AUDIO_CODEC_LABEL, IDC_AUDIO_LAYOUT_LABEL, IDC_AUDIO_SAMPLERATE_LABEL,
                            IDC_AUDIO_CODEC, IDC_AUDIO_LAYOUT,      IDC_AUDIO_SAMPLERATE};
+// Labels, lined up on their right edge against what they name.
+const int kLabels[] = {IDC_VIDEO_CODEC_LABEL,      IDC_VIDEO_RESOLUTION_LABEL, IDC_VIDEO_FRAMERATE_LABEL,
+                       IDC_VIDEO_FRAMECOUNT_LABEL, IDC_VIDEO_DURATION_LABEL,   IDC_QUALITY_LABEL,
+                       IDC_FIELDMODE_LABEL,        IDC_AUDIO_CODEC_LABEL,      IDC_AUDIO_LAYOUT_LABEL,
+                       IDC_AUDIO_SAMPLERATE_LABEL};
 const int kValueControls[] = {IDC_VIDEO_CODEC,    IDC_VIDEO_RESOLUTION, IDC_VIDEO_FRAMERATE, IDC_VIDEO_FRAMECOUNT,
                               IDC_VIDEO_DURATION, IDC_AUDIO_CODEC,      IDC_AUDIO_LAYOUT,    IDC_AUDIO_SAMPLERATE};
 
@@ -80,6 +86,44 @@ double CutToHundredths(double v) {
   return static_cast<uint32_t>(hundredths) / 100.0;
 }
 
+// The Tag column's width at 96 pixels an inch.
+constexpr int kTagColumnWidth = 100;
+
+// Pixels an inch where the window is shown: the window's own where the
+// system has one for each window (Windows 10 on), else the screen's.
+int WindowDpi(HWND hwnd) {
+  using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+  static const auto get_dpi_for_window = reinterpret_cast<GetDpiForWindowFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  if (get_dpi_for_window) {
+    if (UINT dpi = get_dpi_for_window(hwnd)) return static_cast<int>(dpi);
+  }
+  int dpi = 0;
+  if (HDC dc = GetDC(hwnd)) {
+    dpi = GetDeviceCaps(dc, LOGPIXELSX);
+    ReleaseDC(hwnd, dc);
+  }
+  return dpi > 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
+}
+
+// A 24-bit picture of the banner width x height pixels, or null.
+HBITMAP DrawBannerBitmap(int width, int height) {
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top row first
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (!bitmap) return nullptr;
+  const size_t stride = (static_cast<size_t>(width) * 3 + 3) & ~static_cast<size_t>(3);
+  DrawBanner(width, height, static_cast<uint8_t*>(bits), stride);
+  GdiFlush();
+  return bitmap;
+}
+
 void FillList(CComboBoxCtrl& list, const ListEntry* entries, size_t count) {
   for (size_t i = 0; i < count; ++i) {
     LRESULT index = list.AddString(entries[i].text);
@@ -103,7 +147,10 @@ KestrelProp::KestrelProp(IUnknown* pUnkOuter)
   InitCommonControlsEx(&controls);
 }
 
-KestrelProp::~KestrelProp() { DeleteFonts(); }
+KestrelProp::~KestrelProp() {
+  DeleteFonts();
+  if (m_hBanner) DeleteObject(m_hBanner);
+}
 
 HRESULT KestrelProp::OnConnect(IUnknown* pUnknown) {
   ComPtr<IQTInfo> info;
@@ -128,6 +175,8 @@ HRESULT KestrelProp::OnActivate() {
   DeleteFonts();
   m_hUnderlineFont = DeriveFont(IDC_LINK, false, true);
   m_hBoldFont = DeriveFont(IDC_PRODUCT_NAME, true, false);
+  FitBanner();
+  FitLabels();
 
   m_Quality.Attach(GetDlgItem(m_Dlg, IDC_QUALITY));
   m_FieldMode.Attach(GetDlgItem(m_Dlg, IDC_FIELDMODE));
@@ -143,18 +192,24 @@ HRESULT KestrelProp::OnActivate() {
   SendMessageW(m_hUserData, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&column));
   column.pszText = const_cast<wchar_t*>(L"Value");
   SendMessageW(m_hUserData, LVM_INSERTCOLUMNW, 1, reinterpret_cast<LPARAM>(&column));
-  SendMessageW(m_hUserData, LVM_SETCOLUMNWIDTH, 0, 100);
+  // 100 pixels at 96 DPI, as many more as the screen's scaling asks for.
+  SendMessageW(m_hUserData, LVM_SETCOLUMNWIDTH, 0,
+               MulDiv(kTagColumnWidth, WindowDpi(m_hUserData), USER_DEFAULT_SCREEN_DPI));
   SendMessageW(m_hUserData, LVM_SETCOLUMNWIDTH, 1, LVSCW_AUTOSIZE_USEHEADER);
   SendMessageW(m_hUserData, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
 
   ShowVideoInfo();
   ShowAudioInfo();
   ShowUserData();
+  // Again once the rows are in: a vertical scroll bar they bring takes
+  // room that the column would otherwise run under.
+  SendMessageW(m_hUserData, LVM_SETCOLUMNWIDTH, 1, LVSCW_AUTOSIZE_USEHEADER);
   return S_OK;
 }
 
 HRESULT KestrelProp::OnDeactivate() {
   DeleteFonts();
+  DropBanner();
   return S_OK;
 }
 
@@ -213,6 +268,55 @@ HFONT KestrelProp::DeriveFont(int id, bool bold, bool underline) {
   HFONT derived = CreateFontIndirectW(&font);
   if (derived) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(derived), FALSE);
   return derived;
+}
+
+void KestrelProp::FitBanner() {
+  DropBanner();
+  // A bitmap static takes its picture's size, and the template's picture
+  // has the control's size with one font at 96 DPI. The control goes back
+  // to its rectangle in the template (position and size mapped each on its
+  // own, as the dialog manager places controls) and gets a picture drawn
+  // for that size.
+  HWND control = GetDlgItem(m_Dlg, IDC_BANNER);
+  RECT place = {KESTREL_BANNER_X, KESTREL_BANNER_Y, KESTREL_BANNER_WIDTH, KESTREL_BANNER_HEIGHT};
+  if (!control || !MapDialogRect(m_Dlg, &place)) return;
+  const int width = place.right, height = place.bottom;
+  m_hBanner = DrawBannerBitmap(width, height);
+  if (!m_hBanner) return;  // the template's picture stays
+  SetWindowPos(control, nullptr, place.left, place.top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  // The picture the control loaded from the template is the page's to delete.
+  auto loaded =
+      reinterpret_cast<HBITMAP>(SendMessageW(control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(m_hBanner)));
+  if (loaded && loaded != m_hBanner) DeleteObject(loaded);
+}
+
+void KestrelProp::FitLabels() {
+  HDC dc = GetDC(m_Dlg);
+  if (!dc) return;
+  for (int id : kLabels) {
+    HWND label = GetDlgItem(m_Dlg, id);
+    wchar_t text[64] = {};
+    const int length = GetWindowTextW(label, text, ARRAYSIZE(text));
+    auto font = reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0));
+    HGDIOBJ previous = SelectObject(dc, font ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
+    SIZE size = {};
+    const BOOL measured = GetTextExtentPoint32W(dc, text, length, &size);
+    SelectObject(dc, previous);
+    RECT box;
+    if (!measured || !GetWindowRect(label, &box)) continue;
+    MapWindowPoints(nullptr, m_Dlg, reinterpret_cast<POINT*>(&box), 2);
+    if (size.cx <= box.right - box.left) continue;
+    SetWindowPos(label, nullptr, box.right - size.cx, box.top, size.cx, box.bottom - box.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  ReleaseDC(m_Dlg, dc);
+}
+
+void KestrelProp::DropBanner() {
+  if (!m_hBanner) return;
+  if (m_Dlg) SendDlgItemMessageW(m_Dlg, IDC_BANNER, STM_SETIMAGE, IMAGE_BITMAP, 0);
+  DeleteObject(m_hBanner);
+  m_hBanner = nullptr;
 }
 
 void KestrelProp::FillLists() {

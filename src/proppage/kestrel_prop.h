@@ -38,6 +38,16 @@ class KestrelProp : public CBasePropertyPage {
  private:
   // Copy of control id's font with one change, given to the control.
   HFONT DeriveFont(int id, bool bold, bool underline);
+  // The banner control on its rectangle in the template, with the banner
+  // drawn for that size in pixels.
+  void FitBanner();
+  // Labels whose caption is wider in the dialog's font than their box in
+  // the template (Tahoma is wider than the font the template was measured
+  // in) grow to the left, keeping the right edge they line up on; a static
+  // that is too narrow breaks its caption and shows the first word alone.
+  void FitLabels();
+  // The banner back out of its control, and deleted.
+  void DropBanner();
   void FillLists();
   void ShowVideoInfo();
   void ShowAudioInfo();
@@ -48,6 +58,7 @@ class KestrelProp : public CBasePropertyPage {
 
   HFONT m_hBoldFont = nullptr;
   HFONT m_hUnderlineFont = nullptr;
+  HBITMAP m_hBanner = nullptr;  // drawn on activation, in the banner control
   CComboBoxCtrl m_Quality;
   CComboBoxCtrl m_FieldMode;
   ComPtr<IQTInfo> m_pInfo;

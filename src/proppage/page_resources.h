@@ -34,6 +34,12 @@
 #define IDC_QUALITY_LABEL 1029
 #define IDC_FIELDMODE_LABEL 1030
 
+// The banner's rectangle in the template, in dialog units.
+#define KESTREL_BANNER_X 7
+#define KESTREL_BANNER_Y 7
+#define KESTREL_BANNER_WIDTH 351
+#define KESTREL_BANNER_HEIGHT 43
+
 // The maker's web address: the link's caption and where it leads.
 #define KESTREL_MAKER_CAPTION "www.example.com/kestrel"
 #define KESTREL_MAKER_URL L"https://www.example.com/kestrel"

@@ -268,7 +268,14 @@ HRESULT MovieSession::CreateDecoder(OSType pixel_format) {
   CFDictionaryHolder attributes(CFDictionaryCreateMutable(allocator, 0, key_callbacks, value_callbacks));
   if (!attributes) return E_FAIL;
   int32_t format_value = static_cast<int32_t>(pixel_format);
-  for (auto [name, value] : {std::pair{"Width", &width}, {"Height", &height}, {"PixelFormatType", &format_value}}) {
+  // The pictures come out upright, at the size GetDimensions gives.
+  VideoTransform transform;
+  GetVideoTransform(&transform);
+  int32_t orientation = transform.orientation;
+  for (auto [name, value] : {std::pair{"Width", &width},
+                             {"Height", &height},
+                             {"PixelFormatType", &format_value},
+                             {"Orientation", &orientation}}) {
     CFNumberHolder number(CFNumberCreate(allocator, kCFNumberSInt32Type, value));
     if (!number) return E_FAIL;
     CFDictionarySetValue(attributes.Get(), __CFStringMakeConstantString(name), number.Get());

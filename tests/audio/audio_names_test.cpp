@@ -21,6 +21,28 @@ TEST(AudioNames, FormatNamesByIdentifier) {
   EXPECT_STREQ(AudioFormatNameOf(Code("sowt")), L"Unknown");
 }
 
+TEST(AudioNames, TheFormatsOfTodaysFilesHaveNames) {
+  EXPECT_STREQ(AudioFormatNameOf(Code("ec-3")), L"Enhanced AC-3");
+  EXPECT_STREQ(AudioFormatNameOf(Code("flac")), L"Free Lossless Audio Codec");
+  EXPECT_STREQ(AudioFormatNameOf(Code("opus")), L"Opus");
+}
+
+// The depth the pin delivers: PCM and the lossless formats at their own,
+// every other compressed format at 16 bits.
+TEST(AudioNames, OutputDepthPerFormat) {
+  EXPECT_EQ(OutputBits(Code("lpcm"), 24, 16), 24u);
+  EXPECT_EQ(OutputBits(Code("lpcm"), 8, 8), 8u);
+  EXPECT_EQ(OutputBits(Code("lpcm"), 64, 16), 32u);  // 64-bit float
+  EXPECT_EQ(OutputBits(Code("lpcm"), 20, 16), 24u);
+  EXPECT_EQ(OutputBits(Code("alac"), 24, 16), 24u);
+  EXPECT_EQ(OutputBits(Code("alac"), 0, 24), 24u);  // stated by the sample size only
+  EXPECT_EQ(OutputBits(Code("flac"), 16, 24), 16u);
+  EXPECT_EQ(OutputBits(Code("ac-3"), 0, 24), 16u);
+  EXPECT_EQ(OutputBits(Code("aac "), 0, 16), 16u);
+  EXPECT_EQ(OutputBits(Code("ulaw"), 0, 8), 16u);
+  EXPECT_EQ(OutputBits(0, 0, 0), 16u);
+}
+
 TEST(AudioNames, LayoutNamesByTag) {
   EXPECT_STREQ(ChannelLayoutNameOf(0x640001), L"Mono");
   EXPECT_STREQ(ChannelLayoutNameOf(0x660002), L"Stereo (L R)");

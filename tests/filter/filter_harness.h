@@ -20,6 +20,18 @@
 
 namespace kestrel::test {
 
+// The four formats the video pin offers, with the ffmpeg pixel format of
+// their oracles.
+struct VideoFormat {
+  const GUID* subtype;
+  const char* oracle;
+  const char* name;
+};
+inline const VideoFormat kVideoFormats[] = {{&MEDIASUBTYPE_UYVY, "uyvy422", "UYVY"},
+                                            {&MEDIASUBTYPE_YUY2, "yuyv422", "YUY2"},
+                                            {&MEDIASUBTYPE_RGB32, "bgra", "RGB32"},
+                                            {&MEDIASUBTYPE_ARGB32, "bgra", "ARGB32"}};
+
 // What one pin delivered: each sample's record, the md5 of each picture
 // (tight rows, top-down) and, for sound, every byte in order.
 struct Delivery {

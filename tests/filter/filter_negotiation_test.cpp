@@ -270,6 +270,43 @@ TEST_F(FilterTest, TheLogOfALoadAndAConnection) {
         << log[i];
 }
 
+// A Load that fails ends the log with one line saying why, as the engine
+// reads the file; the lines before it are the ones there always were.
+TEST_F(FilterTest, TheLogSaysWhyALoadFails) {
+  struct Case {
+    const char* movie;
+    std::vector<std::string> before;  // after the "Loading file" line
+    std::string why;
+  };
+  const std::vector<std::string> video = {"", "-[VIDEO INFO]-----", ""};
+  std::vector<std::string> nine = video;
+  for (const char* line : {"File doesn't have video.", "", "-[AUDIO INFO]-----", "",
+                           "Audio In: 8000 sample rate, 9 channel(s), 16 bits per channel",
+                           "Audio Out: 8000 sample rate, 9 channel(s), 16 bits per channel"})
+    nine.push_back(line);
+  for (const Case& c : {
+           Case{"no_such_file.mov", video, "There is no such file."},
+           Case{"folder.mov", video, "It is a folder, not a movie file."},
+           Case{"not_a_movie.mov", video, "It is not a movie of a kind Kestrel opens: by its first bytes, text."},
+           Case{"aud_9ch.caf", nine,
+                "Kestrel cannot deliver the movie's streams as they are (sound 'sowt' (PCM signed 16-bit "
+                "little-endian), 8000 Hz, 9 channels)."},
+       }) {
+    SCOPED_TRACE(c.movie);
+    filter.Reset();
+    ASSERT_HR(E_FAIL, Load(c.movie));
+    std::vector<std::string> expected = {"-[Initialization]-----", "", "Quicktime Filter Initialization started.",
+                                         "Loading file: " + FixturePath(c.movie)};
+    expected.insert(expected.end(), c.before.begin(), c.before.end());
+    expected.push_back("ERROR! " + c.why);
+    EXPECT_EQ(LogMessages(), expected);
+  }
+  // A Load that succeeds says nothing of the kind.
+  filter.Reset();
+  ASSERT_HR(S_OK, Load("mjpeg.mov"));
+  for (const std::string& line : LogMessages()) EXPECT_EQ(line.rfind("ERROR!", 0), std::string::npos) << line;
+}
+
 // A file with neither kind of track loads with no pins; one kind only gives
 // that pin alone, with the line for the other.
 TEST_F(FilterTest, PinsFollowTheTracks) {

@@ -12,21 +12,11 @@
 namespace kestrel::test {
 namespace {
 
-struct Format {
-  const GUID* subtype;
-  const char* oracle;
-  const char* name;
-};
-const Format kFormats[] = {{&MEDIASUBTYPE_UYVY, "uyvy422", "UYVY"},
-                           {&MEDIASUBTYPE_YUY2, "yuyv422", "YUY2"},
-                           {&MEDIASUBTYPE_RGB32, "bgra", "RGB32"},
-                           {&MEDIASUBTYPE_ARGB32, "bgra", "ARGB32"}};
-
 class VideoPlays : public FilterTest, public testing::WithParamInterface<std::tuple<const char*, int>> {};
 
 TEST_P(VideoPlays, EveryPictureAndItsTimesAsFfmpegDecodesThem) {
   const std::string movie = std::get<0>(GetParam());
-  const Format& format = kFormats[std::get<1>(GetParam())];
+  const VideoFormat& format = kVideoFormats[std::get<1>(GetParam())];
   Expected e = LoadExpected(movie + ".play", format.oracle);
   ASSERT_FALSE(e.md5.empty());
   ASSERT_EQ(e.md5.size(), e.start.size());
@@ -56,7 +46,7 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, VideoPlays,
                            std::string name = std::get<0>(info.param);
                            for (char& c : name)
                              if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-                           return name + "_" + kFormats[std::get<1>(info.param)].name;
+                           return name + "_" + kVideoFormats[std::get<1>(info.param)].name;
                          });
 
 struct SoundCase {
@@ -149,24 +139,7 @@ TEST_F(FilterTest, VideoAndSoundStartInStep) {
 // is connected: every picture as ffmpeg's default conversion, none as the
 // normal-quality one.
 TEST_F(FilterTest, HighQualityFromTheRegistryOrIQTControlConvertsAsFfmpegsDefault) {
-  struct QualityValue {
-    explicit QualityValue(DWORD value) {
-      HKEY key;
-      EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvane\\Kestrel", 0, nullptr, 0, KEY_SET_VALUE,
-                                nullptr, &key, nullptr),
-                ERROR_SUCCESS);
-      RegSetValueExW(key, L"quality", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-      RegCloseKey(key);
-    }
-    ~QualityValue() {
-      HKEY key;
-      if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvane\\Kestrel", 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-        RegDeleteValueW(key, L"quality");
-        RegCloseKey(key);
-      }
-    }
-  };
-  for (const Format& format : {kFormats[0], kFormats[1]}) {
+  for (const VideoFormat& format : {kVideoFormats[0], kVideoFormats[1]}) {
     SCOPED_TRACE(format.name);
     Expected high = LoadExpected("h264_bframes.mov.play", std::string(format.oracle) + ".hq");
     Expected normal = LoadExpected("h264_bframes.mov.play", format.oracle);
@@ -177,7 +150,7 @@ TEST_F(FilterTest, HighQualityFromTheRegistryOrIQTControlConvertsAsFfmpegsDefaul
       graph.reset();
       recorders.clear();
       filter.Reset();
-      std::unique_ptr<QualityValue> value(registry ? new QualityValue(768) : nullptr);
+      std::unique_ptr<ScopedSetting> value(registry ? new ScopedSetting(L"quality", 768) : nullptr);
       ASSERT_HR(S_OK, Load("h264_bframes.mov"));
       ASSERT_NE(Connect(L"Video", format.subtype), nullptr);
       ComPtr<IQTControl> control;

@@ -3,6 +3,10 @@
 // last release lets go of. Also the dialog resources in kestrel.ax.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <vector>
+
+#include "proppage/banner_art.h"
 #include "proppage/page_resources.h"
 #include "proppage/page_test_support.h"
 
@@ -212,20 +216,25 @@ TEST(PageResources, DialogTitleAndBannerInTheModule) {
   EXPECT_EQ(LoadStringW(module, IDS_KESTRELPROP_TITLE, title, 64), 7);
   EXPECT_STREQ(title, L"Kestrel");
 
-  // The banner is shown at its own size, which fills its 351 x 43 units.
+  // The banner as drawn at build time: the page's own drawing at the size
+  // of its control with Tahoma at 96 DPI.
   auto banner = static_cast<HBITMAP>(
       LoadImageW(module, MAKEINTRESOURCEW(IDB_KESTRELPROP_BANNER), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
   ASSERT_NE(banner, nullptr);
-  BITMAP bitmap = {};
-  ASSERT_TRUE(GetObjectW(banner, sizeof(bitmap), &bitmap));
+  DIBSECTION dib = {};
+  ASSERT_EQ(GetObjectW(banner, sizeof(dib), &dib), static_cast<int>(sizeof(dib)));
+  EXPECT_EQ(dib.dsBm.bmWidth, 527);
+  EXPECT_EQ(dib.dsBm.bmHeight, 70);
+  ASSERT_EQ(dib.dsBm.bmBitsPixel, 24);
+  ASSERT_GT(dib.dsBmih.biHeight, 0);  // bottom-up
+  const int width = dib.dsBm.bmWidth, height = dib.dsBm.bmHeight;
+  const size_t stride = dib.dsBm.bmWidthBytes;
+  std::vector<uint8_t> drawn(stride * height);
+  DrawBanner(width, height, drawn.data(), stride);
+  const auto* bits = static_cast<const uint8_t*>(dib.dsBm.bmBits);
+  for (int y = 0; y < height; ++y)
+    ASSERT_EQ(memcmp(bits + (height - 1 - y) * stride, drawn.data() + y * stride, width * 3), 0) << "row " << y;
   DeleteObject(banner);
-  StubFilter filter;
-  OpenPage open(filter.Unknown());
-  RECT units = {0, 0, 351, 43};
-  ASSERT_TRUE(MapDialogRect(open.Window(), &units));
-  EXPECT_EQ(bitmap.bmWidth, units.right - units.left);
-  EXPECT_EQ(bitmap.bmHeight, units.bottom - units.top);
-  EXPECT_EQ(bitmap.bmBitsPixel, 24);
 }
 
 }  // namespace

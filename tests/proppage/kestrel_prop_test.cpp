@@ -83,7 +83,8 @@ TEST(KestrelPropText, TagsInReverseCatalogueOrderWithoutEmptyOnes) {
   column.cchTextMax = 32;
   ASSERT_TRUE(SendMessageW(list, LVM_GETCOLUMNW, 0, reinterpret_cast<LPARAM>(&column)));
   EXPECT_STREQ(text, L"Tag");
-  EXPECT_EQ(column.cx, 100);
+  // 100 pixels at 96 DPI, scaled with the screen.
+  EXPECT_EQ(column.cx, MulDiv(100, ScreenDpi(), 96));
   ASSERT_TRUE(SendMessageW(list, LVM_GETCOLUMNW, 1, reinterpret_cast<LPARAM>(&column)));
   EXPECT_STREQ(text, L"Value");
   EXPECT_FALSE(SendMessageW(list, LVM_GETCOLUMNW, 2, reinterpret_cast<LPARAM>(&column)));

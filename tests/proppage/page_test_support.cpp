@@ -173,6 +173,13 @@ HRESULT STDMETHODCALLTYPE StubPageSite::TranslateAccelerator(MSG*) { return S_FA
 
 // ---- PageHost and OpenPage
 
+int ScreenDpi() {
+  HDC dc = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+  ReleaseDC(nullptr, dc);
+  return dpi;
+}
+
 HWND PageHost() {
   static const HWND host = [] {
     static const wchar_t kClass[] = L"KestrelPageTestHost";
@@ -182,8 +189,10 @@ HWND PageHost() {
     wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
     wc.lpszClassName = kClass;
     RegisterClassW(&wc);
-    HWND hwnd = CreateWindowExW(0, kClass, L"Kestrel page test", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 700,
-                                640, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    // The whole screen, which grows with the scaling as the page does.
+    HWND hwnd = CreateWindowExW(0, kClass, L"Kestrel page test", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0,
+                                GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
     SetForegroundWindow(hwnd);
     return hwnd;
   }();

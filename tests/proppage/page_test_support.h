@@ -109,7 +109,10 @@ class StubPageSite : public IPropertyPageSite {
   volatile LONG m_cRef = 1;
 };
 
-// A visible top-level window at the screen's top left, the pages' parent,
+// The screen's pixels an inch (Wine's LogPixels): 96 at 100 %.
+int ScreenDpi();
+
+// A visible top-level window over the whole screen, the pages' parent,
 // made once for the process (a top-level window takes Wine's X11 driver
 // two seconds to destroy).
 HWND PageHost();

@@ -1,38 +1,71 @@
 // kestrel-page: the page in a real property frame, read back as JSON and
-// photographed. The screenshots stay in the build tree's page-shots folder
-// for a person to look at.
+// photographed, the shot checked against the page as this process lays it
+// out. The screenshots stay in the build tree's page-shots folder, one for
+// each scaling, for a person to look at.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 #include <wincodec.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "framework/com_ptr.h"
 #include "framework/framework_test_util.h"
+#include "proppage/banner_art.h"
+#include "proppage/page_resources.h"
+#include "proppage/page_test_support.h"
 #include "support/test_env.h"
 
 namespace kestrel::test {
 namespace {
 
+// The screenshot's path, named with the scaling: page_av_192dpi.png.
 std::string ShotPath(const std::string& name) {
   const char* bin = getenv("KESTREL_BIN");
   std::string dir = WindowsPathOf(std::string(bin ? bin : ".") + "/../page-shots");
   CreateDirectoryA(dir.c_str(), nullptr);
-  std::string path = dir + "\\" + name;
+  std::string path = dir + "\\" + name + "_" + std::to_string(ScreenDpi()) + "dpi.png";
   DeleteFileA(path.c_str());
   return path;
+}
+
+// The page as this process lays it out at the same scaling and fonts: its
+// size in the frame and its banner's width.
+struct PageSize {
+  LONG width = 0, height = 0, banner = 0;
+};
+PageSize MeasurePage() {
+  StubFilter filter;
+  OpenPage open(filter.Unknown());
+  RECT page = {}, banner = {};
+  GetWindowRect(open.Window(), &page);
+  GetWindowRect(open.Control(IDC_BANNER), &banner);
+  return {page.right - page.left, page.bottom - page.top, banner.right - banner.left};
 }
 
 struct Shot {
   UINT width = 0, height = 0;
   std::vector<BYTE> bgr;  // rows of 24-bit pixels
 
-  bool Has(BYTE r, BYTE g, BYTE b) const {
-    for (size_t i = 0; i + 2 < bgr.size(); i += 3)
-      if (bgr[i] == b && bgr[i + 1] == g && bgr[i + 2] == r) return true;
-    return false;
+  bool Has(uint32_t rgb) const { return LongestRun(rgb) > 0; }
+
+  // The most pixels of colour rgb one after another in a row.
+  UINT LongestRun(uint32_t rgb) const {
+    const BYTE r = static_cast<BYTE>(rgb >> 16), g = static_cast<BYTE>(rgb >> 8), b = static_cast<BYTE>(rgb);
+    UINT longest = 0;
+    for (UINT y = 0; y < height; ++y) {
+      UINT run = 0;
+      for (UINT x = 0; x < width; ++x) {
+        const BYTE* p = bgr.data() + (static_cast<size_t>(y) * width + x) * 3;
+        run = p[0] == b && p[1] == g && p[2] == r ? run + 1 : 0;
+        longest = std::max(longest, run);
+      }
+    }
+    return longest;
   }
 };
 
@@ -63,14 +96,17 @@ HRESULT ReadShot(const std::string& path, Shot* shot) {
 void ExpectShotOfThePage(const std::string& path) {
   Shot shot;
   ASSERT_HR(S_OK, ReadShot(path, &shot));
-  // The frame around the page, within the 800 x 650 screen.
-  EXPECT_GT(shot.width, 600u);
-  EXPECT_GT(shot.height, 550u);
-  EXPECT_LE(shot.width, 800u);
-  EXPECT_LE(shot.height, 650u);
-  EXPECT_TRUE(shot.Has(0xF6, 0xB2, 0x74)) << "the banner's sun";
-  EXPECT_TRUE(shot.Has(0x3D, 0x2A, 0x20)) << "the banner's bird";
-  EXPECT_TRUE(shot.Has(0, 0, 255)) << "the link";
+  // The frame round the page, on the screen.
+  const PageSize page = MeasurePage();
+  EXPECT_GE(shot.width, static_cast<UINT>(page.width));
+  EXPECT_GE(shot.height, static_cast<UINT>(page.height));
+  EXPECT_LE(shot.width, static_cast<UINT>(GetSystemMetrics(SM_CXSCREEN)));
+  EXPECT_LE(shot.height, static_cast<UINT>(GetSystemMetrics(SM_CYSCREEN)));
+  // The banner whole: its frame's top edge as wide as its control.
+  EXPECT_EQ(shot.LongestRun(kBannerFrameColour), static_cast<UINT>(page.banner));
+  EXPECT_TRUE(shot.Has(kBannerSunColour)) << "the banner's sun";
+  EXPECT_TRUE(shot.Has(kBannerWingColour)) << "the banner's bird";
+  EXPECT_TRUE(shot.Has(0x0000FF)) << "the link";
 }
 
 // Runs kestrel-page on a fixture (none: nothing loaded) with a screenshot
@@ -88,7 +124,7 @@ void ExpectPageTool(const std::string& fixture, const std::string& shot_name,
 }
 
 TEST(PageTool, VideoSoundAndTags) {
-  ExpectPageTool("page_av.mov", "page_av.png",
+  ExpectPageTool("page_av.mov", "page_av",
                  {"\"1002\": \"\"", "\"1003\": \"www.example.com/kestrel\"", "\"1006\": \"Lavc mjpeg\"",
                   "\"1007\": \"320 x 240 x 24\"", "\"1008\": \"29.97\"", "\"1023\": \"60\"", "\"1025\": \"2.00 sec\"",
                   "\"1009\": \"MPEG-4 Low Complexity AAC\"", "\"1010\": \"Stereo (L R)\"", "\"1011\": \"48.000 kHz\"",
@@ -100,7 +136,7 @@ TEST(PageTool, VideoSoundAndTags) {
 
 TEST(PageTool, AudioOnlyMovie) {
   ExpectPageTool(
-      "md_itunes.m4a", "page_audio.png",
+      "md_itunes.m4a", "page_audio",
       {"\"1006\": \"\"", "\"1007\": \"\"", "\"1008\": \"\"", "\"1023\": \"\"", "\"1025\": \"\"",
        "\"1011\": \"44.100 kHz\"",
        "\"disabled\": [1006, 1007, 1008, 1013, 1015, 1016, 1017, 1023, 1024, 1025, 1026, 1027, 1028, 1029, 1030]",
@@ -108,7 +144,7 @@ TEST(PageTool, AudioOnlyMovie) {
 }
 
 TEST(PageTool, NothingLoaded) {
-  ExpectPageTool("", "page_none.png",
+  ExpectPageTool("", "page_none",
                  {"\"1009\": \"\"", "\"quality\": -1", "\"fieldmode\": -1", "\"tags\": []",
                   "\"disabled\": [1006, 1007, 1008, 1009, 1010, 1011, 1013, 1014, 1015, 1016, 1017, "
                   "1018, 1019, 1020, 1023, 1024, 1025, 1026, 1027, 1028, 1029, 1030]"});
@@ -116,8 +152,13 @@ TEST(PageTool, NothingLoaded) {
 
 TEST(PageTool, ReportsWhatFails) {
   unsigned long status = 0;
-  RunTool("page", "\"" + FixturePath("not_a_movie.mov") + "\" --shot \"" + ShotPath("never.png") + "\"", &status);
+  std::string errors;
+  RunTool("page", "\"" + FixturePath("not_a_movie.mov") + "\" --shot \"" + ShotPath("never") + "\"", &status, &errors);
   EXPECT_EQ(status, 1u);
+  // One line says why the file does not load.
+  EXPECT_NE(errors.find("kestrel-page: It is not a movie of a kind Kestrel opens: by its first bytes, text."),
+            std::string::npos)
+      << errors;
   RunTool("page", "--shot", &status);
   EXPECT_EQ(status, 2u);
   RunTool("page", "a.mov b.mov", &status);

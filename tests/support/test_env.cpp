@@ -21,6 +21,27 @@ std::string WindowsPathOf(const std::string& unix_path) {
 
 std::string FixturePath(const std::string& name) { return WindowsPathOf(FixturesDir() + "/" + name); }
 
+namespace {
+const wchar_t kSettingsKey[] = L"SOFTWARE\\Corvane\\Kestrel";
+}  // namespace
+
+ScopedSetting::ScopedSetting(const wchar_t* name, unsigned long value) : name_(name) {
+  HKEY key;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
+    return;
+  DWORD data = value;
+  RegSetValueExW(key, name_, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof(data));
+  RegCloseKey(key);
+}
+
+ScopedSetting::~ScopedSetting() {
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+  RegDeleteValueW(key, name_);
+  RegCloseKey(key);
+}
+
 std::string ReadFileBytes(const std::string& windows_path) {
   std::ifstream in(windows_path, std::ios::binary);
   if (!in) return {};

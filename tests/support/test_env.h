@@ -28,6 +28,19 @@ inline std::string RunProbe(const std::string& args, unsigned long* exit_code = 
   return RunTool("probe", args, exit_code);
 }
 
+// A 32-bit value under HKLM\SOFTWARE\Corvane\Kestrel ("quality",
+// "fieldmode") for the life of the object; deleted again after it.
+class ScopedSetting {
+ public:
+  ScopedSetting(const wchar_t* name, unsigned long value);
+  ~ScopedSetting();
+  ScopedSetting(const ScopedSetting&) = delete;
+  ScopedSetting& operator=(const ScopedSetting&) = delete;
+
+ private:
+  const wchar_t* name_;
+};
+
 }  // namespace kestrel::test
 
 #endif

@@ -50,7 +50,7 @@ TEST(PlayTool, ReportsWhatEachPinDelivered) {
   for (const char* part : {"\"status\": \"S_OK\"", "\"result\": \"EC_COMPLETE\"", "\"seconds\": ",
                            "\"video\": {\"subtype\": \"UYVY\", \"width\": 320, \"height\": 240, \"stride\": 640, "
                            "\"samples\": 50, \"first_start\": 0, \"last_stop\": 20000000}",
-                           "\"audio\": {\"rate\": 44100, \"channels\": 1, \"bits\": 16, \"samples\": 3, "
+                           "\"audio\": {\"rate\": 44100, \"channels\": 1, \"bits\": 16, \"track\": 0, \"samples\": 3, "
                            "\"bytes\": 178176, \"first_start\": 0",
                            "\"released\": true"})
     EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
@@ -126,8 +126,11 @@ TEST(PlayTool, ExitCodes) {
   Play("", &code);
   EXPECT_EQ(code, 2u);
   json = Play("--json " + FixturePath("unknown_codec.mov"), &code);
-  EXPECT_EQ(code, 1u);  // the video pin does not connect
-  EXPECT_NE(json.find("\"connect\": "), std::string::npos) << json;
+  EXPECT_EQ(code, 1u);  // its one stream does not decode: nothing plays
+  EXPECT_NE(json.find("\"reason_code\": \"unsupported_codec\""), std::string::npos) << json;
+  json = Play("--json " + FixturePath("wide_video.mov"), &code);
+  EXPECT_EQ(code, 0u);  // the video pin does not connect; the sound plays
+  EXPECT_NE(json.find("\"connect\": \"E_FAIL\""), std::string::npos) << json;
   EXPECT_NE(json.find("\"released\": true"), std::string::npos) << json;
 }
 
@@ -186,7 +189,7 @@ TEST(InfoTool, SaysWhatTheProbeSays) {
     }
     return std::string();
   };
-  for (const char* movie : {"md_tags.mov", "md_tc_df.mov", "h264_bframes.mov", "audio.m4a"}) {
+  for (const char* movie : {"md_tags.mov", "md_tc_df.mov", "h264_bframes.mov", "audio.m4a", "turn90.mov"}) {
     SCOPED_TRACE(movie);
     unsigned long code = 9;
     std::string info = RunTool("info", "--json " + FixturePath(movie), &code);
@@ -202,10 +205,72 @@ TEST(InfoTool, SaysWhatTheProbeSays) {
       EXPECT_EQ(section(probe, "audio").rfind(audio.substr(0, audio.size() - 1), 0), 0u) << audio;
     }
   }
+  // The turn applied, and the size delivered after it.
+  std::string turned = section(RunTool("info", "--json " + FixturePath("turn90.mov")), "video");
+  EXPECT_NE(turned.find("\"width\": 60, \"height\": 100,"), std::string::npos) << turned;
+  EXPECT_NE(turned.find("\"rotation\": 90}"), std::string::npos) << turned;
+  EXPECT_NE(section(RunTool("info", "--json " + FixturePath("h264_bframes.mov")), "video").find("\"rotation\": 0}"),
+            std::string::npos);
   unsigned long code = 9;
   RunTool("info", FixturePath("not_a_movie.mov"), &code);
   EXPECT_EQ(code, 1u);
   RunTool("info", "", &code);
+  EXPECT_EQ(code, 2u);
+}
+
+// The sound tracks and chapters, each as one JSON object of fixed keys.
+TEST(InfoTool, ListsTheSoundTracksAndTheChapters) {
+  unsigned long code = 9;
+  std::string info = RunTool("info", "--json " + FixturePath("trk_lang.mp4"), &code);
+  EXPECT_EQ(code, 0u);
+  const char* tracks =
+      "\"audio_tracks\": ["
+      "{\"index\": 0, \"language\": \"eng\", \"name\": \"SoundHandler\", \"codec\": \"aac\", \"channels\": 2, "
+      "\"rate\": 48000, \"bits\": 16, \"selected\": false}, "
+      "{\"index\": 1, \"language\": \"ger\", \"name\": \"Deutsch\", \"codec\": \"ac-3\", \"channels\": 6, "
+      "\"rate\": 48000, \"bits\": 16, \"selected\": true}, "
+      "{\"index\": 2, \"language\": \"eng\", \"name\": \"Commentary\", \"codec\": \"aac\", \"channels\": 2, "
+      "\"rate\": 48000, \"bits\": 16, \"selected\": false}]";
+  EXPECT_NE(info.find(tracks), std::string::npos) << info;
+  EXPECT_NE(info.find("\"chapters\": []"), std::string::npos) << info;
+
+  info = RunTool("info", "--json " + FixturePath("cover_art.m4a"), &code);
+  EXPECT_EQ(code, 0u);
+  EXPECT_NE(info.find("\"video\": null"), std::string::npos) << info;
+  EXPECT_NE(info.find("\"chapters\": [{\"name\": \"Intro\", \"start\": 0}, {\"name\": \"Middle part\", \"start\": "
+                      "0.69999999999999996}, {\"name\": \"Schluss \xC3\x84\xC3\x96\xC3\x9C\", \"start\": 1.5}]"),
+            std::string::npos)
+      << info;
+  // A movie without sound lists none.
+  info = RunTool("info", "--json " + FixturePath("mjpeg.mov"), &code);
+  EXPECT_NE(info.find("\"audio_tracks\": []"), std::string::npos) << info;
+}
+
+// --audio-track N plays that track, chosen before the graph runs: the wave
+// file is its sound and the report says which.
+TEST(PlayTool, PlaysTheAudioTrackAskedFor) {
+  std::string wav = FixturePath("play_tool_track.wav");
+  DeleteFileA(wav.c_str());
+  unsigned long code = 9;
+  std::string json = Play("--audio-track 2 --wav " + wav + " --json " + FixturePath("trk_lang.mp4"), &code);
+  EXPECT_EQ(code, 0u) << json;
+  EXPECT_NE(json.find("\"audio\": {\"rate\": 48000, \"channels\": 2, \"bits\": 16, \"track\": 2,"), std::string::npos)
+      << json;
+  std::string bytes = ReadFileBytes(wav);
+  ASSERT_GT(bytes.size(), 44u);
+  EXPECT_TRUE(bytes.substr(44) == ReadFileBytes(FixturePath("trk_lang.mp4.a2.s16le")));
+  // The default: the German 5.1 track, a plain PCM wave file of 6 channels.
+  json = Play("--wav " + wav + " --json " + FixturePath("trk_lang.mp4"), &code);
+  EXPECT_EQ(code, 0u) << json;
+  EXPECT_NE(json.find("\"channels\": 6, \"bits\": 16, \"track\": 1,"), std::string::npos) << json;
+  bytes = ReadFileBytes(wav);
+  ASSERT_GT(bytes.size(), 44u);
+  EXPECT_EQ(bytes[20], 1);  // WAVE_FORMAT_PCM
+  EXPECT_TRUE(bytes.substr(44) == ReadFileBytes(FixturePath("trk_lang.mp4.a1.s16le")));
+  // A track the file does not have: it does not play.
+  Play("--audio-track 3 --json " + FixturePath("trk_lang.mp4"), &code);
+  EXPECT_EQ(code, 1u);
+  Play("--audio-track x " + FixturePath("trk_lang.mp4"), &code);
   EXPECT_EQ(code, 2u);
 }
 

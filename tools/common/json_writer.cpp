@@ -69,4 +69,10 @@ std::string JsonObject::Text() const {
   return out + "}";
 }
 
+std::string JsonArray::Text() const {
+  std::string out = "[";
+  for (size_t i = 0; i < items_.size(); ++i) out += (i ? ", " : "") + items_[i];
+  return out + "]";
+}
+
 }  // namespace kestrel::tools

@@ -25,6 +25,16 @@ class JsonObject {
   std::vector<std::pair<std::string, std::string>> members_;
 };
 
+// An array built item by item; items are JSON text already.
+class JsonArray {
+ public:
+  void Add(const std::string& json_value) { items_.push_back(json_value); }
+  std::string Text() const;
+
+ private:
+  std::vector<std::string> items_;
+};
+
 std::string Utf8(const wchar_t* wide);
 
 }  // namespace kestrel::tools

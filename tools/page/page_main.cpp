@@ -6,7 +6,8 @@
 // control is read back through Win32 and printed as JSON
 // ({"controls": {id: text}, "quality": index, "fieldmode": index,
 // "disabled": [id ...], "tags": [[name, value] ...]}) and the frame is closed.
-// Without --shot the frame stays until the user closes it.
+// Without --shot the frame stays until the user closes it. A file that does
+// not load gets one line saying why.
 // Exit status: 0 done, 1 the filter, the file, the page or the shot failed,
 // 2 usage.
 #include <windows.h>
@@ -18,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "common/play_reason.h"
 #include "page/page_reader.h"
 #include "page/screen_shot.h"
 #include "play/play_graph.h"
@@ -116,7 +118,12 @@ int Run(const std::wstring& file, const std::wstring& shot) {
     ComPtr<IFileSourceFilter> source;
     hr = filter->QueryInterface(IID_IFileSourceFilter, source.ReleaseAndGetVoidAddress());
     if (SUCCEEDED(hr)) hr = source->Load(file.c_str(), nullptr);
-    if (FAILED(hr)) return Fail("loading the file", hr);
+    if (FAILED(hr)) {
+      kestrel::MovieDiagnosis diagnosis;
+      if (!kestrel::tools::DiagnoseMovieFile(file, &diagnosis)) return Fail("loading the file", hr);
+      kestrel::tools::PrintReason("kestrel-page", kestrel::tools::LoadFailure(diagnosis, true));
+      return 1;
+    }
   }
   ComPtr<ISpecifyPropertyPages> specify;
   hr = filter->QueryInterface(IID_ISpecifyPropertyPages, specify.ReleaseAndGetVoidAddress());

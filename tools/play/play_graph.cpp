@@ -46,6 +46,25 @@ const SubtypeName kSubtypes[] = {{"UYVY", &MEDIASUBTYPE_UYVY},
                                  {"RGB32", &MEDIASUBTYPE_RGB32},
                                  {"ARGB32", &MEDIASUBTYPE_ARGB32}};
 
+// The pin's own type with the subtype asked for, else its first; the
+// caller deletes it.
+HRESULT PinTypeOf(IPin* pin, const GUID* subtype, AM_MEDIA_TYPE** type) {
+  *type = nullptr;
+  ComPtr<IEnumMediaTypes> types;
+  HRESULT hr = pin->EnumMediaTypes(types.ReleaseAndGetAddressOf());
+  if (FAILED(hr)) return hr;
+  for (;;) {
+    AM_MEDIA_TYPE* mt = nullptr;
+    if (types->Next(1, &mt, nullptr) != S_OK || !mt) break;
+    if (!subtype || mt->subtype == *subtype) {
+      *type = mt;
+      return S_OK;
+    }
+    DeleteType(mt);
+  }
+  return VFW_E_NO_ACCEPTABLE_TYPES;
+}
+
 }  // namespace
 
 HRESULT GetKestrelClassObject(REFCLSID clsid, IClassFactory** ppFactory) {
@@ -111,6 +130,26 @@ std::string HResultName(HRESULT hr) {
     if (n.hr == hr) return n.name;
   char text[16];
   snprintf(text, sizeof(text), "0x%08lX", static_cast<unsigned long>(hr));
+  return text;
+}
+
+std::string PinTypeText(IPin* pin, const GUID* subtype) {
+  AM_MEDIA_TYPE* type = nullptr;
+  if (!pin || FAILED(PinTypeOf(pin, subtype, &type))) return "no type";
+  char text[160];
+  if (type->formattype == FORMAT_VideoInfo && type->cbFormat >= sizeof(VIDEOINFOHEADER) && type->pbFormat) {
+    const BITMAPINFOHEADER& b = reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat)->bmiHeader;
+    snprintf(text, sizeof text, "%s %ldx%ld", VideoSubtypeName(type->subtype).c_str(), static_cast<long>(b.biWidth),
+             static_cast<long>(b.biHeight));
+  } else if (type->formattype == FORMAT_WaveFormatEx && type->cbFormat >= sizeof(WAVEFORMATEX) - sizeof(WORD) &&
+             type->pbFormat) {
+    const WAVEFORMATEX& w = *reinterpret_cast<const WAVEFORMATEX*>(type->pbFormat);
+    snprintf(text, sizeof text, "PCM %lu Hz, %u channel(s), %u bits", static_cast<unsigned long>(w.nSamplesPerSec),
+             static_cast<unsigned>(w.nChannels), static_cast<unsigned>(w.wBitsPerSample));
+  } else {
+    snprintf(text, sizeof text, "a type of no video or wave format");
+  }
+  DeleteType(type);
   return text;
 }
 
@@ -239,21 +278,9 @@ std::vector<ComPtr<IPin>> PlayGraph::SourcePins() {
 HRESULT PlayGraph::Connect(IPin* pin, const GUID* subtype, SampleRecorder* recorder, PinChain** ppChain,
                            const CLSID& renderer) {
   if (!pin) return E_POINTER;
-  // The pin's own type with the subtype asked for, else its first.
   AM_MEDIA_TYPE* wanted = nullptr;
-  ComPtr<IEnumMediaTypes> types;
-  HRESULT hr = pin->EnumMediaTypes(types.ReleaseAndGetAddressOf());
+  HRESULT hr = PinTypeOf(pin, subtype, &wanted);
   if (FAILED(hr)) return hr;
-  for (;;) {
-    AM_MEDIA_TYPE* mt = nullptr;
-    if (types->Next(1, &mt, nullptr) != S_OK || !mt) break;
-    if (!subtype || mt->subtype == *subtype) {
-      wanted = mt;
-      break;
-    }
-    DeleteType(mt);
-  }
-  if (!wanted) return VFW_E_NO_ACCEPTABLE_TYPES;
   hr = ConnectWithType(pin, wanted, recorder, ppChain, renderer);
   DeleteType(wanted);
   return hr;

@@ -146,6 +146,10 @@ class PlayGraph {
   std::vector<std::unique_ptr<PinChain>> m_chains;
 };
 
+// The type Connect offers the pin ("UYVY 320x240", "PCM 44100 Hz,
+// 2 channel(s), 16 bits"), for saying what a pin refused.
+std::string PinTypeText(IPin* pin, const GUID* subtype);
+
 // "UYVY", "YUY2", "RGB32", "ARGB32" to the subtype; null when unknown.
 const GUID* VideoSubtypeByName(const std::string& name);
 std::string VideoSubtypeName(const GUID& subtype);

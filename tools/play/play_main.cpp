@@ -8,9 +8,14 @@
 // can (no clock). A progress line is kept on stderr when it is a terminal;
 // a summary (or with --json one JSON object) is printed at the end.
 //
+// When the file does not load, or a stream is left out (the engine cannot
+// decode it, or its pin does not connect), one line on stderr says why, and
+// the run goes on with the streams that play.
+//
 // Exit status: 0 the graph completed (or --frames were delivered, or the
-// window was closed), 1 the file does not load or a pin does not connect,
-// 2 usage, 3 the stream was aborted or the time limit ran out.
+// window was closed), also with a stream left out; 1 nothing plays: the file
+// does not load, or has no stream that plays or connects; 2 usage, 3 the
+// stream was aborted or the time limit ran out.
 #include <windows.h>
 
 #include <cmath>
@@ -20,6 +25,7 @@
 #include <vector>
 
 #include "common/json_writer.h"
+#include "common/play_reason.h"
 #include "common/wave_file.h"
 #include "play/bitmap_file.h"
 #include "play/play_graph.h"
@@ -28,6 +34,9 @@
 namespace {
 
 using kestrel::ComPtr;
+using kestrel::MovieDiagnosis;
+using kestrel::PlayReason;
+using kestrel::StreamDiagnosis;
 using namespace kestrel::play;
 using namespace kestrel::tools;
 
@@ -40,6 +49,7 @@ struct Options {
   double seek = -1, stop = -1, seek_while_running = -1, snapshot_at = -1;
   double timeout = -1;  // seconds; < 0: 300 without a display, none with one
   bool json = false;
+  long audio_track = -1;  // < 0: the one the filter plays by default
 };
 
 std::string Ansi(const std::wstring& wide) {
@@ -53,7 +63,7 @@ int Usage() {
   fprintf(stderr,
           "usage: kestrel-play [--headless] [--format UYVY|YUY2|RGB32|ARGB32] [--frames N] [--out DIR]\n"
           "                    [--wav FILE] [--seek SECONDS] [--stop SECONDS] [--seek-while-running SECONDS]\n"
-          "                    [--snapshot SECONDS OUT.bmp] [--timeout SECONDS] [--json] FILE\n");
+          "                    [--snapshot SECONDS OUT.bmp] [--timeout SECONDS] [--audio-track N] [--json] FILE\n");
   return 2;
 }
 
@@ -102,6 +112,11 @@ bool ParseOptions(int argc, wchar_t** argv, Options* o) {
       if (!seconds(&o->snapshot_at) || !value(&o->snapshot)) return false;
     } else if (a == L"--timeout") {
       if (!seconds(&o->timeout) || o->timeout <= 0) return false;
+    } else if (a == L"--audio-track") {
+      if (!value(&text)) return false;
+      char* end = nullptr;
+      o->audio_track = strtol(text.c_str(), &end, 10);
+      if (!end || *end != '\0' || text.empty() || o->audio_track < 0) return false;
     } else if (!a.empty() && a[0] == L'-') {
       return false;
     } else if (o->file.empty()) {
@@ -158,8 +173,9 @@ uint64_t TotalBytes(const std::vector<SampleRecord>& records) {
   return bytes;
 }
 
-// What one pin's section of the JSON report holds.
-std::string PinJson(const PinChain& chain, const std::vector<SampleRecord>& records) {
+// What one pin's section of the JSON report holds; the sound track that
+// played (its place among the sound tracks) when known.
+std::string PinJson(const PinChain& chain, const std::vector<SampleRecord>& records, long track = -1) {
   JsonObject o;
   if (const VIDEOINFOHEADER* vih = VideoInfo(chain)) {
     o.Add("subtype", JsonString(VideoSubtypeName(chain.type.subtype)));
@@ -170,6 +186,7 @@ std::string PinJson(const PinChain& chain, const std::vector<SampleRecord>& reco
     o.Add("rate", JsonNumber(int64_t{wf->nSamplesPerSec}));
     o.Add("channels", JsonNumber(int64_t{wf->nChannels}));
     o.Add("bits", JsonNumber(int64_t{wf->wBitsPerSample}));
+    if (track >= 0) o.Add("track", JsonNumber(int64_t{track}));
   }
   o.Add("samples", JsonNumber(static_cast<int64_t>(records.size())));
   if (!VideoInfo(chain)) o.Add("bytes", JsonNumber(static_cast<int64_t>(TotalBytes(records))));
@@ -236,14 +253,23 @@ class Player {
 
  private:
   HRESULT Build();
+  HRESULT SelectAudioTrack();
   void SeekPins(double start, double stop);
   EndResult WaitForEnd(HRESULT* abort_code);
   PlayFigures Figures(double elapsed);
 
+  // Why a stream is left out: the engine says it does not play, or its pin
+  // does not connect.
+  Reason LeftOut(const std::wstring& pin, const std::string& type, HRESULT hr) const;
+
   const Options& m_o;
   JsonObject& m_report;
   const bool m_screen;
+  MovieDiagnosis m_diagnosis;
+  bool m_diagnosed = false;
+  Reason m_videoLeftOut, m_audioLeftOut;
   ComPtr<IBaseFilter> m_source;
+  long m_audioTrack = -1;  // the sound track that plays
   PlayGraph m_graph;
   ComPtr<SampleRecorder> m_video, m_audio;
   PinChain* m_videoChain = nullptr;
@@ -259,12 +285,22 @@ class Player {
 
 HRESULT Player::Build() {
   const std::string dir = m_o.out_dir;
+  bool refused = false;
   for (const ComPtr<IPin>& pin : m_graph.SourcePins()) {
     PIN_INFO info = {};
     pin->QueryPinInfo(&info);
     if (info.pFilter) info.pFilter->Release();
     const std::wstring name = info.achName;
     HRESULT hr = S_OK;
+    std::string type;
+    // A stream the engine cannot decode is not connected at all.
+    const StreamDiagnosis* stream = name == L"Video"   ? &m_diagnosis.video
+                                    : name == L"Audio" ? &m_diagnosis.sound
+                                                       : nullptr;
+    if (stream && StreamFailure(*stream)) {
+      (name == L"Video" ? m_videoLeftOut : m_audioLeftOut) = StreamFailure(*stream);
+      continue;
+    }
     if (name == L"Video" && !m_video) {
       m_video.Attach(new SampleRecorder);
       uint64_t limit = m_o.snapshot.empty() ? m_o.frames : 1;
@@ -288,6 +324,7 @@ HRESULT Player::Build() {
       }
       const std::string format = m_o.snapshot.empty() ? m_o.format : "RGB32";
       const GUID* subtype = format.empty() ? nullptr : VideoSubtypeByName(format);
+      type = PinTypeText(pin.Get(), subtype);
       if (m_screen) {
         // Wine's mixing renderers take the pin's YUV and RGB types directly.
         hr = E_FAIL;
@@ -304,6 +341,7 @@ HRESULT Player::Build() {
         });
       }
       hr = E_FAIL;
+      type = PinTypeText(pin.Get(), nullptr);
       if (m_screen) {
         hr = m_graph.Connect(pin.Get(), nullptr, m_audio.Get(), &m_audioChain, CLSID_DSoundRender);
         if (FAILED(hr)) fprintf(stderr, "kestrel-play: no audio device; the sound goes to a Null Renderer\n");
@@ -311,8 +349,10 @@ HRESULT Player::Build() {
       if (FAILED(hr)) hr = m_graph.Connect(pin.Get(), nullptr, m_audio.Get(), &m_audioChain);
       if (SUCCEEDED(hr) && !m_o.wav.empty()) {
         if (const WAVEFORMATEX* wf = WaveFormat(*m_audioChain)) {
+          // The same samples as plain PCM, whichever format block connected.
           WAVEFORMATEX format = {};
           memcpy(&format, wf, sizeof(WAVEFORMATEX) - sizeof(WORD));
+          format.wFormatTag = WAVE_FORMAT_PCM;
           m_waveOpen = m_wave.Open(m_o.wav, format);
         }
         if (!m_waveOpen) m_writeOk = false;
@@ -321,11 +361,13 @@ HRESULT Player::Build() {
       continue;
     }
     if (FAILED(hr)) {
-      fprintf(stderr, "kestrel-play: the %ls pin does not connect (%s)\n", name.c_str(), HResultName(hr).c_str());
-      m_report.Add("connect", JsonString(HResultName(hr)));
-      return hr;
+      // The others play without it; the first refusal is reported.
+      (name == L"Video" ? m_videoLeftOut : m_audioLeftOut) = LeftOut(name, type, hr);
+      if (!refused) m_report.Add("connect", JsonString(HResultName(hr)));
+      refused = true;
     }
   }
+  if (!m_videoChain && !m_audioChain && (m_videoLeftOut || m_audioLeftOut)) return VFW_E_CANNOT_CONNECT;
   if (m_video && m_o.seek_while_running >= 0) m_video->SignalAt(1, m_firstVideo);
   if (m_screen) {
     ComPtr<IVideoWindow> window;
@@ -337,6 +379,44 @@ HRESULT Player::Build() {
     }
   }
   return S_OK;
+}
+
+// The sound track asked for, through the filter's IAMStreamSelect before
+// the pins connect; then which one plays, for the report.
+HRESULT Player::SelectAudioTrack() {
+  ComPtr<IAMStreamSelect> select;
+  if (FAILED(m_source->QueryInterface(IID_IAMStreamSelect, select.ReleaseAndGetVoidAddress()))) return S_OK;
+  DWORD count = 0;
+  if (FAILED(select->Count(&count))) count = 0;
+  if (m_o.audio_track >= 0) {
+    if (static_cast<DWORD>(m_o.audio_track) >= count) {
+      fprintf(stderr, "kestrel-play: there is no audio track %ld (%lu in the file)\n", m_o.audio_track, count);
+      return E_INVALIDARG;
+    }
+    HRESULT hr = select->Enable(m_o.audio_track, AMSTREAMSELECTENABLE_ENABLE);
+    if (FAILED(hr)) {
+      fprintf(stderr, "kestrel-play: audio track %ld cannot be chosen (%s)\n", m_o.audio_track,
+              HResultName(hr).c_str());
+      return hr;
+    }
+  }
+  for (DWORD i = 0; i < count; ++i) {
+    DWORD flags = 0;
+    if (SUCCEEDED(select->Info(static_cast<LONG>(i), nullptr, &flags, nullptr, nullptr, nullptr, nullptr, nullptr)) &&
+        (flags & AMSTREAMSELECTINFO_ENABLED))
+      m_audioTrack = static_cast<long>(i);
+  }
+  return S_OK;
+}
+
+Reason Player::LeftOut(const std::wstring& pin, const std::string& type, HRESULT hr) const {
+  // A pin the engine's reading explains is left out for that reason.
+  const StreamDiagnosis& stream = pin == L"Video" ? m_diagnosis.video : m_diagnosis.sound;
+  if (Reason engine = StreamFailure(stream)) return engine;
+  Reason r;
+  r.code = PlayReason::kMediaTypeRefused;
+  r.text = "The " + Utf8(pin.c_str()) + " pin refused " + type + " (" + HResultName(hr) + ").";
+  return r;
 }
 
 // Positions through each pin's own seeking interface.
@@ -425,8 +505,18 @@ int Player::Run() {
   hr = m_source->QueryInterface(IID_IFileSourceFilter, file_source.ReleaseAndGetVoidAddress());
   if (SUCCEEDED(hr)) hr = file_source->Load(m_o.file.c_str(), nullptr);
   m_report.Add("status", JsonString(HResultName(hr)));
+  m_diagnosed = DiagnoseMovieFile(m_o.file, &m_diagnosis);
   if (FAILED(hr)) {
-    fprintf(stderr, "kestrel-play: the file does not load (%s)\n", HResultName(hr).c_str());
+    Reason why = LoadFailure(m_diagnosis, m_diagnosed);
+    if (m_diagnosed)
+      PrintReason("kestrel-play", why);
+    else
+      fprintf(stderr, "kestrel-play: the file does not load (%s)\n", HResultName(hr).c_str());
+    m_report.Add("result", "null");
+    AddReason(&m_report, why);
+    return 1;
+  }
+  if (FAILED(hr = SelectAudioTrack())) {
     m_report.Add("result", "null");
     return 1;
   }
@@ -435,8 +525,17 @@ int Player::Run() {
     return 1;
   }
   if (!m_o.out_dir.empty()) CreateDirectoryA(m_o.out_dir.c_str(), nullptr);
-  if (FAILED(Build())) {
+  hr = Build();
+  // Said once: the streams left out, and the one that still plays.
+  Reason why = StreamsLeftOut({m_videoLeftOut, m_audioLeftOut}, m_videoChain   ? "video"
+                                                                : m_audioChain ? "sound"
+                                                                               : nullptr);
+  if (!m_videoChain && !m_audioChain && !why && m_diagnosed && m_diagnosis.reason != PlayReason::kNone)
+    why = {m_diagnosis.reason, m_diagnosis.text};  // no stream at all
+  PrintReason("kestrel-play", why);
+  if (FAILED(hr) || (!m_videoChain && !m_audioChain && why)) {
     m_report.Add("result", "null");
+    AddReason(&m_report, why);
     return 1;
   }
 
@@ -477,7 +576,8 @@ int Player::Run() {
   m_report.Add("result", JsonString(result));
   m_report.Add("seconds", JsonNumber(seconds));
   m_report.Add("video", m_videoChain ? PinJson(*m_videoChain, video) : "null");
-  m_report.Add("audio", m_audioChain ? PinJson(*m_audioChain, audio) : "null");
+  m_report.Add("audio", m_audioChain ? PinJson(*m_audioChain, audio, m_audioTrack) : "null");
+  AddReason(&m_report, why);
 
   if (m_video && !m_o.out_dir.empty() && !WriteText(m_o.out_dir + "\\times.txt", TimesText(video))) m_writeOk = false;
   if (m_audio && !m_o.wav.empty() && !WriteText(m_o.wav + ".times.txt", TimesText(audio))) m_writeOk = false;

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "common/play_reason.h"
 #include "probe/probe.h"
 #include "qtmedia.h"
 
@@ -15,7 +16,13 @@ int PrintAtoms(const Options& options) {
     fwrite(*text, 1, static_cast<size_t>(GetHandleSize(text)), stdout);
     DisposeHandle(text);
   }
-  if (err == fnfErr) fprintf(stderr, "kestrel-probe: %s does not open\n", Utf8(options.file.c_str()).c_str());
+  if (err == fnfErr) {
+    MovieDiagnosis diagnosis;
+    if (DiagnoseMovieFile(options.file, &diagnosis))
+      PrintReason("kestrel-probe", LoadFailure(diagnosis, true));
+    else
+      fprintf(stderr, "kestrel-probe: %s does not open\n", Utf8(options.file.c_str()).c_str());
+  }
   return err == noErr ? 0 : 1;
 }
 

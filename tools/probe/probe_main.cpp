@@ -12,6 +12,7 @@
 #include <string>
 
 #include "common/json_writer.h"
+#include "common/play_reason.h"
 #include "probe/probe.h"
 #include "video/movie_session.h"
 
@@ -41,6 +42,13 @@ const char* StatusName(HRESULT hr) {
     default:
       return "error";
   }
+}
+
+// A stream the engine cannot decode: null, and a line saying so.
+kestrel::probe::Section LeftOut(const char* kind) {
+  kestrel::probe::Section s;
+  s.lines.push_back(std::string(kind) + ": left out");
+  return s;
 }
 
 int Usage() {
@@ -97,10 +105,24 @@ int wmain(int argc, wchar_t** argv) {
   HRESULT hr = session.Open(options.file.c_str());
   if (options.frames > 0) return WriteFrames(session, options);
 
-  Section video = ProbeVideo(session);
-  Section audio = ProbeAudio(options);
+  // Why the movie does not open, or which stream does not play.
+  kestrel::MovieDiagnosis diagnosis;
+  const bool diagnosed = DiagnoseMovieFile(options.file, &diagnosis);
+  Reason why = FAILED(hr) ? LoadFailure(diagnosis, diagnosed) : StreamsLeftOut(diagnosis);
+  const bool video_out = SUCCEEDED(hr) && StreamFailure(diagnosis.video);
+  const bool sound_out = SUCCEEDED(hr) && StreamFailure(diagnosis.sound);
+  Section video = video_out ? LeftOut("video") : ProbeVideo(session);
+  Section audio = sound_out ? LeftOut("audio") : ProbeAudio(options);
+  // Sound the engine decodes and the audio side does not take (more
+  // channels than a wave format's speakers name).
+  if (SUCCEEDED(hr) && !why && diagnosis.sound.Plays() && audio.json == "null") {
+    why = {kestrel::PlayReason::kMediaTypeRefused,
+           "Kestrel cannot deliver the sound as it is (" + diagnosis.sound.format + ")."};
+  }
   Section user_data = ProbeUserData(options);
   Section time_code = ProbeTimeCode(session);
+
+  PrintReason("kestrel-probe", why);
 
   if (options.json) {
     JsonObject root;
@@ -110,6 +132,7 @@ int wmain(int argc, wchar_t** argv) {
     for (auto [key, section] : {std::pair{"audio", &audio}, {"user_data", &user_data}, {"timecode", &time_code}}) {
       if (!section->json.empty()) root.Add(key, section->json);
     }
+    AddReason(&root, why);
     printf("%s\n", root.Text().c_str());
   } else {
     printf("file: %s\nstatus: %s\n", Utf8(options.file.c_str()).c_str(), StatusName(hr));

@@ -22,6 +22,8 @@ Section ProbeVideo(MovieSession& session) {
   session.GetDuration(&duration);
   session.GetFrameCount(&frames);
   session.GetFrameRate(&rate);
+  VideoTransform transform;
+  session.GetVideoTransform(&transform);
 
   JsonObject v;
   v.Add("codec", JsonString(codec));
@@ -31,10 +33,12 @@ Section ProbeVideo(MovieSession& session) {
   v.Add("duration", JsonNumber(duration));
   v.Add("frame_count", JsonNumber(int64_t{frames}));
   v.Add("frame_rate", JsonNumber(rate));
+  v.Add("rotation", JsonNumber(int64_t{transform.rotation}));
   out.json = v.Text();
 
   char line[512];
-  snprintf(line, sizeof(line), "video: codec \"%s\", %dx%d, depth %d", Utf8(codec).c_str(), width, height, depth);
+  snprintf(line, sizeof(line), "video: codec \"%s\", %dx%d, depth %d, turned %d degrees", Utf8(codec).c_str(), width,
+           height, depth, transform.rotation);
   out.lines.push_back(line);
   snprintf(line, sizeof(line), "video: duration %.3f s (%lld), %u frames, %.3f frames per second", duration / 1e7,
            static_cast<long long>(duration), frames, rate);

@@ -7,6 +7,7 @@
 #include "api/records.h"
 #include "icm/codec_setup.h"
 #include "movie/four_cc.h"
+#include "qtmedia.h"
 #include "timecode/time_code_handler.h"
 
 namespace qtm::fuzz {
@@ -156,7 +157,16 @@ void ExerciseMovie(Movie movie) {
     }
     ExerciseSamples(media, end);
     if (type == TimeCodeMediaType) AskTimeCodes(GetMediaHandler(media), {0, 1, end / 2, end - 1, end, end + 1, -1});
+    // The track's language, group, references and user data.
+    GetMediaLanguage(media);
+    char tag[32];
+    qtm_GetMediaExtendedLanguageTag(media, tag, sizeof tag);
+    GetTrackAlternate(track.get());
+    for (int32_t i = 0; i <= GetTrackReferenceCount(track.get(), kTrackReferenceChapterList) && i < 8; ++i)
+      GetTrackReference(track.get(), kTrackReferenceChapterList, i);
+    GetUserData(GetTrackUserData(track.get()), description, FourCC("name"), 1);
   }
+  GetUserData(GetMovieUserData(movie), description, FourCC("chpl"), 1);
   DisposeHandle(description);
   ExerciseUserData(movie);
 }

@@ -177,7 +177,28 @@ TEST(DecompressionSession, UnlockedPicturesConvertIntoTheCallersRows) {
     }
   }
 
-  // 98 pixels: 196-byte rows, not a multiple of 64.
+  // 100 pixels of 4:2:0: 200-byte rows, which the interleaving loop writes
+  // exactly: into the caller's rows, nothing between them touched.
+  {
+    Stream narrow;
+    ASSERT_TRUE(LoadStream(Fixture("scaled.mov"), &narrow));
+    std::vector<std::string> md5 = ReadLines(Fixture("scaled.mov.uyvy422.md5"));
+    std::vector<CVPixelBufferRef> unlocked = DecodeUnlocked(narrow, k2vuyPixelFormat, codecNormalQuality);
+    ASSERT_EQ(unlocked.size(), md5.size());
+    const size_t narrow_row = 200, narrow_stride = 200 + 8;
+    std::vector<uint8_t> rows(narrow_stride * narrow.height, 0xEE);
+    for (size_t i = 0; i < unlocked.size(); ++i) {
+      ASSERT_EQ(qtm_PixelBufferConvertInto(unlocked[i], rows.data(), narrow_stride, rows.size()), kCVReturnSuccess);
+      std::vector<uint8_t> tight = TightRows(rows.data(), narrow_stride, narrow_row, narrow.height);
+      EXPECT_EQ(Md5(tight.data(), tight.size()), md5[i]) << i;
+      for (int y = 0; y < narrow.height; ++y)
+        for (size_t x = narrow_row; x < narrow_stride; ++x) ASSERT_EQ(rows[y * narrow_stride + x], 0xEE) << y;
+      CVPixelBufferRelease(unlocked[i]);
+    }
+  }
+
+  // 98 pixels of full-range 4:2:2 (swscale's converter): 196-byte rows, not
+  // a multiple of 64.
   ASSERT_TRUE(LoadStream(Fixture("odd_width.mov"), &stream));
   std::vector<CVPixelBufferRef> unlocked = DecodeUnlocked(stream, k2vuyPixelFormat, codecNormalQuality);
   ASSERT_FALSE(unlocked.empty());

@@ -63,8 +63,8 @@ TEST_P(FixtureFacts, MatchFfprobe) {
   std::vector<ProbeStream> oracle = ReadOracle(name);
   ASSERT_FALSE(oracle.empty()) << "no oracle for " << name;
   std::unique_ptr<qtm::MovieModel> movie;
-  std::string reason;
-  ASSERT_EQ(qtm::OpenMovieModel(FixturePath(name), &movie, &reason), noErr) << reason;
+  qtm::OpenFailure failure;
+  ASSERT_EQ(qtm::OpenMovieModel(FixturePath(name), &movie, &failure), noErr) << failure.reason;
   ASSERT_EQ(movie->tracks.size(), oracle.size());
   for (size_t i = 0; i < oracle.size(); ++i) {
     SCOPED_TRACE(name + " stream " + std::to_string(i));

@@ -1,5 +1,6 @@
-// The converter's own paths (interleaving alone at normal quality, two steps
-// to UYVY at high quality) against libswscale's one-step conversion with the
+// The converter's own paths (interleaving alone at normal quality, 8 and 10
+// bits, two steps to UYVY at high quality) against libswscale's one-step
+// conversion with the
 // flags the ffmpeg tool uses for the same quality, on pictures of noise (no
 // smooth content to hide a rounding difference) and widths with and without
 // a whole number of 16-pixel blocks.
@@ -30,11 +31,14 @@ AVFrame* NoisePicture(int width, int height, AVPixelFormat format, std::mt19937*
   EXPECT_EQ(av_frame_get_buffer(frame, 0), 0);
   std::uniform_int_distribution<int> byte(0, 255);
   int chroma_height = (height + 1) / 2;
+  // 10-bit samples: two bytes, the top six bits clear.
+  const bool ten_bits = format == AV_PIX_FMT_YUV420P10LE;
   for (int plane = 0; plane < 3; ++plane) {
     int rows = plane == 0 ? height : chroma_height;
     for (int y = 0; y < rows; ++y)
       for (int x = 0; x < frame->linesize[plane]; ++x)
-        frame->data[plane][y * frame->linesize[plane] + x] = static_cast<uint8_t>(byte(*random));
+        frame->data[plane][y * frame->linesize[plane] + x] =
+            static_cast<uint8_t>(byte(*random) & (ten_bits && x % 2 ? 3 : 255));
   }
   return frame;
 }
@@ -92,18 +96,20 @@ TEST(PictureConverter, NoisePicturesConvertAsSwscaleInOneStep) {
     sizes.push_back({35, height});  // odd: the scaler's own way
   }
   for (auto [width, height] : sizes) {
-    AVFrame* frame = NoisePicture(width, height, AV_PIX_FMT_YUV420P, &random);
-    for (const Case& c : cases) {
-      SCOPED_TRACE(testing::Message() << width << "x" << height << " accuracy " << c.accuracy << " "
-                                      << av_get_pix_fmt_name(c.av));
-      std::vector<uint8_t> expected = Oracle(frame, c.av, c.flags);
-      std::vector<uint8_t> got = Converted(frame, c.format, c.accuracy);
-      ASSERT_EQ(got.size(), expected.size());
-      size_t differ = 0;
-      for (size_t i = 0; i < got.size(); ++i) differ += got[i] != expected[i];
-      EXPECT_EQ(differ, 0u);
+    for (AVPixelFormat source : {AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P10LE}) {
+      AVFrame* frame = NoisePicture(width, height, source, &random);
+      for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << av_get_pix_fmt_name(source) << " " << width << "x" << height << " accuracy "
+                                        << c.accuracy << " " << av_get_pix_fmt_name(c.av));
+        std::vector<uint8_t> expected = Oracle(frame, c.av, c.flags);
+        std::vector<uint8_t> got = Converted(frame, c.format, c.accuracy);
+        ASSERT_EQ(got.size(), expected.size());
+        size_t differ = 0;
+        for (size_t i = 0; i < got.size(); ++i) differ += got[i] != expected[i];
+        EXPECT_EQ(differ, 0u);
+      }
+      av_frame_free(&frame);
     }
-    av_frame_free(&frame);
   }
 }
 

@@ -66,6 +66,21 @@ enum {
   k32BGRAPixelFormat = 0x42475241  // 'BGRA': B, G, R, A bytes
 };
 
+// The destination attribute "Orientation" (a number; this engine's own):
+// each picture is turned and mirrored upright before it is converted, as
+// the TIFF/EXIF orientation values say. "Width" and "Height" are then the
+// upright picture's (swapped for 5 to 8, which is also their default).
+enum {
+  qtmOrientationUpright = 1,
+  qtmOrientationMirrored = 2,    // mirrored left to right
+  qtmOrientationRotated180 = 3,  // turned 180 degrees
+  qtmOrientationFlipped = 4,     // mirrored top to bottom
+  qtmOrientationTransposed = 5,  // rows become columns
+  qtmOrientationRotated90 = 6,   // turned 90 degrees clockwise
+  qtmOrientationTransverse = 7,  // transposed and turned 180 degrees
+  qtmOrientationRotated270 = 8   // turned 90 degrees anticlockwise
+};
+
 // Session options: property class 'idso'; 'acur' and 'fiel' are 4 bytes.
 enum {
   kQTPropertyClass_ICMDecompressionSessionOptions = 0x6964736F,     // 'idso'

@@ -14,8 +14,16 @@ enum {
   VideoMediaType = 0x76696465,     // 'vide'
   SoundMediaType = 0x736F756E,     // 'soun'
   TimeCodeMediaType = 0x746D6364,  // 'tmcd'
+  TextMediaType = 0x74657874,      // 'text'
   MovieMediaType = 0x6D6F6F76
 };
+
+// Track reference types
+enum { kTrackReferenceChapterList = 0x63686170 };  // 'chap'
+
+// GetMediaLanguage: the media header's code as stored, a Mac language code
+// (below 0x400) or an ISO 639-2/T code packed in three 5-bit letters.
+enum { langEnglish = 0, langUnspecified = 0x7FFF };
 
 // GetMovieIndTrackType flags
 enum { movieTrackMediaType = 1 << 0, movieTrackCharacteristic = 1 << 1, movieTrackEnabledOnly = 1 << 2 };
@@ -114,6 +122,13 @@ typedef struct SoundDescriptionV1 {
 } SoundDescriptionV1;  // 52 bytes
 #pragma pack(pop)
 
+// A transformation matrix: a b u / c d v / x y w, row by row; u, v and w
+// are 2.30 fixed point (Fract), the others 16.16 (Fixed). A point (x, y)
+// of the picture is shown at (x y 1) times the matrix.
+typedef struct MatrixRecord {
+  Fixed matrix[3][3];
+} MatrixRecord;
+
 typedef ImageDescription* ImageDescriptionPtr;
 typedef ImageDescriptionPtr* ImageDescriptionHandle;
 typedef SoundDescription* SoundDescriptionPtr;
@@ -141,14 +156,23 @@ typedef SoundDescriptionPtr* SoundDescriptionHandle;
   X(Track, GetMovieIndTrackType, (Movie theMovie, int32_t index, OSType trackType, int32_t flags),                    \
     (theMovie, index, trackType, flags), 0)                                                                           \
   X(int32_t, GetMovieTrackCount, (Movie theMovie), (theMovie), 0)                                                     \
+  X(Track, GetMovieIndTrack, (Movie theMovie, int32_t index), (theMovie, index), 0)                                   \
   X(TimeScale, GetMovieTimeScale, (Movie theMovie), (theMovie), 0)                                                    \
   X(TimeValue, GetMovieDuration, (Movie theMovie), (theMovie), 0)                                                     \
   X(TimeValue, GetMovieTime, (Movie theMovie, TimeRecord * currentTime), (theMovie, currentTime), 0)                  \
   X(Fixed, GetMoviePreferredRate, (Movie theMovie), (theMovie), 0)                                                    \
   X(OSErr, PrerollMovie, (Movie theMovie, TimeValue time, Fixed rate), (theMovie, time, rate), qtmlUninitialized)     \
   X(void, SetMovieActive, (Movie theMovie, Boolean active), (theMovie, active), )                                     \
+  X(void, GetMovieMatrix, (Movie theMovie, MatrixRecord * matrix), (theMovie, matrix), )                              \
   X(Media, GetTrackMedia, (Track theTrack), (theTrack), 0)                                                            \
   X(Boolean, GetTrackEnabled, (Track theTrack), (theTrack), 0)                                                        \
+  X(void, SetTrackEnabled, (Track theTrack, Boolean isEnabled), (theTrack, isEnabled), )                              \
+  X(int32_t, GetTrackID, (Track theTrack), (theTrack), 0)                                                             \
+  X(Track, GetTrackAlternate, (Track theTrack), (theTrack), 0)                                                        \
+  X(Track, GetTrackReference, (Track theTrack, OSType refType, int32_t index), (theTrack, refType, index), 0)         \
+  X(int32_t, GetTrackReferenceCount, (Track theTrack, OSType refType), (theTrack, refType), 0)                        \
+  X(int16_t, GetMediaLanguage, (Media theMedia), (theMedia), 0)                                                       \
+  X(void, GetTrackMatrix, (Track theTrack, MatrixRecord * matrix), (theTrack, matrix), )                              \
   X(void, GetTrackNextInterestingTime,                                                                                \
     (Track theTrack, int16_t interestingTimeFlags, TimeValue time, Fixed rate, TimeValue * interestingTime,           \
      TimeValue * interestingDuration),                                                                                \

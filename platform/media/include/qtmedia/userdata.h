@@ -4,7 +4,7 @@
 
 #include "qtmedia/movies.h"
 
-// A movie's user-data list. It lives as long as its movie.
+// A movie's or a track's user-data list. It lives as long as its movie.
 typedef struct UserDataRecord* UserData;
 
 // GetScriptManagerVariable selectors
@@ -77,6 +77,9 @@ typedef int32_t HandlerError;
 
 #define QTM_USERDATA_FUNCTIONS(X)                                                                                    \
   X(UserData, GetMovieUserData, (Movie theMovie), (theMovie), 0)                                                     \
+  X(UserData, GetTrackUserData, (Track theTrack), (theTrack), 0)                                                     \
+  X(OSErr, GetUserData, (UserData theUserData, Handle data, OSType udType, int32_t index),                           \
+    (theUserData, data, udType, index), qtmlUninitialized)                                                           \
   X(OSErr, GetUserDataText, (UserData theUserData, Handle data, OSType udType, int32_t index, int16_t itlRegionTag), \
     (theUserData, data, udType, index, itlRegionTag), qtmlUninitialized)                                             \
   X(int32_t, GetScriptManagerVariable, (int16_t selector), (selector), 0)                                            \

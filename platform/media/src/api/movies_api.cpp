@@ -45,6 +45,10 @@ std::string PascalToString(const uint8_t* p) { return std::string(reinterpret_ca
 
 qtm::SampleTable* SamplesOf(Media m) { return m && m->track ? m->track->samples.get() : nullptr; }
 
+void CopyMatrix(const Matrix& from, MatrixRecord* to) {
+  for (size_t i = 0; i < from.size(); ++i) to->matrix[i / 3][i % 3] = from[i];
+}
+
 }  // namespace
 
 OSErr SetMoviesError(OSErr err) { return t_movies_error = err; }
@@ -176,8 +180,10 @@ QTM_EXPORT OSErr NewMovieFromFile(Movie* theMovie, int16_t resRefNum, int16_t* r
     track->track = t.get();
     track->media.movie = movie.get();
     track->media.track = t.get();
+    track->user_data.items = &t->user_data;
     movie->tracks.push_back(std::move(track));
   }
+  movie->user_data = {movie->model.get(), &movie->model->user_data};
   if (resId) *resId = 0;
   *theMovie = movie.release();
   return SetMoviesError(noErr);
@@ -220,6 +226,14 @@ QTM_EXPORT int32_t GetMovieTrackCount(Movie theMovie) {
   if (!theMovie) return SetMoviesError(invalidMovie), 0;
   SetMoviesError(noErr);
   return static_cast<int32_t>(theMovie->tracks.size());
+}
+
+// The index-th (from 1) track of the movie, whatever its kind.
+QTM_EXPORT Track GetMovieIndTrack(Movie theMovie, int32_t index) {
+  if (!theMovie) return SetMoviesError(invalidMovie), nullptr;
+  SetMoviesError(noErr);
+  if (index < 1 || static_cast<size_t>(index) > theMovie->tracks.size()) return nullptr;
+  return theMovie->tracks[index - 1].get();
 }
 
 QTM_EXPORT TimeScale GetMovieTimeScale(Movie theMovie) {
@@ -278,6 +292,105 @@ QTM_EXPORT Boolean GetTrackEnabled(Track theTrack) {
   if (!theTrack) return SetMoviesError(invalidTrack), 0;
   SetMoviesError(noErr);
   return theTrack->track->enabled ? 1 : 0;
+}
+
+// The engine plays what is enabled: audio extraction takes the first
+// enabled sound track.
+QTM_EXPORT void SetTrackEnabled(Track theTrack, Boolean isEnabled) {
+  if (!theTrack) {
+    SetMoviesError(invalidTrack);
+    return;
+  }
+  theTrack->track->enabled = isEnabled != 0;
+  SetMoviesError(noErr);
+}
+
+QTM_EXPORT int32_t GetTrackID(Track theTrack) {
+  if (!theTrack) return SetMoviesError(invalidTrack), 0;
+  SetMoviesError(noErr);
+  return static_cast<int32_t>(theTrack->track->track_id);
+}
+
+// The next track of the same alternate group, after the last the first;
+// the track itself when it is in no group or alone in it.
+QTM_EXPORT Track GetTrackAlternate(Track theTrack) {
+  if (!theTrack) return SetMoviesError(invalidTrack), nullptr;
+  SetMoviesError(noErr);
+  const int16_t group = theTrack->track->alternate_group;
+  if (group == 0) return theTrack;
+  const auto& tracks = theTrack->movie->tracks;
+  size_t at = 0;
+  while (at < tracks.size() && tracks[at].get() != theTrack) ++at;
+  for (size_t step = 1; step <= tracks.size(); ++step) {
+    Track next = tracks[(at + step) % tracks.size()].get();
+    if (next->track->alternate_group == group) return next;
+  }
+  return theTrack;
+}
+
+namespace {
+
+const qtm::TrackReference* ReferenceOf(Track track, OSType type) {
+  for (const auto& ref : track->track->references)
+    if (ref.type == type) return &ref;
+  return nullptr;
+}
+
+}  // namespace
+
+// The index-th (from 1) track that theTrack's reference of refType names;
+// none for an empty slot or a track the movie does not have.
+QTM_EXPORT Track GetTrackReference(Track theTrack, OSType refType, int32_t index) {
+  if (!theTrack) return SetMoviesError(invalidTrack), nullptr;
+  SetMoviesError(noErr);
+  const qtm::TrackReference* ref = ReferenceOf(theTrack, refType);
+  if (!ref || index < 1 || static_cast<size_t>(index) > ref->track_ids.size()) return nullptr;
+  const uint32_t id = ref->track_ids[index - 1];
+  for (auto& t : theTrack->movie->tracks)
+    if (id != 0 && t->track->track_id == id) return t.get();
+  return nullptr;
+}
+
+QTM_EXPORT int32_t GetTrackReferenceCount(Track theTrack, OSType refType) {
+  if (!theTrack) return SetMoviesError(invalidTrack), 0;
+  SetMoviesError(noErr);
+  const qtm::TrackReference* ref = ReferenceOf(theTrack, refType);
+  return ref ? static_cast<int32_t>(ref->track_ids.size()) : 0;
+}
+
+QTM_EXPORT int16_t GetMediaLanguage(Media theMedia) {
+  if (!theMedia) return SetMoviesError(invalidMedia), 0;
+  SetMoviesError(noErr);
+  return static_cast<int16_t>(theMedia->track->language);
+}
+
+QTM_EXPORT OSErr qtm_GetMediaExtendedLanguageTag(Media theMedia, char* tag, size_t size) {
+  if (!theMedia || !tag || size == 0) return paramErr;
+  tag[0] = '\0';
+  const std::string& text = theMedia->track->extended_language;
+  if (text.empty()) return userDataItemNotFound;
+  size_t n = std::min(text.size(), size - 1);
+  std::memcpy(tag, text.data(), n);
+  tag[n] = '\0';
+  return noErr;
+}
+
+QTM_EXPORT void GetMovieMatrix(Movie theMovie, MatrixRecord* matrix) {
+  if (!theMovie || !matrix) {
+    SetMoviesError(theMovie ? paramErr : invalidMovie);
+    return;
+  }
+  SetMoviesError(noErr);
+  qtm::CopyMatrix(theMovie->model->matrix, matrix);
+}
+
+QTM_EXPORT void GetTrackMatrix(Track theTrack, MatrixRecord* matrix) {
+  if (!theTrack || !matrix) {
+    SetMoviesError(theTrack ? paramErr : invalidTrack);
+    return;
+  }
+  SetMoviesError(noErr);
+  qtm::CopyMatrix(theTrack->track->matrix, matrix);
 }
 
 QTM_EXPORT void GetMediaHandlerDescription(Media theMedia, OSType* mediaType, StringPtr creatorName,

@@ -8,6 +8,13 @@
 #include "movie/movie_model.h"
 #include "qtmedia.h"
 
+// A user-data list: a movie's (its udta items, its iTunes list and an
+// imported file's tags) or a track's (its udta items alone).
+struct UserDataRecord {
+  const qtm::MovieModel* movie = nullptr;                 // a movie's list
+  const std::vector<qtm::UserDataItem>* items = nullptr;  // the udta items
+};
+
 struct MediaRecord {
   struct MovieRecord* movie = nullptr;
   qtm::TrackModel* track = nullptr;
@@ -18,6 +25,7 @@ struct TrackRecord {
   struct MovieRecord* movie = nullptr;
   qtm::TrackModel* track = nullptr;
   MediaRecord media;
+  UserDataRecord user_data;
 };
 
 struct MovieRecord {
@@ -25,6 +33,7 @@ struct MovieRecord {
   std::vector<std::unique_ptr<TrackRecord>> tracks;  // parallel to model->tracks
   bool active = false;
   TimeValue64 time = 0;  // movie time
+  UserDataRecord user_data;
 };
 
 #endif

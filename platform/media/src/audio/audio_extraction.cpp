@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include "movie/format_input.h"
+#include "movie/four_cc.h"
 #include "movie/movie_model.h"
 
 namespace qtm {
@@ -40,12 +41,17 @@ bool AudioExtraction::SourceOfMovie(const MovieModel& movie, Source* out) {
     out->track_id = track->track_id;
     out->source_stream = track->source_stream;
     out->movie_timescale = movie.timescale;
+    SampleDescription head = {};
+    if (!track->descriptions.empty() && track->descriptions[0].size() >= sizeof head)
+      std::memcpy(&head, track->descriptions[0].data(), sizeof head);
+    out->encrypted = static_cast<uint32_t>(head.dataFormat) == FourCC("enca");
     return true;
   }
   return false;
 }
 
 OSStatus AudioExtraction::Open(const Source& source, std::unique_ptr<AudioExtraction>* out) {
+  if (source.encrypted) return noCodecErr;
   std::unique_ptr<AudioExtraction> x(new AudioExtraction());
   x->source_ = source;
   x->input_ = FormatInput::Open(source.data, source.path);

@@ -48,12 +48,14 @@ class AudioExtraction {
     uint32_t track_id = 0;
     int source_stream = -1;
     int32_t movie_timescale = 0;  // the scale of positions handed out
+    bool encrypted = false;       // 'enca' samples, which nothing here decrypts
   };
 
   // The source of a movie's first enabled sound track; false when it has none.
   static bool SourceOfMovie(const MovieModel& movie, Source* out);
 
-  // noErr with *out set, or a QuickTime error (file, stream or decoder).
+  // noErr with *out set, or a QuickTime error (file, stream or decoder;
+  // noCodecErr for encrypted sound, which would decode into noise).
   static OSStatus Open(const Source& source, std::unique_ptr<AudioExtraction>* out);
   ~AudioExtraction();
   AudioExtraction(const AudioExtraction&) = delete;

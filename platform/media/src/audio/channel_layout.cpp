@@ -204,19 +204,23 @@ CoreAudioLayout LayoutOfSource(const AVChannelLayout& source, AVCodecID codec) {
   static const uint32_t kOther[] = {100, 101, 113, 108, 115, 117, 121, 125, 128, 126};
   const uint32_t* first = codec == AV_CODEC_ID_AAC ? std::begin(kAac) : std::begin(kOther);
   const uint32_t* last = codec == AV_CODEC_ID_AAC ? std::end(kAac) : std::end(kOther);
+  // The speakers as a bitmap, where wave's 18 speaker bits hold them.
+  const bool has_bitmap = source.order == AV_CHANNEL_ORDER_NATIVE && source.u.mask < (1u << 18);
+  const AudioChannelBitmap bitmap = has_bitmap ? static_cast<AudioChannelBitmap>(source.u.mask) : 0;
   if (source.order == AV_CHANNEL_ORDER_NATIVE || source.order == AV_CHANNEL_ORDER_CUSTOM) {
     for (const uint32_t* n = first; n != last; ++n) {
       for (const TagLabels& t : TagTable()) {
         if (t.number != *n) continue;
         CoreAudioLayout candidate;
         candidate.tag = QTM_LAYOUT_TAG(t.number, t.labels.size());
+        candidate.bitmap = bitmap;
         std::vector<AVChannel> channels;
         if (ChannelsOfLayout(candidate, source, &channels) && SameChannelSet(channels, source)) return candidate;
       }
     }
-    if (source.order == AV_CHANNEL_ORDER_NATIVE && source.u.mask < (1u << 18)) {
+    if (has_bitmap) {
       out.tag = kAudioChannelLayoutTag_UseChannelBitmap;
-      out.bitmap = static_cast<AudioChannelBitmap>(source.u.mask);
+      out.bitmap = bitmap;
       return out;
     }
   }

@@ -26,7 +26,10 @@ struct CoreAudioLayout {
 
 // The tag Core Audio gives a source: AAC channel configurations by their
 // AAC tags, the usual FFmpeg layouts by the MPEG tags, other native layouts
-// as a channel bitmap, the rest as "unknown" with the channel count.
+// as a channel bitmap, the rest as "unknown" with the channel count. A tag
+// that names the layout carries the source's speakers as a bitmap beside it
+// (Core Audio reads the bitmap only with kAudioChannelLayoutTag_UseChannelBitmap):
+// so a tag's surround pair, side or back, can be told.
 CoreAudioLayout LayoutOfSource(const AVChannelLayout& source, AVCodecID codec);
 
 // Reads an AudioChannelLayout record of size bytes. False when it is short

@@ -88,6 +88,29 @@ std::vector<uint8_t> EsdsDecoderSpecificInfo(const uint8_t* data, size_t size) {
   return {};
 }
 
+AVCodecContext* NewDecoderContext(const CodecSetup& setup, const AVCodec* codec) {
+  AVCodecContext* ctx = avcodec_alloc_context3(codec);
+  if (!ctx) return nullptr;
+  ctx->codec_tag = setup.codec_tag;
+  ctx->width = ctx->coded_width = setup.width;
+  ctx->height = ctx->coded_height = setup.height;
+  ctx->bits_per_coded_sample = setup.depth;
+  ctx->colorspace = setup.colorspace;
+  ctx->color_primaries = setup.primaries;
+  ctx->color_trc = setup.transfer;
+  ctx->color_range = setup.range;
+  if (!setup.extradata.empty()) {
+    ctx->extradata = static_cast<uint8_t*>(av_mallocz(setup.extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!ctx->extradata) {
+      avcodec_free_context(&ctx);
+      return nullptr;
+    }
+    memcpy(ctx->extradata, setup.extradata.data(), setup.extradata.size());
+    ctx->extradata_size = static_cast<int>(setup.extradata.size());
+  }
+  return ctx;
+}
+
 OSErr ParseImageDescription(const uint8_t* desc, size_t size, CodecSetup* out) {
   if (!desc || size < sizeof(ImageDescription)) return badImageDescription;
   ImageDescription id;

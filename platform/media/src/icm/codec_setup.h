@@ -33,6 +33,11 @@ struct CodecSetup {
 // noCodecErr when no decoder is known for its type.
 OSErr ParseImageDescription(const uint8_t* desc, size_t size, CodecSetup* out);
 
+// A context of codec (the decoder of setup.codec_id) with the setup's
+// tag, size, depth, colour facts and extradata; not opened. Null when out
+// of memory.
+AVCodecContext* NewDecoderContext(const CodecSetup& setup, const AVCodec* codec);
+
 // The DecoderSpecificInfo of an 'esds' payload (after version and flags),
 // or empty.
 std::vector<uint8_t> EsdsDecoderSpecificInfo(const uint8_t* data, size_t size);

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "icm/cf_objects.h"
+#include "icm/picture_orientation.h"
 
 namespace qtm {
 
@@ -38,7 +39,12 @@ OSStatus DecompressionSession::Create(const uint8_t* desc, size_t desc_size, ICM
   OSErr err = ParseImageDescription(desc, desc_size, &setup);
   if (err != noErr) return err;
 
-  int64_t width = setup.width, height = setup.height, format = k2vuyPixelFormat;
+  int64_t orientation = qtmOrientationUpright;
+  if (attributes) DictionaryNumber(attributes, "Orientation", &orientation);
+  if (!IsOrientation(orientation)) return paramErr;
+  const bool swap = SwapsSides(static_cast<int32_t>(orientation));
+  int64_t width = swap ? setup.height : setup.width, height = swap ? setup.width : setup.height;
+  int64_t format = k2vuyPixelFormat;
   if (attributes) {
     DictionaryNumber(attributes, "Width", &width);
     DictionaryNumber(attributes, "Height", &height);
@@ -60,8 +66,8 @@ OSStatus DecompressionSession::Create(const uint8_t* desc, size_t desc_size, ICM
   if (tracking) session->tracking_ = *tracking;
   session->pixels_.Configure(session->format_, session->out_width_, session->out_height_);
   try {
-    session->converter_ =
-        std::make_shared<PictureConverter>(session->format_, session->out_width_, session->out_height_, setup);
+    session->converter_ = std::make_shared<PictureConverter>(
+        session->format_, session->out_width_, session->out_height_, setup, static_cast<int32_t>(orientation));
   } catch (const std::bad_alloc&) {
     return memFullErr;
   }
@@ -75,25 +81,10 @@ OSStatus DecompressionSession::Open(const CodecSetup& setup) {
   setup_ = setup;
   const AVCodec* codec = avcodec_find_decoder(setup.codec_id);
   if (!codec) return noCodecErr;
-  ctx_ = avcodec_alloc_context3(codec);
+  ctx_ = NewDecoderContext(setup, codec);
   packet_ = av_packet_alloc();
   frame_ = av_frame_alloc();
   if (!ctx_ || !packet_ || !frame_) return memFullErr;
-
-  ctx_->codec_tag = setup.codec_tag;
-  ctx_->width = ctx_->coded_width = setup.width;
-  ctx_->height = ctx_->coded_height = setup.height;
-  ctx_->bits_per_coded_sample = setup.depth;
-  ctx_->colorspace = setup.colorspace;
-  ctx_->color_primaries = setup.primaries;
-  ctx_->color_trc = setup.transfer;
-  ctx_->color_range = setup.range;
-  if (!setup.extradata.empty()) {
-    ctx_->extradata = static_cast<uint8_t*>(av_mallocz(setup.extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-    if (!ctx_->extradata) return memFullErr;
-    memcpy(ctx_->extradata, setup.extradata.data(), setup.extradata.size());
-    ctx_->extradata_size = static_cast<int>(setup.extradata.size());
-  }
   // Frame threading with libavcodec's automatic count (cores + 1, as the
   // ffmpeg tool uses; 2, 3 and 4 threads measured alike on two cores); the
   // delay it adds is drained by Flush.

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstring>
+#include <new>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -44,10 +45,9 @@ bool IsFullRangeFormat(AVPixelFormat f) {
          f == AV_PIX_FMT_YUVJ411P;
 }
 
-bool OneField(const AVFrame* frame, int32_t field_mode) {
-  auto format = static_cast<AVPixelFormat>(frame->format);
-  return (field_mode == kICMFieldMode_TopFieldOnly || field_mode == kICMFieldMode_BottomFieldOnly) &&
-         frame->height >= 2 && !(av_pix_fmt_desc_get(format)->flags & AV_PIX_FMT_FLAG_PAL);
+bool OneField(AVPixelFormat format, int height, int32_t field_mode) {
+  return (field_mode == kICMFieldMode_TopFieldOnly || field_mode == kICMFieldMode_BottomFieldOnly) && height >= 2 &&
+         !(av_pix_fmt_desc_get(format)->flags & AV_PIX_FMT_FLAG_PAL);
 }
 
 // Odd rows of a field picture: copies of the even rows above them.
@@ -73,22 +73,46 @@ void InterpolateOddLines(uint8_t* data, size_t bytes_per_row, size_t row, int he
 
 bool Sliced(int flags) { return flags != SWS_POINT; }
 
-// Each row of an 8-bit planar picture with its chroma row (row >> chroma_shift)
-// into packed 4:2:2: what swscale's unscaled converters do for 4:2:0 and
-// 4:2:2, byte for byte, 16 pixels at a time. Writes width * 2 bytes a row.
+// A 10-bit sample as swscale's fast conversion makes it 8 bits: rounded,
+// saturated (its 15-bit intermediate, then (v + 64) >> 7).
+inline uint8_t Narrow(uint16_t v) { return static_cast<uint8_t>(std::min((v + 2) >> 2, 255)); }
+inline uint8_t Narrow(uint8_t v) { return v; }
+
+#if defined(__SSE2__)
+// 16 samples from p as bytes.
+inline __m128i Load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline __m128i Load16(const uint16_t* p) {
+  const __m128i two = _mm_set1_epi16(2);
+  __m128i lo = _mm_srli_epi16(_mm_adds_epu16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), two), 2);
+  __m128i hi = _mm_srli_epi16(_mm_adds_epu16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)), two), 2);
+  return _mm_packus_epi16(lo, hi);
+}
+// 8 samples from p as the low 8 bytes.
+inline __m128i Load8(const uint8_t* p) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)); }
+inline __m128i Load8(const uint16_t* p) {
+  __m128i v =
+      _mm_srli_epi16(_mm_adds_epu16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), _mm_set1_epi16(2)), 2);
+  return _mm_packus_epi16(v, v);
+}
+#endif
+
+// Each row of a planar picture (8-bit, or 10-bit in 16-bit samples) with its
+// chroma row (row >> chroma_shift) into packed 4:2:2: what swscale's fast
+// conversions do for 4:2:0 and 4:2:2, byte for byte, 16 pixels at a time.
+// Writes width * 2 bytes a row.
+template <typename Sample>
 void Interleave(const uint8_t* const src[3], const int src_stride[3], int chroma_shift, int width, int height,
                 bool uyvy, uint8_t* dst, int dst_stride) {
   for (int y = 0; y < height; ++y) {
-    const uint8_t* luma = src[0] + static_cast<ptrdiff_t>(y) * src_stride[0];
-    const uint8_t* u = src[1] + static_cast<ptrdiff_t>(y >> chroma_shift) * src_stride[1];
-    const uint8_t* v = src[2] + static_cast<ptrdiff_t>(y >> chroma_shift) * src_stride[2];
+    const auto* luma = reinterpret_cast<const Sample*>(src[0] + static_cast<ptrdiff_t>(y) * src_stride[0]);
+    const auto* u = reinterpret_cast<const Sample*>(src[1] + static_cast<ptrdiff_t>(y >> chroma_shift) * src_stride[1]);
+    const auto* v = reinterpret_cast<const Sample*>(src[2] + static_cast<ptrdiff_t>(y >> chroma_shift) * src_stride[2]);
     uint8_t* out = dst + static_cast<ptrdiff_t>(y) * dst_stride;
     int x = 0;
 #if defined(__SSE2__)
     for (; x + 16 <= width; x += 16) {
-      __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(luma + x));
-      __m128i uv = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(u + x / 2)),
-                                     _mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + x / 2)));
+      __m128i l = Load16(luma + x);
+      __m128i uv = _mm_unpacklo_epi8(Load8(u + x / 2), Load8(v + x / 2));
       __m128i lo = uyvy ? _mm_unpacklo_epi8(uv, l) : _mm_unpacklo_epi8(l, uv);
       __m128i hi = uyvy ? _mm_unpackhi_epi8(uv, l) : _mm_unpackhi_epi8(l, uv);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * x), lo);
@@ -97,20 +121,25 @@ void Interleave(const uint8_t* const src[3], const int src_stride[3], int chroma
 #endif
     for (; x + 1 < width; x += 2) {
       uint8_t* o = out + 2 * x;
+      uint8_t y0 = Narrow(luma[x]), y1 = Narrow(luma[x + 1]), cb = Narrow(u[x / 2]), cr = Narrow(v[x / 2]);
       if (uyvy) {
-        o[0] = u[x / 2], o[1] = luma[x], o[2] = v[x / 2], o[3] = luma[x + 1];
+        o[0] = cb, o[1] = y0, o[2] = cr, o[3] = y1;
       } else {
-        o[0] = luma[x], o[1] = u[x / 2], o[2] = luma[x + 1], o[3] = v[x / 2];
+        o[0] = y0, o[1] = cb, o[2] = y1, o[3] = cr;
       }
     }
   }
 }
 
-// The fast conversion that is only interleaving: 8-bit 4:2:0 with video
-// range to UYVY or YUYV, unscaled (same size, even width).
-bool InterleavesOnly(AVPixelFormat src, AVPixelFormat dst, int flags, bool src_full, bool unscaled) {
-  return unscaled && !Sliced(flags) && src == AV_PIX_FMT_YUV420P && !src_full &&
-         (dst == AV_PIX_FMT_UYVY422 || dst == AV_PIX_FMT_YUYV422);
+// The fast conversion that is only interleaving, unscaled (same size, even
+// width), video range: 8-bit 4:2:0 to UYVY or YUYV (swscale's unscaled
+// converters); 10-bit little-endian 4:2:0 to UYVY at an even height
+// (swscale's scaler in plain C; its YUYV output has vector code that
+// truncates, and at an odd height it takes other chroma rows).
+bool InterleavesOnly(AVPixelFormat src, AVPixelFormat dst, int flags, bool src_full, bool unscaled, int height) {
+  if (!unscaled || Sliced(flags) || src_full) return false;
+  if (src == AV_PIX_FMT_YUV420P) return dst == AV_PIX_FMT_UYVY422 || dst == AV_PIX_FMT_YUYV422;
+  return src == AV_PIX_FMT_YUV420P10LE && dst == AV_PIX_FMT_UYVY422 && height % 2 == 0;
 }
 
 // swscale writes UYVY through its generic vertical scaler in plain C (YUYV
@@ -167,13 +196,69 @@ AVPixelFormat AvFormatOf(OSType format) {
 }
 
 PictureConverter::PictureConverter(OSType format, int width, int height, const CodecSetup& setup)
-    : format_(format), width_(width), height_(height), colorspace_(setup.colorspace), range_(setup.range) {}
+    : PictureConverter(format, width, height, setup, 1) {}
+
+PictureConverter::PictureConverter(OSType format, int width, int height, const CodecSetup& setup, int32_t orientation)
+    : format_(format),
+      width_(width),
+      height_(height),
+      colorspace_(setup.colorspace),
+      range_(setup.range),
+      orienter_(orientation) {}
 
 PictureConverter::~PictureConverter() {
   sws_freeContext(sws_);
   av_frame_free(&src_);
   av_frame_free(&dst_);
   av_frame_free(&planes_);
+  ReleasePixelBuffer(stored_picture_);
+  av_frame_free(&stored_view_);
+}
+
+// A picture whose layout the orientation does not take, going to a format
+// it takes (BGRA for a quarter turn of 4:2:2): libavfilter's negotiation
+// converts it first, at its stored size, and turns the converted picture.
+bool PictureConverter::ConvertsFirst(const AVFrame* frame) const {
+  return !orienter_.Upright() && !orienter_.Takes(static_cast<AVPixelFormat>(frame->format)) &&
+         orienter_.Takes(AvFormatOf(format_));
+}
+
+bool PictureConverter::PrepareStored(const AVFrame* frame, const ConversionSettings& settings) {
+  if (!stored_) {
+    const bool swap = SwapsSides(orienter_.orientation());
+    CodecSetup setup;
+    setup.colorspace = colorspace_;
+    setup.range = range_;
+    try {
+      stored_ = std::make_unique<PictureConverter>(format_, swap ? height_ : width_, swap ? width_ : height_, setup);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+  }
+  return stored_->Prepare(frame, settings);
+}
+
+bool PictureConverter::ConvertStoredFirst(const AVFrame* frame, const ConversionSettings& settings, uint8_t* data,
+                                          size_t bytes_per_row) {
+  if (!stored_picture_) stored_picture_ = NewPixelBuffer(format_, stored_->width_, stored_->height_);
+  if (!stored_view_) stored_view_ = av_frame_alloc();
+  if (!stored_picture_ || !stored_view_ || !stored_->Convert(frame, settings, stored_picture_)) return false;
+  stored_view_->format = AvFormatOf(format_);
+  stored_view_->width = stored_->width_;
+  stored_view_->height = stored_->height_;
+  stored_view_->data[0] = stored_picture_->data;
+  stored_view_->linesize[0] = static_cast<int>(stored_picture_->bytes_per_row);
+  stored_view_->buf[0] = av_buffer_ref(stored_picture_->memory);
+  const AVFrame* turned =
+      stored_view_->buf[0] ? orienter_.Orient(stored_view_, ScalerFlagsFor(settings.accuracy)) : nullptr;
+  if (turned) {
+    const size_t row = static_cast<size_t>(width_) * PackedBytesPerPixel(format_);
+    for (int y = 0; y < height_; ++y)
+      memcpy(data + y * bytes_per_row, turned->data[0] + static_cast<ptrdiff_t>(y) * turned->linesize[0], row);
+  }
+  orienter_.Forget();
+  av_frame_unref(stored_view_);
+  return turned != nullptr;
 }
 
 bool PictureConverter::Prepare(const AVFrame* frame, const ConversionSettings& settings) {
@@ -182,10 +267,16 @@ bool PictureConverter::Prepare(const AVFrame* frame, const ConversionSettings& s
 }
 
 bool PictureConverter::PrepareLocked(const AVFrame* frame, const ConversionSettings& settings) {
-  auto src_format = static_cast<AVPixelFormat>(frame->format);
-  if (src_format == AV_PIX_FMT_NONE || frame->width <= 0 || frame->height <= 0) return false;
-  bool one_field = OneField(frame, settings.field_mode);
-  int src_height = one_field ? frame->height / 2 : frame->height;
+  if (frame->format == AV_PIX_FMT_NONE || frame->width <= 0 || frame->height <= 0) return false;
+  convert_first_ = ConvertsFirst(frame);
+  if (convert_first_) return PrepareStored(frame, settings);
+  // The picture the scaler gets: turned upright first.
+  AVPixelFormat src_format = AV_PIX_FMT_NONE;
+  int src_width = 0, upright_height = 0;
+  orienter_.Shape(frame, &src_format, &src_width, &upright_height);
+  if (src_format == AV_PIX_FMT_NONE) return false;
+  bool one_field = OneField(src_format, upright_height, settings.field_mode);
+  int src_height = one_field ? upright_height / 2 : upright_height;
   int dst_height = one_field ? (height_ + 1) / 2 : height_;
   int flags = ScalerFlagsFor(settings.accuracy);
 
@@ -194,15 +285,15 @@ bool PictureConverter::PrepareLocked(const AVFrame* frame, const ConversionSetti
   int src_full = (range == AVCOL_RANGE_JPEG || IsFullRangeFormat(src_format)) ? 1 : 0;
   int matrix = SwsColorspace(cs, frame->height);
 
-  int key[6] = {src_format, frame->width, src_height, dst_height, flags, matrix * 2 + src_full};
+  int key[6] = {src_format, src_width, src_height, dst_height, flags, matrix * 2 + src_full};
   if (memcmp(key, key_, sizeof(key)) == 0) return true;  // set up for these already
   if ((!src_ && !(src_ = av_frame_alloc())) || (!dst_ && !(dst_ = av_frame_alloc()))) return false;
   sws_freeContext(sws_);
   sws_ = nullptr;
   memset(key_, -1, sizeof(key_));
   AVPixelFormat dst_format = AvFormatOf(format_);
-  const bool unscaled = frame->width == width_ && src_height == dst_height && frame->width % 2 == 0;
-  interleave_only_ = InterleavesOnly(src_format, dst_format, flags, src_full, unscaled);
+  const bool unscaled = src_width == width_ && src_height == dst_height && src_width % 2 == 0;
+  interleave_only_ = InterleavesOnly(src_format, dst_format, flags, src_full, unscaled, dst_height);
   two_steps_ = InTwoSteps(src_format, dst_format, flags, unscaled, dst_height);
   if (interleave_only_) {
     memcpy(key_, key, sizeof(key));  // no scaler needed
@@ -215,7 +306,7 @@ bool PictureConverter::PrepareLocked(const AVFrame* frame, const ConversionSetti
   }
   // The fast conversion costs less than handing it to other threads; the
   // interpolating one is sliced over every core.
-  sws_ = NewScaler(frame->width, src_height, src_format, width_, dst_height, dst_format, flags,
+  sws_ = NewScaler(src_width, src_height, src_format, width_, dst_height, dst_format, flags,
                    Sliced(flags) ? std::clamp(av_cpu_count(), 1, 16) : 1);
   if (!sws_) return false;
   const int* coefficients = sws_getCoefficients(matrix);
@@ -256,14 +347,29 @@ bool PictureConverter::ConvertInto(const AVFrame* frame, const ConversionSetting
       !PrepareLocked(frame, settings))
     return false;
   // The sliced scaler writes into frames of its own memory; the two steps
-  // pack on this thread.
-  if (Sliced(ScalerFlagsFor(settings.accuracy)) && !two_steps_) return false;
+  // pack on this thread. The interleaving loops write each row exactly;
+  // swscale's vector stores write whole 64-byte blocks at a row's end.
+  if (!convert_first_) {
+    if (Sliced(ScalerFlagsFor(settings.accuracy)) && !two_steps_) return false;
+    if (!interleave_only_ && !two_steps_ && static_cast<size_t>(width_) * PackedBytesPerPixel(format_) % 64 != 0)
+      return false;
+  }
   return ConvertLocked(frame, settings, data, bytes_per_row, nullptr);
 }
 
-bool PictureConverter::ConvertLocked(const AVFrame* frame, const ConversionSettings& settings, uint8_t* data,
+bool PictureConverter::ConvertLocked(const AVFrame* decoded, const ConversionSettings& settings, uint8_t* data,
                                      size_t bytes_per_row, AVBufferRef* memory) {
-  bool one_field = OneField(frame, settings.field_mode);
+  if (convert_first_) return ConvertStoredFirst(decoded, settings, data, bytes_per_row);
+  const AVFrame* frame = orienter_.Orient(decoded, ScalerFlagsFor(settings.accuracy));
+  if (!frame) return false;
+  bool ok = ConvertUpright(frame, settings, data, bytes_per_row, memory);
+  orienter_.Forget();
+  return ok;
+}
+
+bool PictureConverter::ConvertUpright(const AVFrame* frame, const ConversionSettings& settings, uint8_t* data,
+                                      size_t bytes_per_row, AVBufferRef* memory) {
+  bool one_field = OneField(static_cast<AVPixelFormat>(frame->format), frame->height, settings.field_mode);
   int bottom = settings.field_mode == kICMFieldMode_BottomFieldOnly ? 1 : 0;
   int dst_height = one_field ? (height_ + 1) / 2 : height_;
   int dst_stride = static_cast<int>(bytes_per_row * (one_field ? 2 : 1));
@@ -285,7 +391,11 @@ bool PictureConverter::ConvertLocked(const AVFrame* frame, const ConversionSetti
     int dst_strides[4] = {dst_stride, 0, 0, 0};
     int rows = one_field ? frame->height / 2 : frame->height;
     if (interleave_only_) {
-      Interleave(src, src_stride, 1, width_, rows, format_ == k2vuyPixelFormat, data, dst_stride);
+      bool uyvy = format_ == k2vuyPixelFormat;
+      if (frame->format == AV_PIX_FMT_YUV420P10LE)
+        Interleave<uint16_t>(src, src_stride, 1, width_, rows, uyvy, data, dst_stride);
+      else
+        Interleave<uint8_t>(src, src_stride, 1, width_, rows, uyvy, data, dst_stride);
       ok = true;
     } else {
       ok = sws_scale(sws_, src, src_stride, 0, rows, dst, dst_strides) > 0;
@@ -303,7 +413,7 @@ bool PictureConverter::ConvertLocked(const AVFrame* frame, const ConversionSetti
     }
     if (two_steps_) {
       ok = sws_scale_frame(sws_, planes_, src_) >= 0;
-      if (ok) Interleave(planes_->data, planes_->linesize, 0, width_, dst_height, true, data, dst_stride);
+      if (ok) Interleave<uint8_t>(planes_->data, planes_->linesize, 0, width_, dst_height, true, data, dst_stride);
     } else {
       dst_->format = AvFormatOf(format_);
       dst_->width = width_;

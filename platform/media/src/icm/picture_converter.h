@@ -11,9 +11,11 @@
 #define QTMEDIA_ICM_PICTURE_CONVERTER_H
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 #include "icm/codec_setup.h"
+#include "icm/picture_orientation.h"
 #include "qtmedia.h"
 
 extern "C" {
@@ -46,8 +48,11 @@ AVPixelFormat AvFormatOf(OSType format);
 class PictureConverter {
  public:
   // Pictures go to format at width x height; the setup gives the colour
-  // facts a frame does not carry.
+  // facts a frame does not carry. The orientation (picture_orientation.h)
+  // turns each picture upright first; width and height are the upright
+  // picture's.
   PictureConverter(OSType format, int width, int height, const CodecSetup& setup);
+  PictureConverter(OSType format, int width, int height, const CodecSetup& setup, int32_t orientation);
   ~PictureConverter();
   PictureConverter(const PictureConverter&) = delete;
   PictureConverter& operator=(const PictureConverter&) = delete;
@@ -59,17 +64,24 @@ class PictureConverter {
   bool Convert(const AVFrame* frame, const ConversionSettings& settings, QtmPixelBuffer* out);
   // Converts frame into rows of the caller's memory (the converter's format
   // and size, bytes_per_row apart), where the conversion needs no memory of
-  // its own: both fields, the fast conversion or the two steps. False
-  // otherwise.
+  // its own and writes nothing past a row's end: both fields, the fast
+  // conversion (swscale's only for rows of a multiple of 64 bytes) or the
+  // two steps. False otherwise.
   bool ConvertInto(const AVFrame* frame, const ConversionSettings& settings, uint8_t* data, size_t bytes_per_row);
 
  private:
   bool PrepareLocked(const AVFrame* frame, const ConversionSettings& settings);
   // memory owns data for the sliced scaler; null when the caller owns it.
-  bool ConvertLocked(const AVFrame* frame, const ConversionSettings& settings, uint8_t* data, size_t bytes_per_row,
+  bool ConvertLocked(const AVFrame* decoded, const ConversionSettings& settings, uint8_t* data, size_t bytes_per_row,
                      AVBufferRef* memory);
+  bool ConvertUpright(const AVFrame* frame, const ConversionSettings& settings, uint8_t* data, size_t bytes_per_row,
+                      AVBufferRef* memory);
 
   bool PrepareTwoSteps(int height);
+  bool ConvertsFirst(const AVFrame* frame) const;
+  bool PrepareStored(const AVFrame* frame, const ConversionSettings& settings);
+  bool ConvertStoredFirst(const AVFrame* frame, const ConversionSettings& settings, uint8_t* data,
+                          size_t bytes_per_row);
 
   const OSType format_;
   const int width_, height_;
@@ -86,6 +98,13 @@ class PictureConverter {
   bool interleave_only_ = false;
   bool two_steps_ = false;
   AVFrame* planes_ = nullptr;
+  PictureOrienter orienter_;
+  // Converting before turning (ConvertsFirst): the conversion at the stored
+  // size, its picture, and a view of it for the orienter.
+  bool convert_first_ = false;
+  std::unique_ptr<PictureConverter> stored_;
+  QtmPixelBuffer* stored_picture_ = nullptr;
+  AVFrame* stored_view_ = nullptr;
 };
 
 }  // namespace qtm

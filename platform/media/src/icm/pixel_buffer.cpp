@@ -77,8 +77,7 @@ bool ConvertPendingPictureInto(QtmPixelBuffer* buffer, uint8_t* data, size_t byt
   size_t row = static_cast<size_t>(buffer->width) * PackedBytesPerPixel(buffer->format);
   size_t rows = static_cast<size_t>(buffer->height);
   // The last row ends inside size: (rows - 1) * bytes_per_row + row <= size.
-  if (row == 0 || row % 64 != 0 || bytes_per_row < row || size < row ||
-      (rows > 1 && bytes_per_row > (size - row) / (rows - 1)))
+  if (row == 0 || bytes_per_row < row || size < row || (rows > 1 && bytes_per_row > (size - row) / (rows - 1)))
     return false;
   return buffer->converter->ConvertInto(buffer->pending, buffer->settings, data, bytes_per_row);
 }

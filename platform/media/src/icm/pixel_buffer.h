@@ -57,8 +57,7 @@ bool ResolvePendingPicture(QtmPixelBuffer* buffer);
 // Converts the pending picture straight into size bytes of the caller's
 // memory, rows bytes_per_row apart; the buffer keeps it pending. False when
 // nothing is pending (the caller copies the converted picture) or the
-// conversion cannot write there: it writes whole 64-byte blocks at the end
-// of a row, so only rows of a multiple of 64 bytes go this way.
+// conversion cannot write there (PictureConverter::ConvertInto).
 bool ConvertPendingPictureInto(QtmPixelBuffer* buffer, uint8_t* data, size_t bytes_per_row, size_t size);
 
 // Buffers of one format and size, reused once nobody but the pool holds them.

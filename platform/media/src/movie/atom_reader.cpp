@@ -4,6 +4,7 @@
 // Nothing of the media data is read: sample tables are taken over in their
 // run-length form.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -63,6 +64,24 @@ std::string FixedText(int32_t v) {  // 16.16
   return text;
 }
 
+// The nine values of a matrix; the dump shows them only when they are not
+// the identity's, as "a b u c d v x y w" (16.16 and 2.30 as numbers).
+Matrix ReadMatrix(ByteReader& r) {
+  Matrix m;
+  for (Fixed& v : m) v = r.S32();
+  return m;
+}
+
+std::string MatrixText(const Matrix& m) {
+  std::string text;
+  for (size_t i = 0; i < m.size(); ++i) {
+    char value[24];
+    snprintf(value, sizeof value, "%g", m[i] / (i % 3 == 2 ? 1073741824.0 : 65536.0));
+    text += (i ? " " : "") + std::string(value);
+  }
+  return text;
+}
+
 struct TrackDefaults {  // 'trex'
   uint32_t description_index = 1;
   uint32_t duration = 0;
@@ -71,6 +90,7 @@ struct TrackDefaults {  // 'trex'
 };
 
 struct TrackState {
+  uint64_t start = 0;  // of its 'trak'
   std::unique_ptr<TrackModel> model;
   std::unique_ptr<CompactSampleTable> table;
   std::vector<std::vector<uint8_t>> entries;  // raw 'stsd' entries
@@ -100,6 +120,8 @@ class Reader {
 
   OSErr Run(std::unique_ptr<MovieModel>* out);
   const std::string& reason() const { return reason_; }
+  // The atom the reader refused, when the refusal has one.
+  const AtomPlace& refused() const { return refused_; }
   std::string Dump() const;
 
  private:
@@ -114,8 +136,13 @@ class Reader {
   };
   static const Entry kHandlers[];
 
-  OSErr Fail(const char* why) {
-    if (reason_.empty()) reason_ = why;
+  // A refusal of the atom being read, or of the one given.
+  OSErr Fail(const char* why) { return reading_ ? FailAt(why, reading_->type, reading_->start) : FailAt(why, 0, 0); }
+  OSErr FailAt(const char* why, uint32_t type, uint64_t offset) {
+    if (reason_.empty()) {
+      reason_ = why;
+      if (type != 0 || offset != 0) refused_ = {true, type, offset};
+    }
     return invalidMovie;
   }
   // Every child of parent through the table.
@@ -147,6 +174,8 @@ class Reader {
   OSErr ReadElst(const Atom& a);
   OSErr ReadMdhd(const Atom& a);
   OSErr ReadHdlr(const Atom& a);
+  OSErr ReadElng(const Atom& a);
+  OSErr ReadTref(const Atom& a);
   OSErr ReadStsd(const Atom& a);
   OSErr ReadStts(const Atom& a);
   OSErr ReadCtts(const Atom& a);
@@ -173,6 +202,8 @@ class Reader {
   std::shared_ptr<DataSource> source_;
   uint64_t file_size_;
   std::string reason_;
+  AtomPlace refused_;
+  const Atom* reading_ = nullptr;  // the atom whose handler runs
   std::unique_ptr<MovieModel> movie_;
   std::vector<std::unique_ptr<TrackState>> tracks_;
   TrackState* track_ = nullptr;  // the 'trak' being read
@@ -197,11 +228,14 @@ const Reader::Entry Reader::kHandlers[] = {
     {FourCC("mvex"), FourCC("moov"), &Reader::ReadContainer},
     {FourCC("trex"), FourCC("mvex"), &Reader::ReadTrex},
     {FourCC("tkhd"), FourCC("trak"), &Reader::ReadTkhd},
+    {FourCC("udta"), FourCC("trak"), &Reader::ReadUdta},
+    {FourCC("tref"), FourCC("trak"), &Reader::ReadTref},
     {FourCC("edts"), FourCC("trak"), &Reader::ReadContainer},
     {FourCC("elst"), FourCC("edts"), &Reader::ReadElst},
     {FourCC("mdia"), FourCC("trak"), &Reader::ReadContainer},
     {FourCC("mdhd"), FourCC("mdia"), &Reader::ReadMdhd},
     {FourCC("hdlr"), FourCC("mdia"), &Reader::ReadHdlr},
+    {FourCC("elng"), FourCC("mdia"), &Reader::ReadElng},
     {FourCC("minf"), FourCC("mdia"), &Reader::ReadContainer},
     {FourCC("stbl"), FourCC("minf"), &Reader::ReadContainer},
     {FourCC("stsd"), FourCC("stbl"), &Reader::ReadStsd},
@@ -219,6 +253,17 @@ const Reader::Entry Reader::kHandlers[] = {
     {FourCC("tfdt"), FourCC("traf"), &Reader::ReadTfdt},
     {FourCC("trun"), FourCC("traf"), &Reader::ReadTrun},
 };
+
+}  // namespace
+
+bool IsTopLevelAtomType(uint32_t type) {
+  static const uint32_t kTopLevel[] = {FourCC("ftyp"), FourCC("moov"), FourCC("mdat"), FourCC("free"),
+                                       FourCC("skip"), FourCC("wide"), FourCC("pnot"), FourCC("uuid"),
+                                       FourCC("styp"), FourCC("junk"), FourCC("pdin"), FourCC("moof")};
+  return std::find(std::begin(kTopLevel), std::end(kTopLevel), type) != std::end(kTopLevel);
+}
+
+namespace {
 
 bool PlausibleType(uint32_t type) {
   for (int i = 0; i < 4; ++i) {
@@ -249,20 +294,32 @@ std::string Reader::Dump() const {
 
 OSErr Reader::Walk(const Atom& parent) {
   const char* why = nullptr;
+  uint64_t next = parent.payload;  // where the next child's header is
   OSErr err = WalkAtoms(
       *source_, parent,
-      [this](const Atom& child) {
+      [&](const Atom& child) {
         Line(child);
+        next = child.end;
         return Dispatch(child);
       },
       &why);
-  if (err && why) Fail(why);
+  if (err && why) {
+    // The header the walker refused (nesting too deep: the parent itself).
+    if (parent.depth + 1 > kMaxAtomDepth) return FailAt(why, parent.type, parent.start);
+    uint8_t type[4];
+    return FailAt(why, source_->ReadAt(next + 4, type, 4) ? ReadBE32(type) : 0, next);
+  }
   return err;
 }
 
 OSErr Reader::Dispatch(const Atom& atom) {
   for (const Entry& e : kHandlers) {
-    if (e.type == atom.type && e.parent == atom.parent) return (this->*e.handler)(atom);
+    if (e.type != atom.type || e.parent != atom.parent) continue;
+    const Atom* outer = reading_;
+    reading_ = &atom;
+    OSErr err = (this->*e.handler)(atom);
+    reading_ = outer;
+    return err;
   }
   return noErr;
 }
@@ -282,10 +339,20 @@ OSErr Reader::ReadMvhd(const Atom& a) {
   }
   movie_->preferred_rate = r.S32();
   if (!r.ok()) return Fail("mvhd too short");
+  // The matrix after the volume and ten reserved bytes; a movie atom cut
+  // before it keeps the identity.
+  Matrix matrix = kIdentityMatrix;
+  if (r.remaining() >= 12 + 36) {
+    r.Skip(12);
+    matrix = ReadMatrix(r);
+  }
+  movie_->matrix = matrix;
+  movie_->mvhd_offset = a.start;
   Show("version", version);
   Show("timescale", movie_->timescale);
   Show("duration", movie_->duration);
   Show("rate", FixedText(movie_->preferred_rate));
+  if (matrix != kIdentityMatrix) Show("matrix", MatrixText(matrix));
   if (movie_->duration < 0) movie_->duration = 0;
   if (movie_->timescale < 0) movie_->timescale = 0;
   return noErr;
@@ -293,6 +360,7 @@ OSErr Reader::ReadMvhd(const Atom& a) {
 
 OSErr Reader::ReadTrak(const Atom& a) {
   auto t = std::make_unique<TrackState>();
+  t->start = a.start;
   t->model = std::make_unique<TrackModel>();
   t->table = std::make_unique<CompactSampleTable>(file_size_);
   track_ = t.get();
@@ -319,7 +387,10 @@ OSErr Reader::ReadTkhd(const Atom& a) {
     r.Skip(4);
     m.track_duration = r.U32();
   }
-  r.Skip(8 + 2 + 2 + 2 + 2 + 36);
+  r.Skip(8 + 2);  // reserved, layer
+  m.alternate_group = r.S16();
+  r.Skip(2 + 2);  // volume, reserved
+  m.matrix = ReadMatrix(r);
   m.width = r.S32() >> 16;
   m.height = r.S32() >> 16;
   if (!r.ok()) return Fail("tkhd too short");
@@ -327,8 +398,10 @@ OSErr Reader::ReadTkhd(const Atom& a) {
   Show("flags", Hex(flags));
   Show("track", m.track_id);
   Show("duration", m.track_duration);
+  if (m.alternate_group) Show("group", m.alternate_group);
   Show("width", m.width);
   Show("height", m.height);
+  if (m.matrix != kIdentityMatrix) Show("matrix", MatrixText(m.matrix));
   if (m.track_duration < 0) m.track_duration = 0;
   return noErr;
 }
@@ -379,9 +452,14 @@ OSErr Reader::ReadMdhd(const Atom& a) {
     track_->mdhd_duration = d == 0xFFFFFFFFu ? 0 : d;
   }
   if (!r.ok()) return Fail("mdhd too short");
+  // A header cut before its language leaves the language unspecified.
+  uint16_t language = r.U16();
+  if (r.ok()) m.language = language;
+  m.mdhd_offset = a.start;
   Show("version", version);
   Show("timescale", m.timescale);
   Show("duration", track_->mdhd_duration);
+  Show("language", Hex(m.language));
   if (m.timescale < 0) m.timescale = 0;
   if (track_->mdhd_duration < 0) track_->mdhd_duration = 0;
   return noErr;
@@ -411,6 +489,50 @@ OSErr Reader::ReadHdlr(const Atom& a) {
   return noErr;
 }
 
+// The extended language tag (QuickTime File Format; ISO/IEC 14496-12,
+// 8.4.6): version and flags, then a zero-terminated BCP 47 tag.
+OSErr Reader::ReadElng(const Atom& a) {
+  if (a.PayloadSize() > 4 + 256) return noErr;  // no language tag is that long
+  ByteReader r = Payload(a);
+  r.Skip(4);
+  if (!r.ok()) return Fail("elng too short");
+  std::vector<uint8_t> rest = r.Rest();
+  const char* p = reinterpret_cast<const char*>(rest.data());
+  std::string tag(p, strnlen(p, rest.size()));
+  for (char c : tag) {
+    if (!(isalnum(static_cast<unsigned char>(c)) || c == '-')) return noErr;  // not a tag: ignored
+  }
+  track_->model->extended_language = tag;
+  Show("tag", "\"" + tag + "\"");
+  return noErr;
+}
+
+// Track references (ISO/IEC 14496-12, 8.3.3): each child a type and the
+// track IDs it names. A child cut short ends the list.
+OSErr Reader::ReadTref(const Atom& a) {
+  const char* why = nullptr;
+  OSErr err = WalkAtoms(
+      *source_, a,
+      [this](const Atom& child) {
+        Line(child);
+        ByteReader r = Payload(child);
+        uint64_t count = r.remaining() / 4;
+        if (count > 4096) return OSErr(noErr);  // more tracks than a movie has: ignored
+        TrackReference ref;
+        ref.type = child.type;
+        EntryText shown(dump_ != nullptr);
+        for (uint64_t i = 0; i < count; ++i) {
+          ref.track_ids.push_back(r.U32());
+          if (shown.Wants()) shown.Add(ref.track_ids.back());
+        }
+        Show("tracks", shown.Text(count));
+        track_->model->references.push_back(std::move(ref));
+        return OSErr(noErr);
+      },
+      &why);
+  return why ? OSErr(noErr) : err;
+}
+
 OSErr Reader::ReadStsd(const Atom& a) {
   if (a.PayloadSize() > kMaxLeafBytes) return Fail("table atom too large");
   ByteReader r = Payload(a);
@@ -428,6 +550,7 @@ OSErr Reader::ReadStsd(const Atom& a) {
     track_->entries.push_back(std::move(entry));
   }
   if (!r.ok()) return Fail("stsd too short");
+  track_->model->stsd_offset = a.start;
   Show("entries", count);
   for (const auto& e : track_->entries) {
     if (!dump_) break;
@@ -585,12 +708,14 @@ OSErr Reader::ReadChunkOffsets(const Atom& a) {
 }
 
 OSErr Reader::ReadUdta(const Atom& a) {
-  // User data is kept raw, item by item. A broken item header ends the list
-  // and the movie opens with the items before it.
+  // User data is kept raw, item by item: the movie's, or the track's. A
+  // broken item header ends the list and the movie opens with the items
+  // before it.
+  std::vector<UserDataItem>& items = a.parent == FourCC("trak") ? track_->model->user_data : movie_->user_data;
   const char* why = nullptr;
   OSErr err = WalkAtoms(
       *source_, a,
-      [this](const Atom& child) {
+      [this, &items](const Atom& child) {
         Line(child);
         if (child.PayloadSize() > kMaxLeafBytes) return Fail("user data item too large");
         ByteReader r = Payload(child);
@@ -598,7 +723,7 @@ OSErr Reader::ReadUdta(const Atom& a) {
         item.type = child.type;
         item.payload = r.Rest();
         if (!r.ok()) return Fail("user data cut short");
-        movie_->user_data.push_back(std::move(item));
+        items.push_back(std::move(item));
         return OSErr(noErr);
       },
       &why);
@@ -747,7 +872,7 @@ OSErr Reader::FinishTrack(TrackState& t) {
   for (const auto& e : t.entries) {
     m.descriptions.push_back(DescriptionFromEntry(m.media_type, e.data(), e.size()));
   }
-  if (!t.table->Finish()) return Fail("sample tables contradict each other");
+  if (!t.table->Finish()) return FailAt("sample tables contradict each other", FourCC("trak"), t.start);
   m.media_duration = t.fragmented || t.mdhd_duration == 0 ? t.table->TotalDuration() : t.mdhd_duration;
   m.samples = std::move(t.table);
   return noErr;
@@ -765,12 +890,8 @@ OSErr Reader::Run(std::unique_ptr<MovieModel>* out) {
   const Atom file = WholeSource(file_size_);
   const char* why = nullptr;
   Atom first;
-  static const uint32_t kTopLevel[] = {FourCC("ftyp"), FourCC("moov"), FourCC("mdat"), FourCC("free"),
-                                       FourCC("skip"), FourCC("wide"), FourCC("pnot"), FourCC("uuid"),
-                                       FourCC("styp"), FourCC("junk"), FourCC("pdin"), FourCC("moof")};
   bool header_ok = ReadAtomHeader(*source_, file, 0, &first, &why) == noErr;
-  bool known = std::find(std::begin(kTopLevel), std::end(kTopLevel), first.type) != std::end(kTopLevel);
-  if (!header_ok || !PlausibleType(first.type) || (first.clamped && !known)) {
+  if (!header_ok || !PlausibleType(first.type) || (first.clamped && !IsTopLevelAtomType(first.type))) {
     reason_ = "not a movie file";
     return badFileFormat;
   }
@@ -783,14 +904,20 @@ OSErr Reader::Run(std::unique_ptr<MovieModel>* out) {
   std::vector<Fragment> moofs;
   bool have_moov = false;
   why = nullptr;
+  AtomPlace cut;  // a top-level atom the end of the file cut short
   OSErr err = WalkAtoms(
       *source_, file,
       [&](const Atom& atom) {
         if (dumping_) dump_ = &blocks_.emplace_back();
         Line(atom);
+        if (atom.clamped) cut = {true, atom.type, atom.start};
         if (atom.type == FourCC("moov") && !have_moov) {
-          if (atom.clamped) return Fail("movie atom cut short");
-          if (OSErr e = Walk(atom)) return e;
+          if (atom.clamped) return FailAt("movie atom cut short", atom.type, atom.start);
+          const Atom* outer = reading_;
+          reading_ = &atom;
+          OSErr e = Walk(atom);
+          reading_ = outer;
+          if (e) return e;
           have_moov = true;
         } else if (atom.type == FourCC("moof")) {
           moofs.push_back({atom, dump_});
@@ -800,10 +927,14 @@ OSErr Reader::Run(std::unique_ptr<MovieModel>* out) {
       &why);
   // A broken header at the top level ends the file; what came before stands.
   if (err && !why) return err;
+  if (!have_moov && cut.known) return FailAt("file cut short before its movie atom", cut.type, cut.offset);
   if (!have_moov) return Fail(why ? why : "no movie atom");
   for (const Fragment& m : moofs) {
     dump_ = m.block;
-    if (OSErr err = ReadMoof(m.atom)) return err;
+    reading_ = &m.atom;
+    OSErr e = ReadMoof(m.atom);
+    reading_ = nullptr;
+    if (e) return e;
   }
   dump_ = nullptr;
   for (auto& t : tracks_) {
@@ -823,11 +954,13 @@ OSErr Reader::Run(std::unique_ptr<MovieModel>* out) {
 
 }  // namespace
 
-OSErr ReadMovie(std::shared_ptr<DataSource> source, std::unique_ptr<MovieModel>* out, std::string* reason) {
+OSErr ReadMovie(std::shared_ptr<DataSource> source, std::unique_ptr<MovieModel>* out, std::string* reason,
+                AtomPlace* refused) {
   if (!source || !out) return paramErr;
   Reader reader(std::move(source), false);
   OSErr err = reader.Run(out);
   if (reason) *reason = err ? reader.reason() : std::string();
+  if (refused) *refused = err ? reader.refused() : AtomPlace();
   return err;
 }
 

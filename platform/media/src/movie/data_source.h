@@ -32,12 +32,20 @@ class SpanSource final : public DataSource {
   size_t size_;
 };
 
+// Why a file did not open for reading.
+struct FileOpenError {
+  enum Kind { kNone, kNotFound, kIsDirectory, kUnreadable };
+  Kind kind = kNone;
+  std::string message;  // the system's words for it (kUnreadable), UTF-8
+};
+
 // Paths are UTF-8. A file opened for reading (nullptr when it does not open
-// or is not a regular file); whether a file of any kind is there at all; and
-// a path given in the system's own narrow encoding (Windows: the ANSI code
-// page) as UTF-8: the calls each system implements in its own file
-// (file_source_posix.cpp, file_source_win32.cpp).
-std::shared_ptr<DataSource> OpenFileSource(const std::string& path);
+// or is not a regular file, with *error saying why when asked); whether a
+// file of any kind is there at all; and a path given in the system's own
+// narrow encoding (Windows: the ANSI code page) as UTF-8: the calls each
+// system implements in its own file (file_source_posix.cpp,
+// file_source_win32.cpp).
+std::shared_ptr<DataSource> OpenFileSource(const std::string& path, FileOpenError* error = nullptr);
 bool FileExists(const std::string& path);
 std::string PathFromSystemName(const char* name);
 

@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "movie/data_source.h"
 
 namespace qtm {
@@ -33,13 +36,44 @@ class FileSource final : public DataSource {
   uint64_t size_;
 };
 
+void SetError(FileOpenError* error, FileOpenError::Kind kind, std::string message = {}) {
+  if (!error) return;
+  error->kind = kind;
+  error->message = std::move(message);
+}
+
+// What errno says of a path that did not open.
+void SetErrnoError(FileOpenError* error, int code) {
+  if (code == ENOENT || code == ENOTDIR) {
+    SetError(error, FileOpenError::kNotFound);
+  } else if (code == EISDIR) {
+    SetError(error, FileOpenError::kIsDirectory);
+  } else {
+    char text[256] = {};
+    // The GNU strerror_r answers its text, which need not be in the buffer.
+    const char* words = strerror_r(code, text, sizeof text);
+    SetError(error, FileOpenError::kUnreadable, words ? words : "");
+  }
+}
+
 }  // namespace
 
-std::shared_ptr<DataSource> OpenFileSource(const std::string& path) {
+std::shared_ptr<DataSource> OpenFileSource(const std::string& path, FileOpenError* error) {
+  SetError(error, FileOpenError::kNone);
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    SetErrnoError(error, errno);
+    return nullptr;
+  }
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (fstat(fd, &st) != 0) {
+    SetErrnoError(error, errno);
+    close(fd);
+    return nullptr;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    SetError(error, S_ISDIR(st.st_mode) ? FileOpenError::kIsDirectory : FileOpenError::kUnreadable,
+             S_ISDIR(st.st_mode) ? "" : "not a regular file");
     close(fd);
     return nullptr;
   }

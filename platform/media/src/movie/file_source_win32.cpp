@@ -70,16 +70,63 @@ class FileSource final : public DataSource {
   mutable SRWLOCK lock_ = SRWLOCK_INIT;
 };
 
+void SetError(FileOpenError* error, FileOpenError::Kind kind, std::string message = {}) {
+  if (!error) return;
+  error->kind = kind;
+  error->message = std::move(message);
+}
+
+// The system's words for an error code, UTF-8; the code itself when it has none.
+std::string SystemMessage(DWORD code) {
+  wchar_t words[256];
+  DWORD n =
+      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, words, 256, nullptr);
+  if (n == 0) return "error " + std::to_string(code);
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, words, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return "error " + std::to_string(code);
+  std::string utf8(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, words, static_cast<int>(n), utf8.data(), bytes, nullptr, nullptr);
+  return utf8;
+}
+
+// Why CreateFileW refused a path. A folder does not open as a file (the
+// system says access is denied), so its attributes tell it apart.
+void SetOpenError(FileOpenError* error, const std::wstring& system_path, DWORD code) {
+  if (!error) return;
+  DWORD attributes = GetFileAttributesW(system_path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    SetError(error, FileOpenError::kIsDirectory);
+  } else if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_INVALID_NAME ||
+             code == ERROR_BAD_NETPATH || code == ERROR_INVALID_DRIVE) {
+    SetError(error, FileOpenError::kNotFound);
+  } else {
+    SetError(error, FileOpenError::kUnreadable, SystemMessage(code));
+  }
+}
+
 }  // namespace
 
-std::shared_ptr<DataSource> OpenFileSource(const std::string& path) {
+std::shared_ptr<DataSource> OpenFileSource(const std::string& path, FileOpenError* error) {
+  SetError(error, FileOpenError::kNone);
   std::wstring system_path = SystemPath(path);
-  if (system_path.empty()) return nullptr;
+  if (system_path.empty()) {
+    SetError(error, FileOpenError::kNotFound);
+    return nullptr;
+  }
   HANDLE file = CreateFileW(system_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  if (file == INVALID_HANDLE_VALUE) {
+    SetOpenError(error, system_path, GetLastError());
+    return nullptr;
+  }
   LARGE_INTEGER size;
-  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size) || size.QuadPart < 0) {
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    SetError(error, FileOpenError::kUnreadable, "not a regular file");
+    CloseHandle(file);
+    return nullptr;
+  }
+  if (!GetFileSizeEx(file, &size) || size.QuadPart < 0) {
+    SetError(error, FileOpenError::kUnreadable, SystemMessage(GetLastError()));
     CloseHandle(file);
     return nullptr;
   }

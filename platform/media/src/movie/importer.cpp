@@ -9,6 +9,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "movie/descriptions.h"
 #include "movie/format_input.h"
@@ -120,6 +121,10 @@ int SourceDepth(const AVCodecParameters& p, OSType format) {
   return 16;
 }
 
+void SetReason(OpenFailure* failure, std::string reason) {
+  if (failure) failure->reason = std::move(reason);
+}
+
 std::vector<uint8_t> SoundDescriptionOf(const AVCodecParameters& p) {
   OSType format = SoundFormat(p);
   std::vector<uint8_t> ext;
@@ -129,26 +134,40 @@ std::vector<uint8_t> SoundDescriptionOf(const AVCodecParameters& p) {
 
 }  // namespace
 
+bool IsImportedKind(const char* demuxer) {
+  // AIFF covers AIFF-C and CD audio files.
+  static const char* const kKinds[] = {"aiff", "caf",   "dv",    "aac", "gsm",
+                                       "amr",  "amrnb", "amrwb", "sdp", "mov,mp4,m4a,3gp,3g2,mj2"};
+  for (const char* k : kKinds)
+    if (demuxer && std::strcmp(demuxer, k) == 0) return true;
+  return false;
+}
+
 OSErr ImportMovie(std::shared_ptr<DataSource> source, const std::string& path, std::unique_ptr<MovieModel>* out,
-                  std::string* reason) {
+                  OpenFailure* failure) {
   if (!out) return paramErr;
+  if (failure) failure->imported = true;
   if (!source) {
-    if (reason) *reason = "file does not open";
+    SetReason(failure, "file does not open");
     return fnfErr;
   }
   if (source->Size() == 0) {
-    if (reason) *reason = "empty file";
+    SetReason(failure, "empty file");
     return eofErr;
   }
   std::unique_ptr<FormatInput> input = FormatInput::Open(source, path);
   if (!input) {
-    if (reason) *reason = "not a movie file";
+    SetReason(failure, "not a movie file");
     return badFileFormat;
   }
   AVFormatContext* fmt = input->context();
-  if (avformat_find_stream_info(fmt, nullptr) < 0) {
-    if (reason) *reason = "streams unreadable";
+  if (!IsImportedKind(fmt->iformat->name)) {
+    SetReason(failure, "not a kind Kestrel opens");
     return badFileFormat;
+  }
+  if (avformat_find_stream_info(fmt, nullptr) < 0) {
+    SetReason(failure, "streams unreadable");
+    return invalidMovie;
   }
 
   std::vector<int> track_of(fmt->nb_streams, -1);
@@ -183,7 +202,8 @@ OSErr ImportMovie(std::shared_ptr<DataSource> source, const std::string& path, s
     movie->tracks.push_back(std::move(t));
   }
   if (movie->tracks.empty()) {
-    if (reason) *reason = "no audio or video stream";
+    SetReason(failure, "no audio or video stream");
+    if (failure) failure->no_streams = true;
     return invalidMovie;
   }
   packets.resize(movie->tracks.size());
@@ -234,7 +254,7 @@ OSErr ImportMovie(std::shared_ptr<DataSource> source, const std::string& path, s
       // for each byte of the file.
       if (!table->AddTimes(1, static_cast<uint32_t>(duration), dts) || !table->AddSizes(1, p.size) ||
           !table->AddChunkRun(static_cast<uint32_t>(i), 1, 1)) {
-        if (reason) *reason = "more packets than the file can hold";
+        SetReason(failure, "more packets than the file can hold");
         return invalidMovie;
       }
       table->AddChunkOffset(p.pos >= 0 ? static_cast<uint64_t>(p.pos) : UINT64_MAX);
@@ -243,7 +263,7 @@ OSErr ImportMovie(std::shared_ptr<DataSource> source, const std::string& path, s
     }
     std::vector<Packet>().swap(list);
     if (!table->Finish()) {
-      if (reason) *reason = "sample tables contradict each other";
+      SetReason(failure, "sample tables contradict each other");
       return invalidMovie;
     }
     track.media_duration = table->TotalDuration();
@@ -279,23 +299,23 @@ bool HasReaderExtension(const std::string& path) {
 }  // namespace
 
 OSErr OpenMovieModel(std::shared_ptr<DataSource> source, const std::string& path, std::unique_ptr<MovieModel>* out,
-                     std::string* reason) {
+                     OpenFailure* failure) {
   if (!out) return paramErr;
-  if (!HasReaderExtension(path)) return ImportMovie(std::move(source), path, out, reason);
+  if (!HasReaderExtension(path)) return ImportMovie(std::move(source), path, out, failure);
   if (!source) {
-    if (reason) *reason = "file does not open";
+    SetReason(failure, "file does not open");
     return fnfErr;
   }
   std::unique_ptr<MovieModel> movie;
-  OSErr err = ReadMovie(source, &movie, reason);
+  OSErr err = ReadMovie(source, &movie, failure ? &failure->reason : nullptr, failure ? &failure->atom : nullptr);
   if (err) return err;
   movie->path = path;
   *out = std::move(movie);
   return noErr;
 }
 
-OSErr OpenMovieModel(const std::string& path, std::unique_ptr<MovieModel>* out, std::string* reason) {
-  return OpenMovieModel(OpenFileSource(path), path, out, reason);
+OSErr OpenMovieModel(const std::string& path, std::unique_ptr<MovieModel>* out, OpenFailure* failure) {
+  return OpenMovieModel(OpenFileSource(path, failure ? &failure->file : nullptr), path, out, failure);
 }
 
 }  // namespace qtm

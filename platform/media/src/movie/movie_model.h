@@ -4,6 +4,7 @@
 #ifndef QTMEDIA_MOVIE_MODEL_H
 #define QTMEDIA_MOVIE_MODEL_H
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -52,6 +53,12 @@ class SampleTable {
   virtual size_t MemoryBytes() const = 0;
 };
 
+// A transformation matrix as the file holds it (ISO/IEC 14496-12 8.3.2,
+// QuickTime's MatrixRecord): a b u / c d v / x y w, row by row; u, v and w
+// in 2.30 fixed point, the others in 16.16.
+using Matrix = std::array<Fixed, 9>;
+constexpr Matrix kIdentityMatrix = {fixed1, 0, 0, 0, fixed1, 0, 0, 0, 1 << 30};
+
 // One edit list entry. media_time -1 is an empty edit.
 struct Edit {
   int64_t segment_duration = 0;  // movie time scale
@@ -59,10 +66,29 @@ struct Edit {
   Fixed rate = fixed1;
 };
 
+// One moov/udta or trak/udta child, payload as stored (big-endian).
+struct UserDataItem {
+  OSType type = 0;
+  std::vector<uint8_t> payload;
+};
+
+// The tracks one 'tref' child names.
+struct TrackReference {
+  OSType type = 0;  // 'chap', 'tmcd', 'hint' ...
+  std::vector<uint32_t> track_ids;
+};
+
 struct TrackModel {
   uint32_t track_id = 0;
   OSType media_type = 0;  // 'vide', 'soun', 'tmcd' ...
   bool enabled = true;
+  int16_t alternate_group = 0;  // tkhd; 0: in no group
+  // mdhd: a Mac language code (below 0x400, or 0x7FFF unspecified) or an
+  // ISO 639-2/T code packed in three 5-bit letters.
+  uint16_t language = 0x7FFF;
+  std::string extended_language;        // 'elng': a BCP 47 tag, or empty
+  std::vector<UserDataItem> user_data;  // trak/udta children in file order
+  std::vector<TrackReference> references;
   int32_t timescale = 0;       // media time scale
   int64_t media_duration = 0;  // media time scale
   int64_t track_duration = 0;  // movie time scale
@@ -75,12 +101,11 @@ struct TrackModel {
   int source_stream = -1;         // libavformat stream index, for imported movies
   std::string handler_name;       // from the media's 'hdlr'
   int32_t width = 0, height = 0;  // tkhd track size, integer part
-};
-
-// One moov/udta child, payload as stored (big-endian).
-struct UserDataItem {
-  OSType type = 0;
-  std::vector<uint8_t> payload;
+  // The track's matrix (tkhd).
+  Matrix matrix = kIdentityMatrix;
+  // Where the media header and the sample descriptions are (offsets of
+  // their atoms), to say where a fault lies; 0 for imported movies.
+  uint64_t mdhd_offset = 0, stsd_offset = 0;
 };
 
 struct MovieModel {
@@ -90,25 +115,50 @@ struct MovieModel {
   int32_t timescale = 0;    // movie time scale
   int64_t duration = 0;     // movie time scale
   Fixed preferred_rate = fixed1;
+  Matrix matrix = kIdentityMatrix;  // mvhd
   std::vector<std::unique_ptr<TrackModel>> tracks;
   std::vector<UserDataItem> user_data;                              // moov/udta children in file order
   std::vector<std::pair<std::string, std::string>> container_tags;  // imported movies
   std::shared_ptr<DataSource> source;
+  uint64_t mvhd_offset = 0;  // where its movie header is; 0 when none
+};
+
+// An atom of a file: its type and the offset of its header.
+struct AtomPlace {
+  bool known = false;
+  uint32_t type = 0;  // 0 when its header could not be read
+  uint64_t offset = 0;
+};
+
+// Why a movie did not open: the file, or what the reader or the importer
+// refused and where.
+struct OpenFailure {
+  FileOpenError file;       // kind kNone when the file itself opened
+  std::string reason;       // the reader's or the importer's words
+  AtomPlace atom;           // the atom the reader refused, when it names one
+  bool no_streams = false;  // an imported kind with no sound or video stream
+  bool imported = false;    // the importer refused it, not the movie reader
 };
 
 // Opens a movie from a file's bytes and its path (UTF-8): the movie reader
 // for QuickTime and ISO base media files, the importer for the other
-// registered kinds. Returns noErr or a QuickTime error, with the reason of
-// a failure in plain words when reason is given; *out is set only on
-// success.
+// registered kinds. Returns noErr or a QuickTime error, with why it failed
+// when failure is given; *out is set only on success.
 OSErr OpenMovieModel(std::shared_ptr<DataSource> source, const std::string& path, std::unique_ptr<MovieModel>* out,
-                     std::string* reason = nullptr);
+                     OpenFailure* failure = nullptr);
 
-// The same, opening the file at path first.
-OSErr OpenMovieModel(const std::string& path, std::unique_ptr<MovieModel>* out, std::string* reason = nullptr);
+// The same, opening the file at path first (failure->file says why it did
+// not open).
+OSErr OpenMovieModel(const std::string& path, std::unique_ptr<MovieModel>* out, OpenFailure* failure = nullptr);
+
+// Whether a file may begin with an atom of this type ('ftyp', 'moov',
+// 'mdat', 'free', 'wide' ...).
+bool IsTopLevelAtomType(uint32_t type);
 
 // Runs the movie reader (QuickTime and ISO base media files) on any source.
-OSErr ReadMovie(std::shared_ptr<DataSource> source, std::unique_ptr<MovieModel>* out, std::string* reason = nullptr);
+// A refusal gives its reason and, when it lies in one atom, that atom.
+OSErr ReadMovie(std::shared_ptr<DataSource> source, std::unique_ptr<MovieModel>* out, std::string* reason = nullptr,
+                AtomPlace* refused = nullptr);
 
 // The atom tree of a QuickTime or ISO base media file as the movie reader
 // walks it: a line per atom (type, size, "@" offset) indented two spaces a
@@ -117,9 +167,15 @@ OSErr ReadMovie(std::shared_ptr<DataSource> source, std::unique_ptr<MovieModel>*
 // ReadMovie would.
 OSErr DumpAtoms(std::shared_ptr<DataSource> source, std::string* text);
 
-// Imports any other kind through libavformat.
+// Whether a libavformat demuxer (its short name) reads one of the registered
+// kinds the importer takes: AIFF, CAF, DV, ADTS AAC, GSM, AMR, SDP, and
+// QuickTime or MPEG-4 files under other names ("mov,mp4,...").
+bool IsImportedKind(const char* demuxer);
+
+// Imports the other registered kinds through libavformat (badFileFormat
+// for any kind libavformat knows that is not one of them).
 OSErr ImportMovie(std::shared_ptr<DataSource> source, const std::string& path, std::unique_ptr<MovieModel>* out,
-                  std::string* reason = nullptr);
+                  OpenFailure* failure = nullptr);
 
 }  // namespace qtm
 

@@ -119,10 +119,11 @@ bool SameKey(const std::string& a, const char* b) {
   return true;
 }
 
-// Candidate texts of a type, from the first source that has any.
-std::vector<std::string> TextsOfType(const MovieModel& model, OSType type, int16_t region) {
+// The texts of the classic items of a type, each in the region's language
+// when the item has a record in it, else its first record.
+std::vector<std::string> ClassicTexts(const std::vector<UserDataItem>& items, OSType type, int16_t region) {
   std::vector<std::string> texts;
-  for (const auto& item : model.user_data) {
+  for (const auto& item : items) {
     if (item.type != type) continue;
     std::vector<TextRecord> records = ParseTextRecords(item.payload);
     if (records.empty()) continue;
@@ -137,6 +138,12 @@ std::vector<std::string> TextsOfType(const MovieModel& model, OSType type, int16
     }
     texts.push_back(TextOfRecord(*chosen));
   }
+  return texts;
+}
+
+// Candidate texts of a type, from the first source that has any.
+std::vector<std::string> TextsOfType(const MovieModel& model, OSType type, int16_t region) {
+  std::vector<std::string> texts = ClassicTexts(model.user_data, type, region);
   if (!texts.empty()) return texts;
 
   std::vector<AtomBytes> ilst = IlstEntries(model);
@@ -196,32 +203,70 @@ std::string TextOfRecord(const TextRecord& record) {
 uint16_t MacLanguageOfRegion(int16_t region) { return RegionEntry(region).mac; }
 uint16_t IsoLanguageOfRegion(int16_t region) { return RegionEntry(region).iso; }
 
-OSErr FindUserDataText(const MovieModel& model, OSType type, int32_t index, int16_t region, std::string* text) {
-  if (index < 1) return userDataItemNotFound;
-  std::vector<std::string> texts = TextsOfType(model, type, region);
-  if (static_cast<size_t>(index) > texts.size()) return userDataItemNotFound;
+namespace {
+
+OSErr Pick(std::vector<std::string> texts, int32_t index, std::string* text) {
+  if (index < 1 || static_cast<size_t>(index) > texts.size()) return userDataItemNotFound;
   *text = std::move(texts[index - 1]);
   return noErr;
 }
 
-UserData UserDataOf(const MovieModel* model) { return reinterpret_cast<UserData>(const_cast<MovieModel*>(model)); }
+}  // namespace
+
+OSErr FindUserDataText(const MovieModel& model, OSType type, int32_t index, int16_t region, std::string* text) {
+  if (index < 1) return userDataItemNotFound;
+  return Pick(TextsOfType(model, type, region), index, text);
+}
+
+OSErr FindUserDataText(const std::vector<UserDataItem>& items, OSType type, int32_t index, int16_t region,
+                       std::string* text) {
+  if (index < 1) return userDataItemNotFound;
+  return Pick(ClassicTexts(items, type, region), index, text);
+}
 
 }  // namespace qtm
 
 QTM_EXPORT UserData GetMovieUserData(Movie theMovie) {
   if (!theMovie || !theMovie->model) return nullptr;
-  return qtm::UserDataOf(theMovie->model.get());
+  if (!theMovie->user_data.movie) theMovie->user_data = {theMovie->model.get(), &theMovie->model->user_data};
+  return reinterpret_cast<UserData>(&theMovie->user_data);
+}
+
+QTM_EXPORT UserData GetTrackUserData(Track theTrack) {
+  if (!theTrack) return nullptr;
+  if (!theTrack->user_data.items) theTrack->user_data.items = &theTrack->track->user_data;
+  return reinterpret_cast<UserData>(&theTrack->user_data);
 }
 
 QTM_EXPORT OSErr GetUserDataText(UserData theUserData, Handle data, OSType udType, int32_t index,
                                  int16_t itlRegionTag) {
   if (!theUserData) return paramErr;
   if (!data) return nilHandleErr;
-  const auto* model = reinterpret_cast<const qtm::MovieModel*>(theUserData);
+  const auto* list = reinterpret_cast<const UserDataRecord*>(theUserData);
   std::string text;
-  OSErr err = qtm::FindUserDataText(*model, udType, index, itlRegionTag, &text);
+  OSErr err = list->movie   ? qtm::FindUserDataText(*list->movie, udType, index, itlRegionTag, &text)
+              : list->items ? qtm::FindUserDataText(*list->items, udType, index, itlRegionTag, &text)
+                            : userDataItemNotFound;
   if (err != noErr) return err;
   return PtrAndHand(text.data(), data, static_cast<Size>(text.size()));
+}
+
+// The payload of the index-th (from 1) item of a type, as stored: the
+// handle is sized to it.
+QTM_EXPORT OSErr GetUserData(UserData theUserData, Handle data, OSType udType, int32_t index) {
+  if (!theUserData) return paramErr;
+  if (!data) return nilHandleErr;
+  const auto* list = reinterpret_cast<const UserDataRecord*>(theUserData);
+  if (!list->items || index < 1) return userDataItemNotFound;
+  int32_t seen = 0;
+  for (const auto& item : *list->items) {
+    if (item.type != udType || ++seen != index) continue;
+    SetHandleSize(data, static_cast<Size>(item.payload.size()));
+    if (OSErr err = MemError()) return err;
+    if (!item.payload.empty()) std::memcpy(*data, item.payload.data(), item.payload.size());
+    return noErr;
+  }
+  return userDataItemNotFound;
 }
 
 // The engine runs with the United States region: the texts it hands out are

@@ -1,9 +1,9 @@
 // Movie user data: the texts of moov/udta, the iTunes-style metadata list
 // and, for imported movies, the container's tags, behind GetUserDataText.
 //
-// A UserData reference is the movie's model itself: the list is a view that
-// lives as long as the movie and needs no storage of its own. A movie always
-// has one, empty when the file carries no tags.
+// A UserData reference is a UserDataRecord of the movie or of one of its
+// tracks: a view that lives as long as the movie. A movie and each track
+// always have one, empty when the file carries no tags.
 #ifndef QTMEDIA_USERDATA_USER_DATA_H
 #define QTMEDIA_USERDATA_USER_DATA_H
 
@@ -38,8 +38,9 @@ uint16_t IsoLanguageOfRegion(int16_t region);
 // region's language when an item has a record in it, else its first record.
 // noErr, or userDataItemNotFound.
 OSErr FindUserDataText(const MovieModel& model, OSType type, int32_t index, int16_t region, std::string* text);
-
-UserData UserDataOf(const MovieModel* model);
+// The same among a track's items (classic items only).
+OSErr FindUserDataText(const std::vector<UserDataItem>& items, OSType type, int32_t index, int16_t region,
+                       std::string* text);
 
 }  // namespace qtm
 

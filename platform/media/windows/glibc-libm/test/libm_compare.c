@@ -380,16 +380,16 @@ static size_t special_count(const struct function* f) {
                           : sizeof special_doubles / sizeof special_doubles[0]);
 }
 
-static uint64_t seed_of(const char* name) {
-  uint64_t seed = 0x4b657374726c6d31u;
-  for (; *name; name++) seed = (seed ^ (unsigned char)*name) * 0x100000001b3u;
-  return seed;
+static uint64_t random_start_of(const char* name) {
+  uint64_t hash = 0x4b657374726c6d31u;
+  for (; *name; name++) hash = (hash ^ (unsigned char)*name) * 0x100000001b3u;
+  return hash;
 }
 
 static void run_function(struct state* s, const struct function* f) {
   s->function = f;
   s->index = 0;
-  s->random = seed_of(f->name);
+  s->random = random_start_of(f->name);
   size_t specials = special_count(f);
   int two_arguments = f->kind == D_DD || f->kind == F_FF;
 
