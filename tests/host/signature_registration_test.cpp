@@ -306,10 +306,12 @@ struct Kind {
   bool video;  // it has pictures (else sound only)
 };
 constexpr Kind kKinds[] = {
-    {"h264_bframes.mov", true, true}, {"frames250.mov", true, true}, {"h264_bframes.mp4", true, true},
-    {"fragmented.mp4", true, true},   {"audio.m4a", true, false},    {"h263_aac.3gp", true, true},
-    {"audio16.aif", true, false},     {"aud_ima4.aifc", true, false}, {"audio.caf", true, false},
-    {"dv.dv", true, true},            {"audio.aac", false, false},   {"aud_gsm.gsm", false, false},
+    {"h264_bframes.mov", true, true}, {"frames250.mov", true, true},
+    {"h264_bframes.mp4", true, true}, {"fragmented.mp4", true, true},
+    {"audio.m4a", true, false},       {"h263_aac.3gp", true, true},
+    {"audio16.aif", true, false},     {"aud_ima4.aifc", true, false},
+    {"audio.caf", true, false},       {"dv.dv", true, true},
+    {"audio.aac", false, false},      {"aud_gsm.gsm", false, false},
     {"aud_amr.amr", false, false},
 };
 
