@@ -1,6 +1,8 @@
 // IAMMediaContent on the filter: each field from the user-data catalogue of
 // the loaded movie, against the tags ffprobe reads from the same file; the
 // fields the movie has no item for, the IDispatch methods, bad pointers.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 #include <oleauto.h>
 #include <qnetwork.h>
