@@ -40,6 +40,7 @@ pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET
 set(KESTREL_BIN_DIR ${CMAKE_BINARY_DIR}/bin)
 set(KESTREL_FIXTURES_DIR ${CMAKE_BINARY_DIR}/fixtures CACHE PATH "Where the fixtures are generated")
 set(KESTREL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(KESTREL_DIST_DIR ${CMAKE_BINARY_DIR}/dist)
 file(MAKE_DIRECTORY ${KESTREL_BIN_DIR})
 # The engine was once a Wine builtin: such a tree's leftover would shadow
 # the native DLL.
@@ -116,9 +117,23 @@ ExternalProject_Add(kestrel-windows
     -DKESTREL_WINEPREFIX=${KESTREL_WINEPREFIX}
     -DKESTREL_SOURCE_DIR=${CMAKE_SOURCE_DIR}
     -DKESTREL_FFMPEG_PREFIX=${KESTREL_WINDOWS_FFMPEG}
+    -DKESTREL_DIST_DIR=${KESTREL_DIST_DIR}
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
+  BUILD_BYPRODUCTS ${KESTREL_BIN_DIR}/kestrel.ax ${KESTREL_BIN_DIR}/kestrelmedia.dll
   DEPENDS windows-ffmpeg fixtures)
+
+# The installer package, dist/kestrel-VERSION-x64.msi (packaging/), made
+# again whenever a module or the package's source changes.
+set(KESTREL_MSI ${KESTREL_DIST_DIR}/kestrel-${PROJECT_VERSION}-x64.msi)
+add_custom_command(
+  OUTPUT ${KESTREL_MSI}
+  COMMAND ${CMAKE_SOURCE_DIR}/packaging/make-msi.sh ${KESTREL_BIN_DIR} ${KESTREL_DIST_DIR}
+  DEPENDS ${KESTREL_BIN_DIR}/kestrel.ax ${KESTREL_BIN_DIR}/kestrelmedia.dll ${CMAKE_SOURCE_DIR}/packaging/kestrel.wxs
+          ${CMAKE_SOURCE_DIR}/packaging/make-msi.sh ${CMAKE_SOURCE_DIR}/packaging/pe_version.py
+  COMMENT "Installer package ${KESTREL_MSI}")
+add_custom_target(msi ALL DEPENDS ${KESTREL_MSI})
+add_dependencies(msi kestrel-windows)
 
 # The shipped DLLs, checked without running them: format, imports, exports.
 add_test(NAME windows_binaries COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-windows-binaries.sh ${KESTREL_BIN_DIR} x86_64)

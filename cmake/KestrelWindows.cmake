@@ -14,6 +14,17 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   add_compile_options(-msse2 -mfpmath=sse)
 endif()
 add_link_options(-static -static-libgcc -static-libstdc++)
+enable_language(RC)
+
+# A version resource with the project's version in a module.
+function(kestrel_version_resource target file_name description)
+  set(KESTREL_FILE_NAME ${file_name})
+  set(KESTREL_FILE_DESCRIPTION ${description})
+  string(REPLACE "." "," KESTREL_VERSION_COMMAS "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0")
+  configure_file(${KESTREL_SOURCE_DIR}/cmake/version.rc.in ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc @ONLY)
+  target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+endfunction()
+
 include_directories(${KESTREL_SOURCE_DIR}/platform/media/include ${KESTREL_SOURCE_DIR}/src ${KESTREL_SOURCE_DIR}/tests ${KESTREL_SOURCE_DIR}/tools)
 if(KESTREL_MODULES_ONLY)
   add_subdirectory(platform/media)

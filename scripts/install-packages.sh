@@ -15,6 +15,7 @@ packages=(
   ffmpeg libavformat-dev libavcodec-dev libswscale-dev libswresample-dev
   libavutil-dev libavfilter-dev
   xvfb xauth imagemagick time fonts-wine
+  wixl msitools
   clang libclang-rt-14-dev llvm-14 clang-format-14
 )
 SUDO=""

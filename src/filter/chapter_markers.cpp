@@ -65,6 +65,8 @@ HRESULT STDMETHODCALLTYPE CKestrel::get_PlaybackSpeed(double* pSpeed) {
   return S_OK;
 }
 
+// IDispatch, shared by IAMExtendedSeeking and IAMMediaContent: no type
+// information, no dispatch identifiers.
 HRESULT STDMETHODCALLTYPE CKestrel::GetTypeInfoCount(UINT* pctinfo) {
   if (!pctinfo) return E_POINTER;
   *pctinfo = 0;
@@ -76,7 +78,10 @@ HRESULT STDMETHODCALLTYPE CKestrel::GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo)
   return E_NOTIMPL;
 }
 
-HRESULT STDMETHODCALLTYPE CKestrel::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE CKestrel::GetIDsOfNames(REFIID, LPOLESTR*, UINT cNames, LCID, DISPID* rgDispId) {
+  for (UINT i = 0; rgDispId && i < cNames; ++i) rgDispId[i] = DISPID_UNKNOWN;
+  return E_NOTIMPL;
+}
 
 HRESULT STDMETHODCALLTYPE CKestrel::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
   return E_NOTIMPL;

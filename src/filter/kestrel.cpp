@@ -83,6 +83,7 @@ HRESULT STDMETHODCALLTYPE CKestrel::NonDelegatingQueryInterface(REFIID riid, voi
   if (riid == IID_ISpecifyPropertyPages) return GetInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
   if (riid == IID_IQTControl) return GetInterface(static_cast<IQTControl*>(this), ppv);
   if (riid == IID_IQTInfo) return GetInterface(static_cast<IQTInfo*>(this), ppv);
+  if (riid == __uuidof(IAMMediaContent)) return GetInterface(static_cast<IAMMediaContent*>(this), ppv);
   if (riid == IID_IAMStreamSelect) return GetInterface(static_cast<IAMStreamSelect*>(this), ppv);
   if (riid == IID_IAMExtendedSeeking) return GetInterface(static_cast<IAMExtendedSeeking*>(this), ppv);
   return CSource::NonDelegatingQueryInterface(riid, ppv);

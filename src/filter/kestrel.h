@@ -4,13 +4,14 @@
 // catalogue), creates a "Video" pin when the movie has video and then an
 // "Audio" pin when it has sound, and answers IFileSourceFilter,
 // IAMFilterMiscFlags, ISpecifyPropertyPages, IQTInfo, IQTControl,
-// IAMStreamSelect (the sound tracks, one plays) and IAMExtendedSeeking (the
-// chapters as markers).
+// IAMStreamSelect (the sound tracks, one plays), IAMExtendedSeeking (the
+// chapters as markers) and IAMMediaContent.
 #ifndef KESTREL_FILTER_KESTREL_H
 #define KESTREL_FILTER_KESTREL_H
 
 #include <windows.h>
 
+#include <qnetwork.h>
 #include <strmif.h>
 
 #include <memory>
@@ -39,7 +40,8 @@ class CKestrel : public CSource,
                  public IQTInfo,
                  public IQTControl,
                  public IAMStreamSelect,
-                 public IAMExtendedSeeking {
+                 public IAMExtendedSeeking,
+                 public IAMMediaContent {
  public:
   // The factory's creator: a fresh log, then the filter. Null with *phr set
   // when it cannot be allocated (E_OUTOFMEMORY) or the media engine cannot
@@ -96,7 +98,8 @@ class CKestrel : public CSource,
   HRESULT STDMETHODCALLTYPE GetMarkerName(long MarkerNum, BSTR* pbstrMarkerName) override;
   HRESULT STDMETHODCALLTYPE put_PlaybackSpeed(double Speed) override;
   HRESULT STDMETHODCALLTYPE get_PlaybackSpeed(double* pSpeed) override;
-  // IDispatch of IAMExtendedSeeking: no type information; E_NOTIMPL.
+  // IDispatch of IAMExtendedSeeking and IAMMediaContent (chapter_markers.cpp):
+  // no type information; E_NOTIMPL, the count 0.
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override;
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
@@ -104,7 +107,28 @@ class CKestrel : public CSource,
   HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
                                    VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
 
+  // IAMMediaContent (media_content.cpp): the loaded movie's user-data texts
+  // as a player's title, author and so on. Each a new BSTR, or
+  // VFW_E_NOT_FOUND when the movie has none (or nothing is loaded).
+  HRESULT STDMETHODCALLTYPE get_AuthorName(BSTR* pbstrAuthorName) override;
+  HRESULT STDMETHODCALLTYPE get_Title(BSTR* pbstrTitle) override;
+  HRESULT STDMETHODCALLTYPE get_Rating(BSTR* pbstrRating) override;
+  HRESULT STDMETHODCALLTYPE get_Description(BSTR* pbstrDescription) override;
+  HRESULT STDMETHODCALLTYPE get_Copyright(BSTR* pbstrCopyright) override;
+  HRESULT STDMETHODCALLTYPE get_BaseURL(BSTR* pbstrBaseURL) override;
+  HRESULT STDMETHODCALLTYPE get_LogoURL(BSTR* pbstrLogoURL) override;
+  HRESULT STDMETHODCALLTYPE get_LogoIconURL(BSTR* pbstrLogoURL) override;
+  HRESULT STDMETHODCALLTYPE get_WatermarkURL(BSTR* pbstrWatermarkURL) override;
+  HRESULT STDMETHODCALLTYPE get_MoreInfoURL(BSTR* pbstrMoreInfoURL) override;
+  HRESULT STDMETHODCALLTYPE get_MoreInfoBannerImage(BSTR* pbstrMoreInfoBannerImage) override;
+  HRESULT STDMETHODCALLTYPE get_MoreInfoBannerURL(BSTR* pbstrMoreInfoBannerURL) override;
+  HRESULT STDMETHODCALLTYPE get_MoreInfoText(BSTR* pbstrMoreInfoText) override;
+
  private:
+  // The first of the user-data entries of the given types that has a value,
+  // as a new BSTR; VFW_E_NOT_FOUND when none has.
+  HRESULT ContentText(std::initializer_list<OSType> types, BSTR* pbstr);
+
   // Load after the previous file is dropped, and its steps.
   HRESULT LoadFile(LPCOLESTR pszFileName, const CMediaType& type);
   HRESULT LoadVideo(LPCOLESTR pszFileName);

@@ -73,6 +73,14 @@ HRESULT RegisterExtensions() {
   for (const wchar_t* extension : kExtensions) {
     wchar_t path[kKeyChars];
     ExtensionKeyPath(extension, path);
+    if (ExtensionKeyLeftOut(extension)) {
+      // A key of an earlier registration would hide the signature.
+      if (FAILED(RemoveExtension(path, classText))) {
+        WriteLog(L"ERROR! EliminateSubKey(HKEY_CLASSES_ROOT, %s); failed!", path);
+        failed = true;
+      }
+      continue;
+    }
     RegKey key;
     if (key.Create(HKEY_CLASSES_ROOT, path, KEY_SET_VALUE) != ERROR_SUCCESS) {
       WriteLog(L"ERROR! RegCreateKey( HKEY_CLASSES_ROOT, %s, &hkey); failed!", path);

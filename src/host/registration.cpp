@@ -7,8 +7,8 @@
 
 namespace {
 
-// Server keys and the filter mapper decide the answer; the extensions and
-// the type library follow only when they succeeded, and their own results
+// Server keys and the filter mapper decide the answer; the extensions, the
+// byte signatures and the type library follow only when they succeeded, and their own results
 // are logged or dropped.
 HRESULT RegisterModule(bool bRegister) {
   HMODULE module = kestrel::GetModuleInstance();
@@ -16,9 +16,11 @@ HRESULT RegisterModule(bool bRegister) {
   if (FAILED(hr)) return hr;
   if (bRegister) {
     kestrel::RegisterExtensions();
+    kestrel::RegisterSignatures();
     kestrel::RegisterTypeLibrary(module);
   } else {
     kestrel::UnregisterExtensions();
+    kestrel::UnregisterSignatures();
     kestrel::UnregisterTypeLibrary(module);
   }
   return hr;

@@ -51,6 +51,24 @@ HRESULT UnregisterExtensions();
 HRESULT RegisterTypeLibrary(HMODULE module);
 HRESULT UnregisterTypeLibrary(HMODULE module);
 
+// The byte signatures of the kinds the filter opens, under
+// "Media Type\{MEDIATYPE_Stream}\{MEDIASUBTYPE_KestrelMovie}" with a
+// "Source Filter" naming CLSID_Kestrel. Registering replaces the key whole
+// and logs which way the kinds are registered (under Wine by signature
+// alone for the kinds the signatures cover; on Windows by extension and
+// signature); removing takes the key only when it names CLSID_Kestrel.
+HRESULT RegisterSignatures();
+HRESULT UnregisterSignatures();
+
+// Wine's version (ntdll's wine_get_version) when running under Wine, else
+// null.
+const char* WineVersion();
+// Whether a signature recognises the files of an extension (without the dot).
+bool SignatureCoversExtension(const wchar_t* extension);
+// Whether registration leaves the extension's key out: under Wine, for the
+// extensions a signature covers (the key would hide the signature).
+bool ExtensionKeyLeftOut(const wchar_t* extension);
+
 }  // namespace kestrel
 
 #endif

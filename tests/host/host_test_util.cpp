@@ -85,4 +85,13 @@ void WriteLogBytes(const std::string& bytes) {
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
+std::string WineRegistrationLine() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  auto version =
+      reinterpret_cast<const char*(CDECL*)()>(reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_get_version")));
+  return std::string("Wine ") + (version ? version() : "?") +
+         ": file kinds registered by byte signature; the extension keys of the kinds the signatures cover are left "
+         "out.";
+}
+
 }  // namespace kestrel::test

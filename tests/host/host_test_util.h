@@ -42,6 +42,10 @@ std::vector<std::string> LogMessages(bool* well_formed);
 // Replaces the log with the given bytes.
 void WriteLogBytes(const std::string& bytes);
 
+// The line registration logs under Wine: the kinds registered by byte
+// signature, their extension keys left out.
+std::string WineRegistrationLine();
+
 // Narrow text of a wide string of ASCII characters.
 std::string Narrow(const std::wstring& text);
 

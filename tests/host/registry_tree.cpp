@@ -130,6 +130,7 @@ std::vector<std::wstring> RegisteredPaths() {
       L"TypeLib\\{BB105142-B347-438E-B540-7C29CCBC7A52}",
   };
   for (const auto& extension : Extensions()) paths.push_back(ExtensionKey(extension));
+  paths.push_back(kSignatureKey);
   return paths;
 }
 

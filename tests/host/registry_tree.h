@@ -48,8 +48,13 @@ void WriteTree(const RegTree& tree);
 // A string value as written with its terminating null (or without it).
 RegValue StringValue(const std::wstring& text, bool terminated = true);
 
+// Kestrel's byte-signature entry (under MEDIATYPE_Stream).
+inline constexpr wchar_t kSignatureKey[] =
+    L"Media Type\\{E436EB83-524F-11CE-9F53-0020AF0BA770}\\{07102C73-BEF4-4723-9BDA-E4CE887C84AB}";
+
 // Paths of everything registration writes: the classes' keys, the filter
-// mapper's entries, the 25 extension keys and the type library.
+// mapper's entries, the 25 extension keys, the signature entry and the type
+// library.
 std::vector<std::wstring> RegisteredPaths();
 // The 25 extensions, in registration order.
 const std::vector<std::wstring>& Extensions();

@@ -12,6 +12,7 @@ pkg_check_modules(WINDOWS_FFMPEG REQUIRED libavformat libavcodec libswscale libs
 
 add_library(kestrelmedia SHARED ${QTM_CORE_SOURCES})
 set_target_properties(kestrelmedia PROPERTIES PREFIX "" OUTPUT_NAME kestrelmedia)
+kestrel_version_resource(kestrelmedia kestrelmedia.dll "Kestrel media engine")
 target_include_directories(kestrelmedia PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../include ${CMAKE_CURRENT_LIST_DIR}/../src
                                                 ${WINDOWS_FFMPEG_STATIC_INCLUDE_DIRS})
 target_link_directories(kestrelmedia PRIVATE ${WINDOWS_FFMPEG_STATIC_LIBRARY_DIRS})
