@@ -121,6 +121,7 @@ ExternalProject_Add(kestrel-windows
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
   BUILD_BYPRODUCTS ${KESTREL_BIN_DIR}/kestrel.ax ${KESTREL_BIN_DIR}/kestrelmedia.dll
+                   ${KESTREL_BIN_DIR}/kestrel-setup-actions.dll
   DEPENDS windows-ffmpeg fixtures)
 
 # The installer package, dist/kestrel-VERSION-x64.msi (packaging/), made
@@ -129,7 +130,8 @@ set(KESTREL_MSI ${KESTREL_DIST_DIR}/kestrel-${PROJECT_VERSION}-x64.msi)
 add_custom_command(
   OUTPUT ${KESTREL_MSI}
   COMMAND ${CMAKE_SOURCE_DIR}/packaging/make-msi.sh ${KESTREL_BIN_DIR} ${KESTREL_DIST_DIR}
-  DEPENDS ${KESTREL_BIN_DIR}/kestrel.ax ${KESTREL_BIN_DIR}/kestrelmedia.dll ${CMAKE_SOURCE_DIR}/packaging/kestrel.wxs
+  DEPENDS ${KESTREL_BIN_DIR}/kestrel.ax ${KESTREL_BIN_DIR}/kestrelmedia.dll ${KESTREL_BIN_DIR}/kestrel-setup-actions.dll
+          ${CMAKE_SOURCE_DIR}/packaging/kestrel.wxs
           ${CMAKE_SOURCE_DIR}/packaging/make-msi.sh ${CMAKE_SOURCE_DIR}/packaging/pe_version.py
   COMMENT "Installer package ${KESTREL_MSI}")
 add_custom_target(msi ALL DEPENDS ${KESTREL_MSI})

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The installer package for 64-bit Windows, OUT_DIR/kestrel-VERSION-x64.msi,
-# from BIN's kestrel.ax and kestrelmedia.dll (packaging/kestrel.wxs).
+# from BIN's kestrel.ax and kestrelmedia.dll, with the package's own actions
+# in kestrel-setup-actions.dll (packaging/kestrel.wxs).
 # VERSION is kestrel.ax's file version (both modules must carry the same);
 # --version gives the package another (tests make older and newer ones).
 #   make-msi.sh [--version X.Y.Z] BIN OUT_DIR
@@ -15,7 +16,7 @@ fi
 bin=$(realpath "$1")
 out=$(realpath -m "$2")
 files=(kestrel.ax kestrelmedia.dll)
-for f in "${files[@]}"; do
+for f in "${files[@]}" kestrel-setup-actions.dll; do
   [ -f "$bin/$f" ] || { echo "make-msi.sh: no $bin/$f (build first)" >&2; exit 1; }
 done
 filter_version=$("$here/pe_version.py" "$bin/kestrel.ax")
