@@ -35,6 +35,12 @@ void CopyLayoutOrDefault(const AVChannelLayout& from, AVChannelLayout* to) {
 bool AudioExtraction::SourceOfMovie(const MovieModel& movie, Source* out) {
   for (const auto& track : movie.tracks) {
     if (track->media_type != SoundMediaType || !track->enabled) continue;
+    out->other_tracks.clear();
+    if (!movie.imported && track->trak_offset != 0) {
+      for (const auto& other : movie.tracks) {
+        if (other != track && other->trak_offset != 0) out->other_tracks.push_back(other->trak_offset);
+      }
+    }
     out->data = movie.source;
     out->path = movie.path;
     out->imported = movie.imported;
@@ -54,7 +60,7 @@ OSStatus AudioExtraction::Open(const Source& source, std::unique_ptr<AudioExtrac
   if (source.encrypted) return noCodecErr;
   std::unique_ptr<AudioExtraction> x(new AudioExtraction());
   x->source_ = source;
-  x->input_ = FormatInput::Open(source.data, source.path);
+  x->input_ = FormatInput::Open(source.data, source.path, source.other_tracks);
   if (!x->input_) return couldNotResolveDataRef;
   x->format_ = x->input_->context();
 

@@ -48,6 +48,9 @@ class AudioExtraction {
     int source_stream = -1;
     int32_t movie_timescale = 0;  // the scale of positions handed out
     bool encrypted = false;       // 'enca' samples, which nothing here decrypts
+    // The movie's other tracks ('trak' offsets): libavformat reads them as
+    // free space, so that their tables cost nothing here.
+    std::vector<uint64_t> other_tracks;
   };
 
   // The source of a movie's first enabled sound track; false when it has none.

@@ -371,6 +371,7 @@ OSErr Reader::ReadTrak(const Atom& a) {
   auto t = std::make_unique<TrackState>();
   t->start = a.start;
   t->model = std::make_unique<TrackModel>();
+  t->model->trak_offset = a.start;
   t->table = std::make_unique<CompactSampleTable>(budget_);
   track_ = t.get();
   tracks_.push_back(std::move(t));

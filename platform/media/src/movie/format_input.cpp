@@ -6,6 +6,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 namespace qtm {
@@ -17,10 +18,14 @@ constexpr int kBufferSize = 32768;
 
 }  // namespace
 
-std::unique_ptr<FormatInput> FormatInput::Open(std::shared_ptr<DataSource> source, const std::string& name) {
+std::unique_ptr<FormatInput> FormatInput::Open(std::shared_ptr<DataSource> source, const std::string& name,
+                                               std::vector<uint64_t> hidden_tracks) {
   if (!source) return nullptr;
   std::unique_ptr<FormatInput> input(new (std::nothrow) FormatInput(std::move(source)));
   if (!input) return nullptr;
+  for (uint64_t& offset : hidden_tracks) offset += 4;
+  std::sort(hidden_tracks.begin(), hidden_tracks.end());
+  input->hidden_types_ = std::move(hidden_tracks);
   auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
   if (!buffer) return nullptr;
   input->io_ = avio_alloc_context(buffer, kBufferSize, 0, input.get(), &FormatInput::Read, nullptr, &FormatInput::Seek);
@@ -52,8 +57,22 @@ int FormatInput::Read(void* opaque, uint8_t* buffer, int size) {
   if (self->position_ >= total) return AVERROR_EOF;
   size_t count = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(size), total - self->position_));
   if (!self->source_->ReadAt(self->position_, buffer, count)) return AVERROR(EIO);
+  if (!self->hidden_types_.empty()) self->HideTracks(self->position_, buffer, count);
   self->position_ += count;
   return static_cast<int>(count);
+}
+
+void FormatInput::HideTracks(uint64_t position, uint8_t* buffer, size_t count) const {
+  // Every type that overlaps this read: one may begin before it or end after it.
+  auto it =
+      position < 4 ? hidden_types_.begin() : std::upper_bound(hidden_types_.begin(), hidden_types_.end(), position - 4);
+  for (; it != hidden_types_.end() && *it < position + count; ++it) {
+    // Only a type that reads 'trak' is hidden.
+    uint8_t type[4];
+    if (!source_->ReadAt(*it, type, sizeof type) || std::memcmp(type, "trak", 4) != 0) continue;
+    for (uint64_t at = std::max(*it, position); at < *it + 4 && at < position + count; ++at)
+      buffer[at - position] = static_cast<uint8_t>("free"[at - *it]);
+  }
 }
 
 int64_t FormatInput::Seek(void* opaque, int64_t offset, int whence) {

@@ -106,6 +106,7 @@ struct TrackModel {
   // Where the media header and the sample descriptions are (offsets of
   // their atoms), to say where a fault lies; 0 for imported movies.
   uint64_t mdhd_offset = 0, stsd_offset = 0;
+  uint64_t trak_offset = 0;  // of the track atom; 0 for imported movies
 };
 
 struct MovieModel {
