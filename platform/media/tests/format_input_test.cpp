@@ -56,6 +56,46 @@ TEST(FormatInput, TheSoundPathSeesOnlyItsTrack) {
   }
 }
 
+struct Packet {
+  int64_t pts, dts, duration;
+  std::vector<uint8_t> data;
+  bool operator==(const Packet&) const = default;
+};
+
+std::vector<Packet> SoundPackets(AVFormatContext* format, uint32_t track_id) {
+  std::vector<Packet> packets;
+  AVPacket* packet = av_packet_alloc();
+  while (av_read_frame(format, packet) >= 0) {
+    if (static_cast<uint32_t>(format->streams[packet->stream_index]->id) == track_id)
+      packets.push_back({packet->pts, packet->dts, packet->duration,
+                         std::vector<uint8_t>(packet->data, packet->data + packet->size)});
+    av_packet_unref(packet);
+  }
+  av_packet_free(&packet);
+  return packets;
+}
+
+TEST(FormatInput, TheSoundTrackReadsTheSameWithTheOthersHidden) {
+  // Fragments, chapters in a text track, edit lists, B-frames beside the sound.
+  // (libavformat warns of each fragment of a hidden track.)
+  av_log_set_level(AV_LOG_ERROR);
+  for (const char* name : {"fragmented.mp4", "frag_base.mp4", "chap_track.mov", "long_av.mov", "h263_aac.3gp"}) {
+    SCOPED_TRACE(name);
+    std::unique_ptr<MovieModel> movie = Movie(name);
+    ASSERT_TRUE(movie);
+    AudioExtraction::Source source;
+    ASSERT_TRUE(AudioExtraction::SourceOfMovie(*movie, &source));
+    ASSERT_FALSE(source.other_tracks.empty());
+    std::unique_ptr<FormatInput> whole = FormatInput::Open(source.data, source.path);
+    std::unique_ptr<FormatInput> sound = FormatInput::Open(source.data, source.path, source.other_tracks);
+    ASSERT_TRUE(whole && sound);
+    EXPECT_LT(sound->context()->nb_streams, whole->context()->nb_streams);
+    std::vector<Packet> expected = SoundPackets(whole->context(), source.track_id);
+    ASSERT_FALSE(expected.empty());
+    EXPECT_TRUE(SoundPackets(sound->context(), source.track_id) == expected);
+  }
+}
+
 TEST(FormatInput, OnlyATrakIsHidden) {
   // An offset that names no track atom changes nothing.
   std::unique_ptr<MovieModel> movie = Movie("aud_aac.mp4");
