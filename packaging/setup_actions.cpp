@@ -12,6 +12,7 @@
 // folder (an upgrade removes the older version first) would take the new
 // files: they are taken off the list.
 #include <windows.h>
+
 #include <msi.h>
 #include <msiquery.h>
 
