@@ -5,9 +5,9 @@
 #include <cwchar>
 #include <new>
 
+#include "base/log.h"
 #include "engine/media_time.h"
 #include "engine/movie_file.h"
-#include "host/log.h"
 
 namespace kestrel {
 namespace {

@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "audio/audio_tracks.h"
+#include "base/critical_section.h"
 #include "engine/movie_file.h"
-#include "framework/critical_section.h"
 #include "qtmedia.h"
 
 namespace kestrel {

@@ -11,10 +11,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/critical_section.h"
 #include "engine/chapter_list.h"
 #include "engine/movie_file.h"
 #include "engine/video_transform.h"
-#include "framework/critical_section.h"
 #include "qtmedia.h"
 
 namespace kestrel {

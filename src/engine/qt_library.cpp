@@ -7,7 +7,7 @@
 #include <cwchar>
 #include <string>
 
-#include "host/log.h"
+#include "base/log.h"
 
 namespace {
 

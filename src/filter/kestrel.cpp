@@ -7,9 +7,9 @@
 #include <new>
 #include <string>
 
+#include "base/log.h"
 #include "engine/movie_diagnosis.h"
 #include "engine/movie_file.h"
-#include "host/log.h"
 
 namespace kestrel {
 namespace {

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "host/log.h"
+#include "base/log.h"
 #include "video/pixel_format_table.h"
 
 namespace kestrel {

@@ -1,5 +1,5 @@
 // The diagnostics log, byte for byte.
-#include "host/log.h"
+#include "base/log.h"
 
 #include <windows.h>
 

@@ -6,9 +6,9 @@
 #include <regex>
 #include <string>
 
+#include "base/log.h"
 #include "engine/movie_facts.h"
 #include "engine/qt_library.h"
-#include "host/log.h"
 #include "qtmedia.h"
 #include "support/test_env.h"
 

@@ -1,4 +1,4 @@
-#include "host/module.h"
+#include "base/module.h"
 
 namespace kestrel {
 namespace {

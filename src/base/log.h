@@ -1,7 +1,7 @@
 // Diagnostics log: "KestrelFilter.log" in the user's documents folder, one
 // "hh:mm:ss - message" record per call, each preceded by a line break.
-#ifndef KESTREL_HOST_LOG_H
-#define KESTREL_HOST_LOG_H
+#ifndef KESTREL_BASE_LOG_H
+#define KESTREL_BASE_LOG_H
 
 // Fixes the log path and deletes the old file. 1 on success, 0 when the
 // documents folder cannot be resolved (nothing is deleted then).

@@ -1,6 +1,6 @@
 // The filter module (kestrel.ax) as loaded into the host process.
-#ifndef KESTREL_HOST_MODULE_H
-#define KESTREL_HOST_MODULE_H
+#ifndef KESTREL_BASE_MODULE_H
+#define KESTREL_BASE_MODULE_H
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 // CCritSec: a re-entrant critical section; CAutoLock: holds one for a scope.
-#ifndef KESTREL_FRAMEWORK_CRITICAL_SECTION_H
-#define KESTREL_FRAMEWORK_CRITICAL_SECTION_H
+#ifndef KESTREL_BASE_CRITICAL_SECTION_H
+#define KESTREL_BASE_CRITICAL_SECTION_H
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "host/log.h"
+#include "base/log.h"
 
 #include <windows.h>
 
