@@ -132,7 +132,7 @@ record() {
     done
   } >"$out/usage.txt"
   : >"$out/json.txt"
-  local movie name
+  local movie name attempt status
   for movie in "$build"/fixtures/*; do
     name=$(basename "$movie")
     case "$name" in
@@ -140,11 +140,16 @@ record() {
     esac
     [ -f "$movie" ] || continue
     for tool in "info --json" "probe --json"; do
-      set +e
-      # shellcheck disable=SC2086
-      "$WINE" "$bin/kestrel-${tool%% *}.exe" ${tool#* } "$(winpath "$movie")" </dev/null >"$work/o" 2>"$work/e"
-      status=$?
-      set -e
+      # A run that fails without a word is Wine not starting the program
+      # (it happens on a loaded machine): run it again once.
+      for attempt in 1 2; do
+        set +e
+        # shellcheck disable=SC2086
+        "$WINE" "$bin/kestrel-${tool%% *}.exe" ${tool#* } "$(winpath "$movie")" </dev/null >"$work/o" 2>"$work/e"
+        status=$?
+        set -e
+        if [ $status -eq 0 ] || [ -s "$work/o" ] || [ -s "$work/e" ]; then break; fi
+      done
       {
         echo "== kestrel-$tool $name: exit $status"
         tr -d '\r' <"$work/o" | sed "s|$(winpath "$build/fixtures" | sed 's/\\/\\\\\\\\/g')|FIXTURES|g"

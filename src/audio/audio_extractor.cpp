@@ -6,8 +6,8 @@
 #include <new>
 
 #include "base/log.h"
-#include "engine/media_time.h"
-#include "engine/movie_file.h"
+#include "movie/media_time.h"
+#include "movie/movie_file.h"
 
 namespace kestrel {
 namespace {

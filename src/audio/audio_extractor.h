@@ -23,7 +23,7 @@
 
 #include "audio/audio_tracks.h"
 #include "base/critical_section.h"
-#include "engine/movie_file.h"
+#include "movie/movie_file.h"
 #include "qtmedia.h"
 
 namespace kestrel {

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "base/log.h"
-#include "engine/movie_diagnosis.h"
-#include "engine/movie_file.h"
+#include "movie/movie_diagnosis.h"
+#include "movie/movie_file.h"
 
 namespace kestrel {
 namespace {

@@ -23,9 +23,9 @@
 
 #include "common/json_writer.h"
 #include "common/play_reason.h"
-#include "engine/movie_facts.h"
 #include "filter/extended_seeking.h"
 #include "kestrel_idl.h"
+#include "movie/movie_facts.h"
 #include "play/play_graph.h"
 
 namespace {

@@ -2,7 +2,7 @@
 #include <cstdio>
 
 #include "common/json_writer.h"
-#include "engine/user_data_catalog.h"
+#include "movie/user_data_catalog.h"
 #include "probe/probe.h"
 
 namespace kestrel::probe {
