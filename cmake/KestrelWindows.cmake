@@ -25,7 +25,9 @@ function(kestrel_version_resource target file_name description)
   target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
 endfunction()
 
-include_directories(${KESTREL_SOURCE_DIR}/platform/media/include ${KESTREL_SOURCE_DIR}/src ${KESTREL_SOURCE_DIR}/tests ${KESTREL_SOURCE_DIR}/tools)
+# The engine's interface is below every layer; each layer of src/ adds its
+# own include root (src/CMakeLists.txt).
+include_directories(${KESTREL_SOURCE_DIR}/platform/media/include)
 if(KESTREL_MODULES_ONLY)
   add_subdirectory(platform/media)
   add_subdirectory(src)

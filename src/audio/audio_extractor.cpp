@@ -5,9 +5,9 @@
 #include <cwchar>
 #include <new>
 
-#include "engine/media_time.h"
-#include "engine/movie_file.h"
-#include "host/log.h"
+#include "base/log.h"
+#include "movie/media_time.h"
+#include "movie/movie_file.h"
 
 namespace kestrel {
 namespace {

@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "audio/audio_tracks.h"
-#include "engine/movie_file.h"
-#include "framework/critical_section.h"
+#include "base/critical_section.h"
+#include "movie/movie_file.h"
 #include "qtmedia.h"
 
 namespace kestrel {

@@ -3,8 +3,8 @@
 #include <new>
 
 #include "audio/audio_extractor.h"
-#include "engine/media_text.h"
-#include "engine/qt_ref.h"
+#include "movie/engine_ref.h"
+#include "movie/media_text.h"
 
 namespace kestrel {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/media_language.h"
+#include "movie/media_language.h"
 #include "qtmedia.h"
 
 namespace kestrel {

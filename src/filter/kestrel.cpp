@@ -4,17 +4,55 @@
 #include <vfwmsgs.h>
 
 #include <cwchar>
+#include <memory>
 #include <new>
 #include <string>
 
-#include "engine/movie_diagnosis.h"
-#include "engine/movie_file.h"
-#include "host/log.h"
+#include "base/log.h"
+#include "movie/movie_diagnosis.h"
+#include "movie/movie_file.h"
 
 namespace kestrel {
 namespace {
 
 int Milliseconds(int64_t media_time) { return static_cast<int>(media_time / 10000); }
+
+// How the log names a stream.
+struct StreamNames {
+  const wchar_t* heading;
+  const wchar_t* name;  // at the start of a line
+  const wchar_t* noun;  // within one
+};
+constexpr StreamNames kVideoNames = {L"-[VIDEO INFO]-----", L"Video", L"video"};
+constexpr StreamNames kAudioNames = {L"-[AUDIO INFO]-----", L"Audio", L"audio"};
+
+// One stream's part of a load: its log heading, its source opened, and its
+// pin when the file has the stream. `has` asks the source whether it does;
+// `before_pin` logs what else is known of it before the pin is made.
+template <typename Source, typename Has, typename BeforePin, typename Pin>
+HRESULT LoadStream(CKestrel* filter, LPCOLESTR file, const StreamNames& names, std::unique_ptr<Source>* source, Has has,
+                   BeforePin before_pin, std::unique_ptr<Pin>* pin) {
+  WriteLog(L"");
+  WriteLog(names.heading);
+  WriteLog(L"");
+  source->reset(new (std::nothrow) Source());
+  if (!*source) return E_OUTOFMEMORY;
+  if (FAILED((*source)->Open(file))) return E_FAIL;
+  int32_t has_stream = 0;
+  if (FAILED(((**source).*has)(&has_stream))) return E_FAIL;
+  if (!has_stream) {
+    WriteLog(L"File doesn't have %s.", names.noun);
+    return S_OK;
+  }
+  int64_t duration = 0;
+  if (FAILED((*source)->GetDuration(&duration))) return E_FAIL;
+  WriteLog(L"%s duration: %I64d (%d ms)", names.name, duration, Milliseconds(duration));
+  before_pin();
+  HRESULT hr = S_OK;
+  pin->reset(new (std::nothrow) Pin(&hr, filter, source->get(), duration));
+  if (!*pin) return E_OUTOFMEMORY;
+  return FAILED(hr) ? E_FAIL : S_OK;
+}
 
 // One line saying why a Load failed, as the engine reads the file: the log
 // is all that another application's user sees of it.
@@ -135,48 +173,14 @@ void CKestrel::LogVideoTransform() {
 }
 
 HRESULT CKestrel::LoadVideo(LPCOLESTR pszFileName) {
-  WriteLog(L"");
-  WriteLog(L"-[VIDEO INFO]-----");
-  WriteLog(L"");
-  m_pMovie.reset(new (std::nothrow) MovieSession());
-  if (!m_pMovie) return E_OUTOFMEMORY;
-  if (FAILED(m_pMovie->Open(pszFileName))) return E_FAIL;
-  int32_t has_video = 0;
-  if (FAILED(m_pMovie->HasVideo(&has_video))) return E_FAIL;
-  if (!has_video) {
-    WriteLog(L"File doesn't have video.");
-    return S_OK;
-  }
-  int64_t duration = 0;
-  if (FAILED(m_pMovie->GetDuration(&duration))) return E_FAIL;
-  WriteLog(L"Video duration: %I64d (%d ms)", duration, Milliseconds(duration));
-  LogVideoTransform();
-  HRESULT hr = S_OK;
-  m_pVideoPin.reset(new (std::nothrow) CVideoPin(&hr, this, m_pMovie.get(), duration));
-  if (!m_pVideoPin) return E_OUTOFMEMORY;
-  return FAILED(hr) ? E_FAIL : S_OK;
+  return LoadStream(
+      this, pszFileName, kVideoNames, &m_pMovie, &MovieSession::HasVideo, [this] { LogVideoTransform(); },
+      &m_pVideoPin);
 }
 
 HRESULT CKestrel::LoadAudio(LPCOLESTR pszFileName) {
-  WriteLog(L"");
-  WriteLog(L"-[AUDIO INFO]-----");
-  WriteLog(L"");
-  m_pAudio.reset(new (std::nothrow) AudioExtractor());
-  if (!m_pAudio) return E_OUTOFMEMORY;
-  if (FAILED(m_pAudio->Open(pszFileName))) return E_FAIL;
-  int32_t has_audio = 0;
-  if (FAILED(m_pAudio->HasAudio(&has_audio))) return E_FAIL;
-  if (!has_audio) {
-    WriteLog(L"File doesn't have audio.");
-    return S_OK;
-  }
-  int64_t duration = 0;
-  if (FAILED(m_pAudio->GetDuration(&duration))) return E_FAIL;
-  WriteLog(L"Audio duration: %I64d (%d ms)", duration, Milliseconds(duration));
-  HRESULT hr = S_OK;
-  m_pAudioPin.reset(new (std::nothrow) CAudioPin(&hr, this, m_pAudio.get(), duration));
-  if (!m_pAudioPin) return E_OUTOFMEMORY;
-  return FAILED(hr) ? E_FAIL : S_OK;
+  return LoadStream(
+      this, pszFileName, kAudioNames, &m_pAudio, &AudioExtractor::HasAudio, [] {}, &m_pAudioPin);
 }
 
 HRESULT STDMETHODCALLTYPE CKestrel::Load(LPCOLESTR pszFileName, const AM_MEDIA_TYPE* pmt) {

@@ -19,12 +19,12 @@
 
 #include "audio/audio_extractor.h"
 #include "audio/audio_pin.h"
-#include "engine/chapter_list.h"
-#include "engine/user_data_catalog.h"
 #include "filter/extended_seeking.h"
 #include "framework/media_type.h"
 #include "framework/source.h"
 #include "kestrel_idl.h"
+#include "movie/chapter_list.h"
+#include "movie/user_data_catalog.h"
 #include "video/movie_session.h"
 #include "video/video_pin.h"
 

@@ -12,8 +12,8 @@
 #include <cwchar>
 #include <new>
 
-#include "engine/movie_file.h"
 #include "filter/kestrel.h"
+#include "movie/movie_file.h"
 
 namespace kestrel {
 namespace {

@@ -12,7 +12,7 @@
 
 #include <windows.h>
 
-#include "framework/critical_section.h"
+#include "base/critical_section.h"
 
 namespace kestrel {
 

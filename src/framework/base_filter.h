@@ -24,8 +24,8 @@
 
 #include <memory>
 
+#include "base/critical_section.h"
 #include "framework/com_ptr.h"
-#include "framework/critical_section.h"
 #include "framework/unknown.h"
 
 struct AMOVIESETUP_FILTER;

@@ -32,9 +32,9 @@
 
 #include <memory>
 
+#include "base/critical_section.h"
 #include "framework/base_filter.h"
 #include "framework/com_ptr.h"
-#include "framework/critical_section.h"
 #include "framework/media_type.h"
 #include "framework/unknown.h"
 

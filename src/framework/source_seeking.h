@@ -19,7 +19,7 @@
 
 #include <strmif.h>
 
-#include "framework/critical_section.h"
+#include "base/critical_section.h"
 #include "framework/unknown.h"
 
 namespace kestrel {

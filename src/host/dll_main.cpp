@@ -3,8 +3,8 @@
 
 #include <new>
 
+#include "base/module.h"
 #include "host/factory_template.h"
-#include "host/module.h"
 
 using kestrel::g_cTemplates;
 using kestrel::g_Templates;

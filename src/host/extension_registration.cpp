@@ -5,8 +5,8 @@
 
 #include <cwchar>
 
+#include "base/log.h"
 #include "filter/kestrel.h"
-#include "host/log.h"
 #include "host/reg_key.h"
 #include "host/registration.h"
 

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "host/module.h"
+#include "base/module.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "base/log.h"
 #include "filter/kestrel.h"
-#include "host/log.h"
 #include "host/reg_key.h"
 #include "host/registration.h"
 

@@ -9,7 +9,7 @@
 #include <new>
 #include <utility>
 
-#include "host/module.h"
+#include "base/module.h"
 #include "proppage/banner_art.h"
 #include "proppage/page_resources.h"
 

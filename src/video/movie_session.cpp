@@ -26,8 +26,8 @@
 #include <new>
 #include <utility>
 
-#include "engine/media_time.h"
-#include "engine/qt_library.h"
+#include "movie/engine_loader.h"
+#include "movie/media_time.h"
 #include "video/pixel_format_table.h"
 
 namespace kestrel {
@@ -61,7 +61,7 @@ DWORD ReadSetting(const wchar_t* name, DWORD fallback) {
 
 template <typename T>
 T DataSymbol(const char* name) {
-  void* address = GetQtDataSymbol(name);
+  void* address = GetEngineDataSymbol(name);
   return address ? *static_cast<T*>(address) : T{};
 }
 
@@ -93,9 +93,10 @@ void MovieSession::MeasurePicture() {
     }
   } measured;
 
-  auto key_callbacks = static_cast<const CFDictionaryKeyCallBacks*>(GetQtDataSymbol("kCFTypeDictionaryKeyCallBacks"));
+  auto key_callbacks =
+      static_cast<const CFDictionaryKeyCallBacks*>(GetEngineDataSymbol("kCFTypeDictionaryKeyCallBacks"));
   auto value_callbacks =
-      static_cast<const CFDictionaryValueCallBacks*>(GetQtDataSymbol("kCFTypeDictionaryValueCallBacks"));
+      static_cast<const CFDictionaryValueCallBacks*>(GetEngineDataSymbol("kCFTypeDictionaryValueCallBacks"));
   CFAllocatorRef allocator = DataSymbol<CFAllocatorRef>("kCFAllocatorDefault");
   if (!key_callbacks || !value_callbacks || !m_videoMedia || !m_sampleDescription) return;
   CFDictionaryHolder attributes(CFDictionaryCreateMutable(allocator, 0, key_callbacks, value_callbacks));
@@ -326,9 +327,10 @@ HRESULT MovieSession::CreateDecoder(OSType pixel_format) {
   bool end_pending = m_currentDecodeTime < 0 && (!m_heldPictures.empty() || !m_flushed);
   ReleaseDecoder();
 
-  auto key_callbacks = static_cast<const CFDictionaryKeyCallBacks*>(GetQtDataSymbol("kCFTypeDictionaryKeyCallBacks"));
+  auto key_callbacks =
+      static_cast<const CFDictionaryKeyCallBacks*>(GetEngineDataSymbol("kCFTypeDictionaryKeyCallBacks"));
   auto value_callbacks =
-      static_cast<const CFDictionaryValueCallBacks*>(GetQtDataSymbol("kCFTypeDictionaryValueCallBacks"));
+      static_cast<const CFDictionaryValueCallBacks*>(GetEngineDataSymbol("kCFTypeDictionaryValueCallBacks"));
   CFAllocatorRef allocator = DataSymbol<CFAllocatorRef>("kCFAllocatorDefault");
   CFBooleanRef yes = DataSymbol<CFBooleanRef>("kCFBooleanTrue");
   if (!key_callbacks || !value_callbacks || !yes) return E_FAIL;

@@ -10,8 +10,8 @@
 #include <memory>
 #include <vector>
 
-#include "engine/movie_facts.h"
-#include "engine/qt_ref.h"
+#include "movie/engine_ref.h"
+#include "movie/movie_facts.h"
 
 namespace kestrel {
 

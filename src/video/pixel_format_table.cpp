@@ -24,9 +24,9 @@ const PixelFormatEntry* PixelFormatTable::At(size_t position) { return position 
 
 bool PixelFormatTable::IsSupported(const GUID& subtype) { return Find(subtype) != nullptr; }
 
-OSType PixelFormatTable::QtFormatOf(const GUID& subtype) {
+OSType PixelFormatTable::QuickTimeFormatOf(const GUID& subtype) {
   const PixelFormatEntry* row = Find(subtype);
-  return row ? row->qt_format : 0;
+  return row ? row->quicktime_format : 0;
 }
 
 const wchar_t* PixelFormatTable::LogNameOf(const GUID& subtype) {
@@ -34,14 +34,14 @@ const wchar_t* PixelFormatTable::LogNameOf(const GUID& subtype) {
   return row ? row->log_name : L"Unknown";
 }
 
-WORD PixelFormatTable::BitsPerPixelOf(OSType qt_format) {
+WORD PixelFormatTable::BitsPerPixelOf(OSType quicktime_format) {
   for (const PixelFormatEntry& row : kRows)
-    if (row.qt_format == qt_format) return row.bits_per_pixel;
+    if (row.quicktime_format == quicktime_format) return row.bits_per_pixel;
   return 0;
 }
 
-bool IsYuvPixelFormat(OSType qt_format) {
-  switch (qt_format) {
+bool IsYuvPixelFormat(OSType quicktime_format) {
+  switch (quicktime_format) {
     case 0x32767579:  // '2vuy'
     case 0x55595659:  // 'UYVY'
     case 0x59323131:  // 'Y211'

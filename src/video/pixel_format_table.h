@@ -16,7 +16,7 @@ struct PixelFormatEntry {
   const GUID* subtype;
   const wchar_t* log_name;
   DWORD bi_compression;
-  OSType qt_format;
+  OSType quicktime_format;
   WORD bits_per_pixel;
 };
 
@@ -26,13 +26,13 @@ class PixelFormatTable {
   // Row at position; null past the last.
   static const PixelFormatEntry* At(size_t position);
   static bool IsSupported(const GUID& subtype);
-  static OSType QtFormatOf(const GUID& subtype);         // 0 when absent
+  static OSType QuickTimeFormatOf(const GUID& subtype);  // 0 when absent
   static const wchar_t* LogNameOf(const GUID& subtype);  // "Unknown" when absent
-  static WORD BitsPerPixelOf(OSType qt_format);          // 0 when absent
+  static WORD BitsPerPixelOf(OSType quicktime_format);   // 0 when absent
 };
 
 // YUV pixel buffers are never flipped.
-bool IsYuvPixelFormat(OSType qt_format);
+bool IsYuvPixelFormat(OSType quicktime_format);
 
 }  // namespace kestrel
 

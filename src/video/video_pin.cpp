@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "host/log.h"
+#include "base/log.h"
 #include "video/pixel_format_table.h"
 
 namespace kestrel {
@@ -112,7 +112,7 @@ HRESULT CVideoPin::CheckMediaType(const CMediaType* pmt) {
 }
 
 HRESULT CVideoPin::SetUpDecoder(const GUID& subtype, const VIDEOINFOHEADER& format, const wchar_t* operation) {
-  HRESULT hr = m_pMovie ? m_pMovie->CreateDecoder(PixelFormatTable::QtFormatOf(subtype)) : E_FAIL;
+  HRESULT hr = m_pMovie ? m_pMovie->CreateDecoder(PixelFormatTable::QuickTimeFormatOf(subtype)) : E_FAIL;
   if (FAILED(hr)) {
     WriteLog(L"CVideoPin::%s() is returning 0x%x.", operation, static_cast<unsigned>(hr));
     return hr;

@@ -4,7 +4,7 @@
 #include <climits>
 #include <new>
 
-#include "engine/media_time.h"
+#include "movie/media_time.h"
 
 namespace kestrel {
 namespace {

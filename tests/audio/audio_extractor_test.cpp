@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/log.h"
+#include "base/log.h"
 #include "support/test_env.h"
 
 namespace kestrel {

@@ -3,7 +3,7 @@
 #include <mutex>
 #include <sstream>
 
-#include "host/log.h"
+#include "base/log.h"
 #include "support/test_env.h"
 #include "video/video_oracle.h"
 

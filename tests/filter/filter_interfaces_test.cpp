@@ -9,8 +9,8 @@
 #include <map>
 #include <thread>
 
+#include "base/log.h"
 #include "filter/filter_harness.h"
-#include "host/log.h"
 #include "support/test_env.h"
 
 namespace kestrel::test {

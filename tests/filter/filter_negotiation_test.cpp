@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <mutex>
 
+#include "base/log.h"
 #include "filter/filter_harness.h"
-#include "host/log.h"
 #include "support/test_env.h"
 #include "video/video_oracle.h"
 

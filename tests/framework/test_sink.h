@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/critical_section.h"
+#include "base/critical_section.h"
 #include "framework/media_type.h"
 
 namespace kestrel::test {

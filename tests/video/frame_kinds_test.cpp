@@ -11,24 +11,13 @@
 #include <vector>
 
 #include "support/test_env.h"
+#include "video/frame_formats.h"
 #include "video/movie_session.h"
 #include "video/video_oracle.h"
 
 namespace kestrel::test {
 namespace {
 
-struct Format {
-  OSType qt;
-  const char* oracle;
-  int bytes_per_pixel;
-  int flip;
-};
-const Format kFormats[] = {
-    {0x32767579, "uyvy422", 2, 1},  // '2vuy'
-    {0x79757673, "yuyv422", 2, 0},  // 'yuvs'
-    {0x42475241, "bgra", 4, 1},     // 'BGRA', bottom-up
-    {0x42475241, "bgra", 4, 0},     // 'BGRA', top-down
-};
 struct Quality {
   unsigned long value;
   const char* oracle_suffix;

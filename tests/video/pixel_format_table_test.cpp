@@ -21,12 +21,12 @@ TEST(PixelFormatTable, FourRowsInOfferOrder) {
     const PixelFormatEntry* row = PixelFormatTable::At(i);
     ASSERT_NE(row, nullptr);
     EXPECT_TRUE(IsEqualGUID(*row->subtype, *subtypes[i]));
-    EXPECT_EQ(row->qt_format, formats[i]);
+    EXPECT_EQ(row->quicktime_format, formats[i]);
     EXPECT_EQ(row->bi_compression, compression[i]);
     EXPECT_EQ(row->bits_per_pixel, bits[i]);
     EXPECT_STREQ(row->log_name, names[i]);
     EXPECT_TRUE(PixelFormatTable::IsSupported(*subtypes[i]));
-    EXPECT_EQ(PixelFormatTable::QtFormatOf(*subtypes[i]), formats[i]);
+    EXPECT_EQ(PixelFormatTable::QuickTimeFormatOf(*subtypes[i]), formats[i]);
     EXPECT_STREQ(PixelFormatTable::LogNameOf(*subtypes[i]), names[i]);
   }
   EXPECT_EQ(PixelFormatTable::At(4), nullptr);
@@ -36,7 +36,7 @@ TEST(PixelFormatTable, FourRowsInOfferOrder) {
 
 TEST(PixelFormatTable, LookupsOfWhatIsAbsent) {
   EXPECT_FALSE(PixelFormatTable::IsSupported(MEDIASUBTYPE_RGB24));
-  EXPECT_EQ(PixelFormatTable::QtFormatOf(MEDIASUBTYPE_RGB24), 0u);
+  EXPECT_EQ(PixelFormatTable::QuickTimeFormatOf(MEDIASUBTYPE_RGB24), 0u);
   EXPECT_STREQ(PixelFormatTable::LogNameOf(MEDIASUBTYPE_RGB24), L"Unknown");
   EXPECT_EQ(PixelFormatTable::BitsPerPixelOf(0x52474241), 0);  // 'RGBA'
   EXPECT_EQ(PixelFormatTable::BitsPerPixelOf(0x42475241), 32);

@@ -14,7 +14,7 @@
 
 #include "audio/audio_extractor.h"
 #include "bench/bench_support.h"
-#include "engine/user_data_catalog.h"
+#include "movie/user_data_catalog.h"
 #include "video/movie_session.h"
 
 int main(int argc, char** argv) {

@@ -15,8 +15,8 @@
 #include <string>
 
 #include "bench/bench_support.h"
-#include "engine/movie_facts.h"
 #include "framework/com_ptr.h"
+#include "movie/movie_facts.h"
 #include "play/play_graph.h"
 
 namespace {

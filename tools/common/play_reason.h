@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/json_writer.h"
-#include "engine/movie_diagnosis.h"
+#include "movie/movie_diagnosis.h"
 
 namespace kestrel::tools {
 

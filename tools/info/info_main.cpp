@@ -22,10 +22,11 @@
 #include <string>
 
 #include "common/json_writer.h"
+#include "common/movie_json.h"
 #include "common/play_reason.h"
-#include "engine/movie_facts.h"
 #include "filter/extended_seeking.h"
 #include "kestrel_idl.h"
+#include "movie/movie_facts.h"
 #include "play/play_graph.h"
 
 namespace {
@@ -77,17 +78,8 @@ void AddVideo(IQTInfo* info, const std::wstring& file, Report* r, const Reason& 
     return;
   }
   const int64_t duration = std::llround(seconds * 1e7);
-  JsonObject v;
-  v.Add("codec", JsonString(codec.Utf8()));
-  v.Add("width", JsonNumber(int64_t{width}));
-  v.Add("height", JsonNumber(int64_t{height}));
-  v.Add("depth", JsonNumber(int64_t{depth}));
-  v.Add("duration", JsonNumber(duration));
-  v.Add("frame_count", JsonNumber(int64_t{frames}));
-  v.Add("frame_rate", JsonNumber(rate));
   const int32_t rotation = Rotation(file);
-  v.Add("rotation", JsonNumber(int64_t{rotation}));
-  r->json.Add("video", v.Text());
+  r->json.Add("video", VideoJson({codec.Utf8(), width, height, depth, duration, frames, rate, rotation}));
   char line[600];
   snprintf(line, sizeof(line),
            "video: \"%s\", %lu x %lu x %lu, %.3f frames per second, %lu frames, %.3f s, turned %d degrees",
@@ -141,13 +133,7 @@ void AddTimeCode(IQTInfo* info, Report* r) {
     r->json.Add("timecode", "null");
     return;
   }
-  JsonObject t;
-  t.Add("drop_frame", JsonNumber(int64_t{drop}));
-  t.Add("hours", JsonNumber(int64_t{h}));
-  t.Add("minutes", JsonNumber(int64_t{m}));
-  t.Add("seconds", JsonNumber(int64_t{s}));
-  t.Add("frames", JsonNumber(int64_t{f}));
-  r->json.Add("timecode", t.Text());
+  r->json.Add("timecode", TimeCodeJson({drop, h, m, s, f}));
   char line[64];
   snprintf(line, sizeof(line), "time code: %02u:%02u:%02u%c%02u", h, m, s, drop ? ';' : ':', f);
   r->lines.push_back(line);

@@ -45,15 +45,15 @@ int WriteFrames(MovieSession& session, const Options& options) {
     fprintf(stderr, "kestrel-probe: unknown format %s\n", options.format.c_str());
     return 2;
   }
-  OSType qt_format = PixelFormatTable::QtFormatOf(*subtype);
-  HRESULT hr = session.CreateDecoder(qt_format);
+  OSType quicktime_format = PixelFormatTable::QuickTimeFormatOf(*subtype);
+  HRESULT hr = session.CreateDecoder(quicktime_format);
   if (FAILED(hr)) {
     fprintf(stderr, "kestrel-probe: CreateDecoder failed (0x%08lx)\n", static_cast<unsigned long>(hr));
     return 1;
   }
   int32_t width = 0, height = 0;
   session.GetDimensions(&width, &height);
-  size_t row_bytes = static_cast<size_t>(width) * PixelFormatTable::BitsPerPixelOf(qt_format) / 8;
+  size_t row_bytes = static_cast<size_t>(width) * PixelFormatTable::BitsPerPixelOf(quicktime_format) / 8;
   size_t stride = options.stride > 0 ? static_cast<size_t>(options.stride) : row_bytes;
   size_t size = stride * static_cast<size_t>(height);
   session.SetStride(static_cast<int32_t>(stride));

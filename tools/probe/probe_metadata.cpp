@@ -2,7 +2,8 @@
 #include <cstdio>
 
 #include "common/json_writer.h"
-#include "engine/user_data_catalog.h"
+#include "common/movie_json.h"
+#include "movie/user_data_catalog.h"
 #include "probe/probe.h"
 
 namespace kestrel::probe {
@@ -39,13 +40,7 @@ Section ProbeTimeCode(MovieSession& session) {
     s.lines.push_back(hr == S_FALSE ? "timecode: none" : "timecode: error");
     return s;
   }
-  JsonObject object;
-  object.Add("drop_frame", JsonNumber(int64_t{drop_frame}));
-  object.Add("hours", JsonNumber(int64_t{hours}));
-  object.Add("minutes", JsonNumber(int64_t{minutes}));
-  object.Add("seconds", JsonNumber(int64_t{seconds}));
-  object.Add("frames", JsonNumber(int64_t{frames}));
-  s.json = object.Text();
+  s.json = tools::TimeCodeJson({drop_frame, hours, minutes, seconds, frames});
   char line[64];
   snprintf(line, sizeof line, "timecode: %02u:%02u:%02u%c%02u", hours, minutes, seconds, drop_frame ? ';' : ':',
            frames);

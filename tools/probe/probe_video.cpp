@@ -1,4 +1,5 @@
 #include "common/json_writer.h"
+#include "common/movie_json.h"
 #include "probe/probe.h"
 
 namespace kestrel::probe {
@@ -25,16 +26,7 @@ Section ProbeVideo(MovieSession& session) {
   VideoTransform transform;
   session.GetVideoTransform(&transform);
 
-  JsonObject v;
-  v.Add("codec", JsonString(codec));
-  v.Add("width", JsonNumber(int64_t{width}));
-  v.Add("height", JsonNumber(int64_t{height}));
-  v.Add("depth", JsonNumber(int64_t{depth}));
-  v.Add("duration", JsonNumber(duration));
-  v.Add("frame_count", JsonNumber(int64_t{frames}));
-  v.Add("frame_rate", JsonNumber(rate));
-  v.Add("rotation", JsonNumber(int64_t{transform.rotation}));
-  out.json = v.Text();
+  out.json = tools::VideoJson({Utf8(codec), width, height, depth, duration, frames, rate, transform.rotation});
 
   char line[512];
   snprintf(line, sizeof(line), "video: codec \"%s\", %dx%d, depth %d, turned %d degrees", Utf8(codec).c_str(), width,

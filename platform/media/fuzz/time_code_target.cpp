@@ -53,7 +53,7 @@ int FuzzTimeCode(const uint8_t* data, size_t size) {
   media.track = track.get();
   movie.model->tracks.push_back(std::move(track));
 
-  MediaHandler handler = CreateTimeCodeHandler(&media);
+  MediaHandler handler = CreateTimeCodeHandler(media.track, media.movie->model.get());
   const int64_t end = movie.model->tracks[0]->media_duration;
   AskTimeCodes(handler, {asked[0], asked[1], 0, end / 2, end - 1, end, end + 1, INT32_MAX});
   DisposeMediaHandler(handler);

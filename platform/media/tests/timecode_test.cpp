@@ -130,7 +130,7 @@ struct TimeCodeMovie {
   ~TimeCodeMovie() { qtm::DisposeMediaHandler(media->handler); }
 
   MediaHandler Handler() {
-    if (!media->handler) media->handler = qtm::CreateTimeCodeHandler(media);
+    if (!media->handler) media->handler = qtm::CreateTimeCodeHandler(media->track, movie.model.get());
     return media->handler;
   }
 };

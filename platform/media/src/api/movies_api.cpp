@@ -440,7 +440,8 @@ QTM_EXPORT MediaHandler GetMediaHandler(Media theMedia) {
   if (!theMedia) return SetMoviesError(invalidMedia), nullptr;
   if (!theMedia->handler) {
     // 'tmcd' has a handler of its own; every other media a plain one.
-    theMedia->handler = qtm::CreateTimeCodeHandler(theMedia);
+    theMedia->handler =
+        qtm::CreateTimeCodeHandler(theMedia->track, theMedia->movie ? theMedia->movie->model.get() : nullptr);
     if (!theMedia->handler) theMedia->handler = new (std::nothrow) ComponentInstanceRecord();
     if (!theMedia->handler) return SetMoviesError(memFullErr), nullptr;
   }

@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "api/export.h"
-#include "api/records.h"
 #include "movie/byte_reader.h"
 
 static_assert(sizeof(TimeCodeDescription) == 34 && sizeof(TimeCodeDef) == 14);
@@ -69,8 +67,8 @@ OSErr TimeCodeOfFrame(const TimeCodeDef& def, int64_t frame, TimeCodeRecord* rec
 
 HandlerError TimeCodeHandler::TimeCodeAtTime(TimeValue media_time, int32_t* frame_number, TimeCodeDef* definition,
                                              TimeCodeRecord* record) const {
-  const TrackModel* track = media_ ? media_->track : nullptr;
-  const MovieModel* movie = media_ && media_->movie ? media_->movie->model.get() : nullptr;
+  const TrackModel* track = track_;
+  const MovieModel* movie = movie_;
   if (!track || !movie || !movie->source || !track->samples) return invalidMedia;
   if (media_time < 0) return invalidTime;
   if (track->timescale <= 0) return invalidMedia;
@@ -107,20 +105,11 @@ HandlerError TimeCodeHandler::TimeCodeAtTime(TimeValue media_time, int32_t* fram
   return noErr;
 }
 
-MediaHandler CreateTimeCodeHandler(MediaRecord* media) {
-  if (!media || !media->track || media->track->media_type != TimeCodeMediaType) return nullptr;
-  return new TimeCodeHandler(media);
+MediaHandler CreateTimeCodeHandler(const TrackModel* track, const MovieModel* movie) {
+  if (!track || track->media_type != TimeCodeMediaType) return nullptr;
+  return new TimeCodeHandler(track, movie);
 }
 
 void DisposeMediaHandler(MediaHandler handler) { delete handler; }
 
 }  // namespace qtm
-
-// The source identification (the tape name) is not given: *srcRefH is none.
-QTM_EXPORT HandlerError TCGetTimeCodeAtTime(MediaHandler mh, TimeValue mediaTime, int32_t* frameNum, TimeCodeDef* tcdef,
-                                            TimeCodeRecord* tcrec, UserData* srcRefH) {
-  if (srcRefH) *srcRefH = nullptr;
-  const auto* handler = dynamic_cast<const qtm::TimeCodeHandler*>(mh);
-  if (!handler) return paramErr;
-  return handler->TimeCodeAtTime(mediaTime, frameNum, tcdef, tcrec);
-}

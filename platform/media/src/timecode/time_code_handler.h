@@ -7,9 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "movie/movie_model.h"
 #include "qtmedia.h"
-
-struct MediaRecord;
 
 // Base of every media handler the engine makes.
 struct ComponentInstanceRecord {
@@ -20,18 +19,19 @@ namespace qtm {
 
 class TimeCodeHandler final : public ComponentInstanceRecord {
  public:
-  explicit TimeCodeHandler(MediaRecord* media) : media_(media) {}
+  TimeCodeHandler(const TrackModel* track, const MovieModel* movie) : track_(track), movie_(movie) {}
 
   // The frame number, definition and time code at a time-code media time.
   HandlerError TimeCodeAtTime(TimeValue media_time, int32_t* frame_number, TimeCodeDef* definition,
                               TimeCodeRecord* record) const;
 
  private:
-  MediaRecord* media_;
+  const TrackModel* track_;
+  const MovieModel* movie_;
 };
 
-// A handler for a 'tmcd' media; null for any other media.
-MediaHandler CreateTimeCodeHandler(MediaRecord* media);
+// A handler for a 'tmcd' track of the movie; null for any other track.
+MediaHandler CreateTimeCodeHandler(const TrackModel* track, const MovieModel* movie);
 
 // Frees a handler the engine made; null is fine.
 void DisposeMediaHandler(MediaHandler handler);

@@ -10,6 +10,7 @@
 #include "movie/atom_walker.h"
 #include "movie/byte_reader.h"
 #include "movie/four_cc.h"
+#include "timecode/time_code_handler.h"
 #include "userdata/text_encoding.h"
 
 namespace qtm {
@@ -272,3 +273,12 @@ QTM_EXPORT OSErr GetUserData(UserData theUserData, Handle data, OSType udType, i
 // The engine runs with the United States region: the texts it hands out are
 // Windows-1252 whatever the host's locale.
 QTM_EXPORT int32_t GetScriptManagerVariable(int16_t selector) { return selector == smRegionCode ? verUS : 0; }
+
+// The source identification (the tape name) is not given: *srcRefH is none.
+QTM_EXPORT HandlerError TCGetTimeCodeAtTime(MediaHandler mh, TimeValue mediaTime, int32_t* frameNum, TimeCodeDef* tcdef,
+                                            TimeCodeRecord* tcrec, UserData* srcRefH) {
+  if (srcRefH) *srcRefH = nullptr;
+  const auto* handler = dynamic_cast<const qtm::TimeCodeHandler*>(mh);
+  if (!handler) return paramErr;
+  return handler->TimeCodeAtTime(mediaTime, frameNum, tcdef, tcrec);
+}
