@@ -143,10 +143,11 @@ bool IsImportedKind(const char* demuxer) {
   return false;
 }
 
-OSErr ImportMovie(std::shared_ptr<DataSource> source, const std::string& path, std::unique_ptr<MovieModel>* out,
-                  OpenFailure* failure) {
-  if (!out) return paramErr;
-  if (failure) failure->imported = true;
+namespace {
+
+// The reader for a file of an imported kind, its streams probed.
+OSErr OpenImportedInput(const std::shared_ptr<DataSource>& source, const std::string& path,
+                        std::unique_ptr<FormatInput>* input, OpenFailure* failure) {
   if (!source) {
     SetReason(failure, "file does not open");
     return fnfErr;
@@ -155,12 +156,12 @@ OSErr ImportMovie(std::shared_ptr<DataSource> source, const std::string& path, s
     SetReason(failure, "empty file");
     return eofErr;
   }
-  std::unique_ptr<FormatInput> input = FormatInput::Open(source, path);
-  if (!input) {
+  *input = FormatInput::Open(source, path);
+  if (!*input) {
     SetReason(failure, "not a movie file");
     return badFileFormat;
   }
-  AVFormatContext* fmt = input->context();
+  AVFormatContext* fmt = (*input)->context();
   if (!IsImportedKind(fmt->iformat->name)) {
     SetReason(failure, "not a kind Kestrel opens");
     return badFileFormat;
@@ -169,17 +170,16 @@ OSErr ImportMovie(std::shared_ptr<DataSource> source, const std::string& path, s
     SetReason(failure, "streams unreadable");
     return invalidMovie;
   }
+  return noErr;
+}
 
-  std::vector<int> track_of(fmt->nb_streams, -1);
-  std::vector<std::vector<Packet>> packets;
-  auto movie = std::make_unique<MovieModel>();
-  movie->path = path;
-  movie->imported = true;
-  movie->format_name = fmt->iformat->name;
-  movie->timescale = kImportedMovieScale;
-  movie->source = source;
-  for (unsigned i = 0; i < fmt->nb_streams; ++i) {
-    const AVStream* st = fmt->streams[i];
+// A track for each audio or video stream with a usable time base;
+// track_of maps a stream's index to its track, or -1.
+OSErr AddImportedTracks(const AVFormatContext& fmt, MovieModel* movie, std::vector<int>* track_of,
+                        OpenFailure* failure) {
+  track_of->assign(fmt.nb_streams, -1);
+  for (unsigned i = 0; i < fmt.nb_streams; ++i) {
+    const AVStream* st = fmt.streams[i];
     const AVCodecParameters& p = *st->codecpar;
     if (p.codec_type != AVMEDIA_TYPE_VIDEO && p.codec_type != AVMEDIA_TYPE_AUDIO) continue;
     if (st->time_base.num <= 0 || st->time_base.den <= 0) continue;
@@ -198,7 +198,7 @@ OSErr ImportMovie(std::shared_ptr<DataSource> source, const std::string& path, s
       t->handler_name = "Sound Media Handler";
       t->descriptions.push_back(SoundDescriptionOf(p));
     }
-    track_of[i] = static_cast<int>(movie->tracks.size());
+    (*track_of)[i] = static_cast<int>(movie->tracks.size());
     movie->tracks.push_back(std::move(t));
   }
   if (movie->tracks.empty()) {
@@ -206,8 +206,13 @@ OSErr ImportMovie(std::shared_ptr<DataSource> source, const std::string& path, s
     if (failure) failure->no_streams = true;
     return invalidMovie;
   }
-  packets.resize(movie->tracks.size());
+  return noErr;
+}
 
+// Every packet of the tracks' streams, in file order, times in time-base
+// units of 1/den.
+OSErr ReadImportedPackets(AVFormatContext* fmt, const std::vector<int>& track_of,
+                          std::vector<std::vector<Packet>>* packets) {
   AVPacket* pkt = av_packet_alloc();
   if (!pkt) return memFullErr;
   while (av_read_frame(fmt, pkt) >= 0) {
@@ -215,64 +220,96 @@ OSErr ImportMovie(std::shared_ptr<DataSource> source, const std::string& path, s
     if (t >= 0 && pkt->size > 0) {
       int64_t num = fmt->streams[pkt->stream_index]->time_base.num;
       int64_t dts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
-      packets[t].push_back({dts == AV_NOPTS_VALUE ? -1 : std::min(MulDiv64(dts, num, 1), kMaxPacketTime),
-                            MulDiv64(pkt->duration, num, 1), pkt->pos, static_cast<uint32_t>(pkt->size),
-                            (pkt->flags & AV_PKT_FLAG_KEY) != 0});
+      (*packets)[t].push_back({dts == AV_NOPTS_VALUE ? -1 : std::min(MulDiv64(dts, num, 1), kMaxPacketTime),
+                               MulDiv64(pkt->duration, num, 1), pkt->pos, static_cast<uint32_t>(pkt->size),
+                               (pkt->flags & AV_PKT_FLAG_KEY) != 0});
     }
     av_packet_unref(pkt);
   }
   av_packet_free(&pkt);
+  return noErr;
+}
+
+// A track's sample table from its packets, one sample a chunk, and its
+// durations; the packets are released.
+OSErr BuildImportedTable(const AVStream& st, std::vector<Packet>* packets, const std::shared_ptr<SampleBudget>& budget,
+                         TrackModel* track, OpenFailure* failure) {
+  std::vector<Packet>& list = *packets;
+  auto table = std::make_unique<CompactSampleTable>(budget);
+  bool all_key = std::all_of(list.begin(), list.end(), [](const Packet& p) { return p.key; });
+  if (!all_key) table->MarkSyncList();
+  int64_t first = list.empty() || list[0].dts < 0 ? 0 : list[0].dts;
+  int64_t next_time = first;
+  // Where the stream says it ends, from the first packet, or -1.
+  int64_t end = -1;
+  if (st.duration != AV_NOPTS_VALUE && st.duration > 0) {
+    int64_t start = st.start_time != AV_NOPTS_VALUE ? st.start_time * st.time_base.num : first;
+    end = start + st.duration * st.time_base.num - first;
+  }
+  int64_t previous_duration = 0;
+  for (size_t i = 0; i < list.size(); ++i) {
+    Packet& p = list[i];
+    int64_t dts = p.dts >= 0 ? p.dts - first : next_time;
+    int64_t duration = p.duration;
+    if (duration <= 0 && i + 1 < list.size() && list[i + 1].dts >= 0) duration = list[i + 1].dts - first - dts;
+    // A last packet without a duration (CAF) lasts to the stream's end,
+    // or as long as the one before.
+    if (duration <= 0 && i + 1 == list.size()) duration = end > dts ? end - dts : previous_duration;
+    previous_duration = duration;
+    if (duration < 0) duration = 0;
+    if (duration > 0x7FFFFFFF) duration = 0x7FFFFFFF;
+    // Each packet is a chunk of one sample.
+    if (!table->AddTimes(1, static_cast<uint32_t>(duration), dts) || !table->AddSizes(1, p.size) ||
+        !table->AddChunkRun(static_cast<uint32_t>(i), 1, 1)) {
+      SetReason(failure, "more packets than the file can hold");
+      return invalidMovie;
+    }
+    table->AddChunkOffset(p.pos >= 0 ? static_cast<uint64_t>(p.pos) : UINT64_MAX);
+    if (!all_key && p.key) table->AddSync(static_cast<uint32_t>(i));
+    next_time = std::max(dts, table->TimeEnd());
+  }
+  std::vector<Packet>().swap(list);
+  if (!table->Finish()) {
+    SetReason(failure, "sample tables contradict each other");
+    return invalidMovie;
+  }
+  track->media_duration = table->TotalDuration();
+  track->samples = std::move(table);
+  if (track->timescale > 0)
+    track->track_duration = MulDiv64(track->media_duration, kImportedMovieScale, track->timescale);
+  return noErr;
+}
+
+}  // namespace
+
+OSErr ImportMovie(std::shared_ptr<DataSource> source, const std::string& path, std::unique_ptr<MovieModel>* out,
+                  OpenFailure* failure) {
+  if (!out) return paramErr;
+  if (failure) failure->imported = true;
+  std::unique_ptr<FormatInput> input;
+  OSErr err = OpenImportedInput(source, path, &input, failure);
+  if (err != noErr) return err;
+  AVFormatContext* fmt = input->context();
+
+  auto movie = std::make_unique<MovieModel>();
+  movie->path = path;
+  movie->imported = true;
+  movie->format_name = fmt->iformat->name;
+  movie->timescale = kImportedMovieScale;
+  movie->source = source;
+  std::vector<int> track_of;
+  if ((err = AddImportedTracks(*fmt, movie.get(), &track_of, failure)) != noErr) return err;
+
+  std::vector<std::vector<Packet>> packets(movie->tracks.size());
+  if ((err = ReadImportedPackets(fmt, track_of, &packets)) != noErr) return err;
 
   // All tracks together hold at most a sample for each byte of the file.
   auto budget = std::make_shared<SampleBudget>(source->Size());
   for (size_t t = 0; t < movie->tracks.size(); ++t) {
     TrackModel& track = *movie->tracks[t];
-    std::vector<Packet>& list = packets[t];
-    auto table = std::make_unique<CompactSampleTable>(budget);
-    bool all_key = std::all_of(list.begin(), list.end(), [](const Packet& p) { return p.key; });
-    if (!all_key) table->MarkSyncList();
-    int64_t first = list.empty() || list[0].dts < 0 ? 0 : list[0].dts;
-    int64_t next_time = first;
-    // Where the stream says it ends, from the first packet, or -1.
-    const AVStream* st = fmt->streams[track.source_stream];
-    int64_t end = -1;
-    if (st->duration != AV_NOPTS_VALUE && st->duration > 0) {
-      int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time * st->time_base.num : first;
-      end = start + st->duration * st->time_base.num - first;
-    }
-    int64_t previous_duration = 0;
-    for (size_t i = 0; i < list.size(); ++i) {
-      Packet& p = list[i];
-      int64_t dts = p.dts >= 0 ? p.dts - first : next_time;
-      int64_t duration = p.duration;
-      if (duration <= 0 && i + 1 < list.size() && list[i + 1].dts >= 0) duration = list[i + 1].dts - first - dts;
-      // A last packet without a duration (CAF) lasts to the stream's end,
-      // or as long as the one before.
-      if (duration <= 0 && i + 1 == list.size()) duration = end > dts ? end - dts : previous_duration;
-      previous_duration = duration;
-      if (duration < 0) duration = 0;
-      if (duration > 0x7FFFFFFF) duration = 0x7FFFFFFF;
-      // Each packet is a chunk of one sample.
-      if (!table->AddTimes(1, static_cast<uint32_t>(duration), dts) || !table->AddSizes(1, p.size) ||
-          !table->AddChunkRun(static_cast<uint32_t>(i), 1, 1)) {
-        SetReason(failure, "more packets than the file can hold");
-        return invalidMovie;
-      }
-      table->AddChunkOffset(p.pos >= 0 ? static_cast<uint64_t>(p.pos) : UINT64_MAX);
-      if (!all_key && p.key) table->AddSync(static_cast<uint32_t>(i));
-      next_time = std::max(dts, table->TimeEnd());
-    }
-    std::vector<Packet>().swap(list);
-    if (!table->Finish()) {
-      SetReason(failure, "sample tables contradict each other");
-      return invalidMovie;
-    }
-    track.media_duration = table->TotalDuration();
-    track.samples = std::move(table);
-    if (track.timescale > 0) {
-      track.track_duration = MulDiv64(track.media_duration, kImportedMovieScale, track.timescale);
-      movie->duration = std::max(movie->duration, track.track_duration);
-    }
+    err = BuildImportedTable(*fmt->streams[track.source_stream], &packets[t], budget, &track, failure);
+    if (err != noErr) return err;
+    movie->duration = std::max(movie->duration, track.track_duration);
   }
   const AVDictionaryEntry* tag = nullptr;
   while ((tag = av_dict_get(fmt->metadata, "", tag, AV_DICT_IGNORE_SUFFIX))) {
