@@ -8,29 +8,18 @@ import os
 import struct
 import sys
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), 'fixtures'))
+import atom_walk  # noqa: E402
+
 MEDIA_BYTES = 1024
 
 
 def atoms(data, start, end):
-    while start + 8 <= end:
-        size, kind = struct.unpack('>I4s', data[start:start + 8])
-        header = 8
-        if size == 1:
-            size = struct.unpack('>Q', data[start + 8:start + 16])[0]
-            header = 16
-        elif size == 0:
-            size = end - start
-        if size < header or start + size > end:
-            return
-        yield start, size, header, kind
-        start += size
+    return atom_walk.atoms(data, start, end, strict=False)
 
 
 def child(data, start, end, path):
-    for a, size, header, kind in atoms(data, start, end):
-        if kind == path[0]:
-            return (a, size, header) if len(path) == 1 else child(data, a + header, a + size, path[1:])
-    return None
+    return atom_walk.child(data, start, end, path, strict=False)
 
 
 def small_movie(data):
@@ -38,7 +27,7 @@ def small_movie(data):
     fragment's to 256 bytes, and three fragments at most)."""
     out = bytearray()
     fragments = 0
-    for a, size, header, kind in atoms(data, 0, len(data)):
+    for a, size, kind, header in atoms(data, 0, len(data)):
         if kind == b'moof':
             fragments += 1
             if fragments > 3:
@@ -55,7 +44,7 @@ def tracks(data):
     moov = child(data, 0, len(data), [b'moov'])
     if not moov:
         return
-    for a, size, header, kind in atoms(data, moov[0] + moov[2], moov[0] + moov[1]):
+    for a, size, kind, header in atoms(data, moov[0] + moov[2], moov[0] + moov[1]):
         if kind == b'trak':
             yield a, a + size
 
