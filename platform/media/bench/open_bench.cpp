@@ -19,6 +19,7 @@
 #include "api/records.h"
 #include "movie/movie_model.h"
 #include "movie_writer.h"
+#include "open_movie.h"
 #include "qtmedia.h"
 
 namespace {
@@ -51,30 +52,16 @@ void MakeMovie(const std::string& path) {
 int RunEngine(const std::string& path) {
   long before = PeakKiB();
   auto start = std::chrono::steady_clock::now();
-  Str255 name;
-  name[0] = uint8_t(path.size());
-  memcpy(name + 1, path.data(), path.size());
   InitializeQTML(0);
   EnterMovies();
-  FSSpec file_spec;
-  FSMakeFSSpec(0, 0, name, &file_spec);
-  int16_t ref = 0;
-  Movie movie = nullptr;
-  if (OpenMovieFile(&file_spec, &ref, fsRdPerm) != noErr ||
-      NewMovieFromFile(&movie, ref, nullptr, nullptr, newMovieActive, nullptr) != noErr) {
-    std::fprintf(stderr, "open failed: %d\n", GetMoviesError());
+  OSErr err = noErr;
+  Movie movie = qtm::support::OpenMovieAt(path, &err);
+  if (!movie) {
+    std::fprintf(stderr, "open failed: %d\n", err);
     return 1;
   }
-  CloseMovieFile(ref);
   Media media = GetTrackMedia(GetMovieIndTrackType(movie, 1, VideoMediaType, movieTrackMediaType));
-  int64_t frames = -1;
-  TimeValue64 t = 0;
-  int16_t flags = 0x4001;
-  while (t >= 0) {
-    ++frames;
-    GetMediaNextInterestingDecodeTime(media, flags, t, fixed1, &t, nullptr);
-    flags = 1;
-  }
+  int64_t frames = qtm::support::CountSampleTimes(media);
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   long peak = PeakKiB();
   size_t table = media->track->samples->MemoryBytes();

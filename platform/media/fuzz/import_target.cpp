@@ -3,6 +3,7 @@
 // which libavformat weighs when it guesses the format.
 #include "fuzz_targets.h"
 #include "movie_calls.h"
+#include "open_movie.h"
 #include "scratch_file.h"
 
 namespace qtm::fuzz {
@@ -13,7 +14,7 @@ int FuzzImport(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   StartEngineOnce();
   const char* extension = kExtensions[data[0] % (sizeof(kExtensions) / sizeof(kExtensions[0]))];
-  Movie movie = OpenMovieAt(WriteScratchFile(extension, data + 1, size - 1));
+  Movie movie = support::OpenMovieAt(WriteScratchFile(extension, data + 1, size - 1));
   ExerciseMovie(movie);
   DisposeMovie(movie);
   return 0;

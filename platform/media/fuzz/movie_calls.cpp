@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 #include <vector>
 
 #include "api/records.h"
@@ -103,21 +102,6 @@ void ExerciseUserData(Movie movie) {
 }
 
 }  // namespace
-
-Movie OpenMovieAt(const std::string& path) {
-  if (path.empty() || path.size() > 255) return nullptr;
-  Str255 name;
-  name[0] = static_cast<uint8_t>(path.size());
-  memcpy(name + 1, path.data(), path.size());
-  FSSpec file;
-  if (FSMakeFSSpec(0, 0, name, &file) != noErr) return nullptr;
-  int16_t ref = 0;
-  if (OpenMovieFile(&file, &ref, fsRdPerm) != noErr) return nullptr;
-  Movie movie = nullptr;
-  NewMovieFromFile(&movie, ref, nullptr, nullptr, newMovieActive, nullptr);
-  CloseMovieFile(ref);
-  return movie;
-}
 
 void AskTimeCodes(MediaHandler handler, std::initializer_list<int64_t> times) {
   if (!handler) return;

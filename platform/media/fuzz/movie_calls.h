@@ -13,10 +13,6 @@
 
 namespace qtm::fuzz {
 
-// Opens a native path as the filter does (FSMakeFSSpec, OpenMovieFile,
-// NewMovieFromFile); null when it does not open.
-Movie OpenMovieAt(const std::string& path);
-
 // Facts, every sample description, samples stepped through and read, sync
 // samples backwards, time codes, user-data texts.
 void ExerciseMovie(Movie movie);

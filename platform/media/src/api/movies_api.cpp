@@ -56,8 +56,6 @@ OSErr SetMoviesError(OSErr err) { return t_movies_error = err; }
 OSErr SetMemError(OSErr err) { return t_mem_error = err; }
 OSErr GetMemError() { return t_mem_error; }
 
-namespace {
-
 // Opens path and gives it a reference number.
 OSErr OpenMovieFilePath(const std::string& path, int16_t* resRefNum) {
   std::shared_ptr<DataSource> source = path.empty() ? nullptr : OpenFileSource(path);
@@ -73,8 +71,6 @@ OSErr OpenMovieFilePath(const std::string& path, int16_t* resRefNum) {
   *resRefNum = ref;
   return SetMoviesError(noErr);
 }
-
-}  // namespace
 
 }  // namespace qtm
 
@@ -108,8 +104,6 @@ QTM_EXPORT void ExitMovies() {
 
 QTM_EXPORT OSErr GetMoviesError() { return qtm::t_movies_error; }
 
-QTM_EXPORT int32_t qtm_GetInterfaceVersion() { return QTM_INTERFACE_VERSION; }
-
 // ---- Files.
 
 // The name is the whole path, in the system's narrow encoding; the file
@@ -129,27 +123,6 @@ QTM_EXPORT OSErr OpenMovieFile(const FSSpec* fileSpec, int16_t* resRefNum, int8_
   if (resRefNum) *resRefNum = 0;
   if (!fileSpec || !resRefNum) return SetMoviesError(paramErr);
   return qtm::OpenMovieFilePath(qtm::PathFromSystemName(qtm::PascalToString(fileSpec->name).c_str()), resRefNum);
-}
-
-QTM_EXPORT OSErr qtm_OpenMovieFileW(const UniChar* path, int16_t* resRefNum) {
-  if (resRefNum) *resRefNum = 0;
-  if (!path || !resRefNum) return SetMoviesError(paramErr);
-  return qtm::OpenMovieFilePath(qtm::PathFromUtf16(path), resRefNum);
-}
-
-QTM_EXPORT OSErr qtm_DumpAtoms(const UniChar* path, Handle* text) {
-  if (!path || !text) return paramErr;
-  *text = nullptr;
-  std::string utf8 = qtm::PathFromUtf16(path);
-  std::shared_ptr<qtm::DataSource> source = utf8.empty() ? nullptr : qtm::OpenFileSource(utf8);
-  if (!source) return fnfErr;
-  std::string dump;
-  OSErr err = qtm::DumpAtoms(std::move(source), &dump);
-  Handle h = NewHandle(static_cast<Size>(dump.size()));
-  if (!h) return memFullErr;
-  std::memcpy(*h, dump.data(), dump.size());
-  *text = h;
-  return err;
 }
 
 QTM_EXPORT OSErr CloseMovieFile(int16_t resRefNum) {
@@ -369,17 +342,6 @@ QTM_EXPORT int16_t GetMediaLanguage(Media theMedia) {
   if (!theMedia) return SetMoviesError(invalidMedia), 0;
   SetMoviesError(noErr);
   return static_cast<int16_t>(theMedia->track->language);
-}
-
-QTM_EXPORT OSErr qtm_GetMediaExtendedLanguageTag(Media theMedia, char* tag, size_t size) {
-  if (!theMedia || !tag || size == 0) return paramErr;
-  tag[0] = '\0';
-  const std::string& text = theMedia->track->extended_language;
-  if (text.empty()) return userDataItemNotFound;
-  size_t n = std::min(text.size(), size - 1);
-  std::memcpy(tag, text.data(), n);
-  tag[n] = '\0';
-  return noErr;
 }
 
 QTM_EXPORT void GetMovieMatrix(Movie theMovie, MatrixRecord* matrix) {

@@ -5,12 +5,11 @@
 #include <memory>
 #include <mutex>
 
-#include "api/export.h"
-
 namespace qtm {
-namespace {
 
-QtmCFObject g_true(QtmCFObject::Kind::kBoolean, true);
+QtmCFObject g_true_object(QtmCFObject::Kind::kBoolean, true);
+
+namespace {
 
 std::mutex g_strings_mutex;
 std::map<std::string, std::unique_ptr<CFString>, std::less<>>& ConstantStrings() {
@@ -62,65 +61,13 @@ bool DictionaryNumber(CFDictionaryRef dict, const char* key, int64_t* out) {
   return true;
 }
 
-}  // namespace qtm
-
-using qtm::AsCFObject;
-
-QTM_EXPORT const CFAllocatorRef kCFAllocatorDefault = nullptr;
-QTM_EXPORT const CFBooleanRef kCFBooleanTrue = &qtm::g_true;
-QTM_EXPORT const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks = {0,       nullptr, nullptr,
-                                                                           nullptr, nullptr, nullptr};
-QTM_EXPORT const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks = {0, nullptr, nullptr, nullptr, nullptr};
-
-QTM_EXPORT CFMutableDictionaryRef CFDictionaryCreateMutable(CFAllocatorRef, CFIndex capacity,
-                                                            const CFDictionaryKeyCallBacks* keyCallBacks,
-                                                            const CFDictionaryValueCallBacks* valueCallBacks) {
-  // Only the type callbacks are supported: keys and values are CF objects.
-  if (capacity < 0 || keyCallBacks != &kCFTypeDictionaryKeyCallBacks ||
-      valueCallBacks != &kCFTypeDictionaryValueCallBacks)
-    return nullptr;
-  auto* dict = new (std::nothrow) qtm::CFDictionary();
-  if (dict && capacity > 0) dict->entries.reserve(static_cast<size_t>(capacity));
-  return dict;
-}
-
-QTM_EXPORT void CFDictionarySetValue(CFMutableDictionaryRef dict, const void* key, const void* value) {
-  const QtmCFObject* d = AsCFObject(dict);
-  const QtmCFObject* k = AsCFObject(key);
-  const QtmCFObject* v = AsCFObject(value);
-  if (!d || d->kind != QtmCFObject::Kind::kDictionary || !k || !v) return;
-  auto* entries = &static_cast<qtm::CFDictionary*>(dict)->entries;
-  qtm::CFRetainObject(k);
-  qtm::CFRetainObject(v);
-  for (auto& entry : *entries) {
-    bool same_key =
-        entry.first == k ||
-        (entry.first->kind == QtmCFObject::Kind::kString && k->kind == QtmCFObject::Kind::kString &&
-         static_cast<const qtm::CFString*>(entry.first)->text == static_cast<const qtm::CFString*>(k)->text);
-    if (same_key) {
-      qtm::CFReleaseObject(entry.first);
-      qtm::CFReleaseObject(entry.second);
-      entry = {k, v};
-      return;
-    }
-  }
-  entries->emplace_back(k, v);
-}
-
-QTM_EXPORT CFNumberRef CFNumberCreate(CFAllocatorRef, CFNumberType type, const void* valuePtr) {
-  if (type != kCFNumberSInt32Type || !valuePtr) return nullptr;
-  int32_t value;
-  memcpy(&value, valuePtr, sizeof(value));
-  return new (std::nothrow) qtm::CFNumber(value);
-}
-
-QTM_EXPORT void CFRelease(CFTypeRef cf) { qtm::CFReleaseObject(AsCFObject(cf)); }
-
-QTM_EXPORT CFStringRef __CFStringMakeConstantString(const char* cStr) {
-  if (!cStr) return nullptr;
-  std::lock_guard<std::mutex> lock(qtm::g_strings_mutex);
-  auto& strings = qtm::ConstantStrings();
-  auto it = strings.find(std::string_view(cStr));
-  if (it == strings.end()) it = strings.emplace(cStr, std::make_unique<qtm::CFString>(cStr)).first;
+CFStringRef ConstantCFString(const char* text) {
+  if (!text) return nullptr;
+  std::lock_guard<std::mutex> lock(g_strings_mutex);
+  auto& strings = ConstantStrings();
+  auto it = strings.find(std::string_view(text));
+  if (it == strings.end()) it = strings.emplace(text, std::make_unique<CFString>(text)).first;
   return it->second.get();
 }
+
+}  // namespace qtm

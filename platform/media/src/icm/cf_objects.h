@@ -52,6 +52,11 @@ const QtmCFObject* DictionaryValue(CFDictionaryRef dict, const char* key);
 // A number value under key; false when absent or not a number.
 bool DictionaryNumber(CFDictionaryRef dict, const char* key, int64_t* out);
 
+// kCFBooleanTrue's object.
+extern QtmCFObject g_true_object;
+// The one string object kept for each text (CFSTR).
+CFStringRef ConstantCFString(const char* text);
+
 }  // namespace qtm
 
 #endif

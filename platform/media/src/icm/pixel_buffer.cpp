@@ -2,8 +2,6 @@
 
 #include <new>
 
-#include "api/export.h"
-
 namespace qtm {
 
 int PackedBytesPerPixel(OSType format) {
@@ -112,66 +110,8 @@ QtmPixelBuffer* PixelBufferPool::Take() {
   return b;
 }
 
-}  // namespace qtm
-
-namespace {
-QtmPixelBuffer* Valid(CVPixelBufferRef buffer) {
+QtmPixelBuffer* ValidPixelBuffer(CVPixelBufferRef buffer) {
   return buffer && buffer->magic == QtmPixelBuffer::kMagic ? buffer : nullptr;
 }
-}  // namespace
 
-QTM_EXPORT CVPixelBufferRef CVPixelBufferRetain(CVPixelBufferRef buffer) {
-  qtm::RetainPixelBuffer(Valid(buffer));
-  return buffer;
-}
-
-QTM_EXPORT void CVPixelBufferRelease(CVPixelBufferRef buffer) { qtm::ReleasePixelBuffer(Valid(buffer)); }
-
-QTM_EXPORT CVReturn CVPixelBufferLockBaseAddress(CVPixelBufferRef buffer, CVOptionFlags) {
-  QtmPixelBuffer* b = Valid(buffer);
-  if (!b) return kCVReturnInvalidArgument;
-  if (!qtm::ResolvePendingPicture(b)) return kCVReturnError;
-  b->locks.fetch_add(1, std::memory_order_relaxed);
-  return kCVReturnSuccess;
-}
-
-QTM_EXPORT CVReturn qtm_PixelBufferConvertInto(CVPixelBufferRef buffer, void* base, size_t bytes_per_row, size_t size) {
-  QtmPixelBuffer* b = Valid(buffer);
-  if (!b) return kCVReturnInvalidArgument;
-  return qtm::ConvertPendingPictureInto(b, static_cast<uint8_t*>(base), bytes_per_row, size) ? kCVReturnSuccess
-                                                                                             : kCVReturnError;
-}
-
-QTM_EXPORT CVReturn CVPixelBufferUnlockBaseAddress(CVPixelBufferRef buffer, CVOptionFlags) {
-  QtmPixelBuffer* b = Valid(buffer);
-  if (!b) return kCVReturnInvalidArgument;
-  int locks = b->locks.load(std::memory_order_relaxed);
-  while (locks > 0 && !b->locks.compare_exchange_weak(locks, locks - 1)) {
-  }
-  return locks > 0 ? kCVReturnSuccess : kCVReturnInvalidArgument;
-}
-
-QTM_EXPORT void* CVPixelBufferGetBaseAddress(CVPixelBufferRef buffer) {
-  QtmPixelBuffer* b = Valid(buffer);
-  return b && b->locks.load(std::memory_order_relaxed) > 0 ? b->data : nullptr;
-}
-
-QTM_EXPORT size_t CVPixelBufferGetBytesPerRow(CVPixelBufferRef buffer) {
-  QtmPixelBuffer* b = Valid(buffer);
-  return b ? b->bytes_per_row : 0;
-}
-
-QTM_EXPORT size_t CVPixelBufferGetWidth(CVPixelBufferRef buffer) {
-  QtmPixelBuffer* b = Valid(buffer);
-  return b ? static_cast<size_t>(b->width) : 0;
-}
-
-QTM_EXPORT size_t CVPixelBufferGetHeight(CVPixelBufferRef buffer) {
-  QtmPixelBuffer* b = Valid(buffer);
-  return b ? static_cast<size_t>(b->height) : 0;
-}
-
-QTM_EXPORT OSType CVPixelBufferGetPixelFormatType(CVPixelBufferRef buffer) {
-  QtmPixelBuffer* b = Valid(buffer);
-  return b ? b->format : 0;
-}
+}  // namespace qtm

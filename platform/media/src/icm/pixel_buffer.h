@@ -47,6 +47,8 @@ int PackedBytesPerPixel(OSType format);
 QtmPixelBuffer* NewPixelBuffer(OSType format, int width, int height);
 void RetainPixelBuffer(QtmPixelBuffer* buffer);
 void ReleasePixelBuffer(QtmPixelBuffer* buffer);
+// The buffer behind a reference a caller passed, or null when it is not one.
+QtmPixelBuffer* ValidPixelBuffer(CVPixelBufferRef buffer);
 
 // Gives buffer the decoded frame (its references move in; frame is left
 // blank) to convert on the first lock, replacing any picture it held.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "movie_writer.h"
+#include "open_movie.h"
 #include "qtmedia.h"
 
 namespace {
@@ -41,22 +42,8 @@ class TempFile {
   std::string path_;
 };
 
-Movie OpenMovie(const std::string& path, OSErr* status = nullptr) {
-  Str255 name;
-  name[0] = uint8_t(path.size());
-  memcpy(name + 1, path.data(), path.size());
-  FSSpec file_spec;
-  FSMakeFSSpec(0, 0, name, &file_spec);
-  int16_t ref = 0;
-  OSErr err = OpenMovieFile(&file_spec, &ref, fsRdPerm);
-  Movie movie = nullptr;
-  if (err == noErr) {
-    err = NewMovieFromFile(&movie, ref, nullptr, nullptr, newMovieActive, nullptr);
-    CloseMovieFile(ref);
-  }
-  if (status) *status = err;
-  return movie;
-}
+using qtm::support::CountSampleTimes;
+using qtm::support::OpenMovieAt;
 
 class MovieApi : public ::testing::Test {
  protected:
@@ -94,7 +81,7 @@ Bytes GopMovie() {
 TEST_F(MovieApi, FilesAndMovieFacts) {
   TempFile file(GopMovie(), ".mov");
   OSErr err;
-  Movie movie = OpenMovie(file.path(), &err);
+  Movie movie = OpenMovieAt(file.path(), &err);
   ASSERT_EQ(err, noErr);
   ASSERT_TRUE(movie);
   EXPECT_EQ(GetMovieTrackCount(movie), 2);
@@ -150,7 +137,7 @@ TEST_F(MovieApi, FilesAndMovieFacts) {
 
 TEST_F(MovieApi, MissingAndBadFiles) {
   OSErr err;
-  EXPECT_EQ(OpenMovie("/nonexistent/movie.mov", &err), nullptr);
+  EXPECT_EQ(OpenMovieAt("/nonexistent/movie.mov", &err), nullptr);
   EXPECT_EQ(err, fnfErr);
   Str255 name = {4, 'n', 'o', 'p', 'e'};
   FSSpec file_spec;
@@ -162,9 +149,9 @@ TEST_F(MovieApi, MissingAndBadFiles) {
   EXPECT_EQ(ref, 0);
   Movie movie = nullptr;
   EXPECT_EQ(NewMovieFromFile(&movie, 12345, nullptr, nullptr, 0, nullptr), paramErr);
-  EXPECT_EQ(OpenMovie(FixturePath("empty.mov"), &err), nullptr);
+  EXPECT_EQ(OpenMovieAt(FixturePath("empty.mov"), &err), nullptr);
   EXPECT_EQ(err, eofErr);
-  EXPECT_EQ(OpenMovie(FixturePath("not_a_movie.mov"), &err), nullptr);
+  EXPECT_EQ(OpenMovieAt(FixturePath("not_a_movie.mov"), &err), nullptr);
   EXPECT_EQ(err, badFileFormat);
   // Null references answer an error, never crash.
   EXPECT_EQ(GetMovieTrackCount(nullptr), 0);
@@ -185,7 +172,7 @@ struct Step {
 
 TEST_F(MovieApi, SteppingThroughSamples) {
   TempFile file(GopMovie(), ".mov");
-  Movie movie = OpenMovie(file.path());
+  Movie movie = OpenMovieAt(file.path());
   ASSERT_TRUE(movie);
   Media media = GetTrackMedia(GetMovieIndTrackType(movie, 1, VideoMediaType, movieTrackMediaType));
   const Fixed back = static_cast<Fixed>(0xFFFF0000);
@@ -209,21 +196,13 @@ TEST_F(MovieApi, SteppingThroughSamples) {
     EXPECT_EQ(d, s.expect < 0 ? 0 : 50);
   }
   // Counting frames as the movie session does.
-  int64_t count = -1;
-  TimeValue64 t = 0;
-  int16_t flags = 0x4001;
-  while (t >= 0) {
-    ++count;
-    GetMediaNextInterestingDecodeTime(media, flags, t, fixed1, &t, nullptr);
-    flags = 1;
-  }
-  EXPECT_EQ(count, 12);
+  EXPECT_EQ(CountSampleTimes(media), 12);
   DisposeMovie(movie);
 }
 
 TEST_F(MovieApi, ReadingSamples) {
   TempFile file(GopMovie(), ".mov");
-  Movie movie = OpenMovie(file.path());
+  Movie movie = OpenMovieAt(file.path());
   ASSERT_TRUE(movie);
   Media media = GetTrackMedia(GetMovieIndTrackType(movie, 1, VideoMediaType, movieTrackMediaType));
   for (int i = 0; i < 12; ++i) {
@@ -312,19 +291,11 @@ TEST_F(MovieApi, FixtureFrameCountsByStepping) {
     int32_t frames;
   } cases[] = {{"frames250.mov", 250}, {"h264_bframes.mp4", 50}, {"dv.dv", 25}, {"fragmented.mp4", 50}};
   for (const Case& c : cases) {
-    Movie movie = OpenMovie(FixturePath(c.name));
+    Movie movie = OpenMovieAt(FixturePath(c.name));
     ASSERT_TRUE(movie) << c.name;
     Media media = GetTrackMedia(GetMovieIndTrackType(movie, 1, VideoMediaType, movieTrackMediaType));
     ASSERT_TRUE(media);
-    int32_t count = -1;
-    TimeValue64 t = 0;
-    int16_t flags = 0x4001;
-    while (t >= 0) {
-      ++count;
-      GetMediaNextInterestingDecodeTime(media, flags, t, fixed1, &t, nullptr);
-      flags = 1;
-    }
-    EXPECT_EQ(count, c.frames) << c.name;
+    EXPECT_EQ(CountSampleTimes(media), c.frames) << c.name;
     EXPECT_EQ(GetMediaSampleCount(media), c.frames);
     DisposeMovie(movie);
   }
@@ -352,7 +323,7 @@ TEST_F(MovieApi, FileCutShort) {
   }
   ASSERT_EQ(video.size(), 100u);
 
-  Movie movie = OpenMovie(FixturePath("cut_av.mov"));
+  Movie movie = OpenMovieAt(FixturePath("cut_av.mov"));
   ASSERT_TRUE(movie);
   Media media = GetTrackMedia(GetMovieIndTrackType(movie, 1, VideoMediaType, movieTrackMediaType));
   ASSERT_TRUE(media);
@@ -450,7 +421,7 @@ Bytes EditedMovie() {
 
 TEST_F(MovieApi, EditListSegments) {
   TempFile file(EditedMovie(), ".mov");
-  Movie movie = OpenMovie(file.path());
+  Movie movie = OpenMovieAt(file.path());
   ASSERT_TRUE(movie);
   Track track = GetMovieIndTrackType(movie, 1, VideoMediaType, movieTrackMediaType);
   ASSERT_TRUE(track);
@@ -499,7 +470,7 @@ TEST_F(MovieApi, LongEditListWalkedSegmentBySegment) {
   for (int i = 0; i < kEdits; ++i) v.edits.push_back({30, i % 3 == 2 ? -1 : (i * 7) % 570});
   m.tracks.push_back(v);
   TempFile file(testmovie::Write(m), ".mov");
-  Movie movie = OpenMovie(file.path());
+  Movie movie = OpenMovieAt(file.path());
   ASSERT_TRUE(movie);
   Track track = GetMovieIndTrackType(movie, 1, VideoMediaType, movieTrackMediaType);
   int found = 0;

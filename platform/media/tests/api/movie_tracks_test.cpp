@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "audio_test_support.h"
-#include "movie_calls.h"
+#include "open_movie.h"
 #include "qtmedia.h"
 
 namespace {
@@ -29,7 +29,7 @@ struct MovieCloser {
 using MoviePtr = std::unique_ptr<MovieRecord, MovieCloser>;
 
 MoviePtr Open(const std::string& name) {
-  Movie movie = qtm::fuzz::OpenMovieAt(qtm::test::Fixture(name));
+  Movie movie = qtm::support::OpenMovieAt(qtm::test::Fixture(name));
   EXPECT_NE(movie, nullptr) << name;
   return MoviePtr(movie);
 }

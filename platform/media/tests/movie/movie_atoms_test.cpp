@@ -1,5 +1,5 @@
 // The movie reader's atom dumps of small stored movies against their golden
-// texts (tests/golden/NAME.atoms): every field the reader takes from a file
+// texts (tests/movie/golden/NAME.atoms): every field the reader takes from a file
 // is in them, so a change to what it reads shows here line by line.
 // KESTREL_UPDATE_GOLDEN=1 writes the texts anew instead of comparing.
 #include <gtest/gtest.h>
@@ -41,7 +41,7 @@ class GoldenDump : public testing::TestWithParam<const char*> {};
 
 TEST_P(GoldenDump, MatchesTheStoredText) {
   const fs::path movie = fs::path(QTM_FUZZ_DIR) / "corpus" / "movie" / GetParam();
-  const fs::path golden = fs::path(QTM_TESTS_DIR) / "golden" / (std::string(GetParam()) + ".atoms");
+  const fs::path golden = fs::path(QTM_GOLDEN_DIR) / (std::string(GetParam()) + ".atoms");
   std::string dump;
   ASSERT_EQ(qtm::DumpAtoms(qtm::OpenFileSource(movie.string()), &dump), noErr);
   if (getenv("KESTREL_UPDATE_GOLDEN")) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "movie_writer.h"
+#include "open_movie.h"
 #include "qtmedia.h"
 
 namespace {
@@ -22,24 +23,14 @@ std::string Fixture(const std::string& name) {
 // A movie opened the way the filter opens one; disposed at the end.
 class OpenedMovie {
  public:
-  explicit OpenedMovie(const std::string& path) {
-    Str255 name = {};
-    name[0] = static_cast<uint8_t>(std::min<size_t>(path.size(), 255));
-    std::memcpy(name + 1, path.data(), name[0]);
-    FSSpec movie_layout;
-    FSMakeFSSpec(0, 0, name, &movie_layout);
-    int16_t ref = 0;
-    if (OpenMovieFile(&movie_layout, &ref, fsRdPerm) != noErr) return;
-    NewMovieFromFile(&movie_, ref, nullptr, nullptr, newMovieActive, nullptr);
-    CloseMovieFile(ref);
-  }
+  explicit OpenedMovie(const std::string& path) : movie_(qtm::support::OpenMovieAt(path)) {}
   ~OpenedMovie() {
     if (movie_) DisposeMovie(movie_);
   }
   Movie get() const { return movie_; }
 
  private:
-  Movie movie_ = nullptr;
+  Movie movie_;
 };
 
 std::string WriteTemp(const std::string& name, const Bytes& bytes) {
