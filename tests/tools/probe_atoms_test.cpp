@@ -21,7 +21,7 @@ TEST(ProbeAtoms, PrintsTheGoldenTree) {
     SCOPED_TRACE(name);
     std::string movie = WindowsPathOf(std::string(KESTREL_MEDIA_DIR "/fuzz/corpus/movie/") + name);
     std::string golden =
-        ReadFileBytes(WindowsPathOf(std::string(KESTREL_MEDIA_DIR "/tests/golden/") + name + ".atoms"));
+        ReadFileBytes(WindowsPathOf(std::string(KESTREL_MEDIA_DIR "/tests/movie/golden/") + name + ".atoms"));
     ASSERT_FALSE(golden.empty());
     unsigned long code = 9;
     std::string out = RunProbe("--atoms \"" + movie + "\"", &code);
