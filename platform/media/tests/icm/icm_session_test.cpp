@@ -35,6 +35,18 @@ ICMDecompressionSessionOptionsRef OptionsWithAccuracy(int32_t accuracy) {
   return options;
 }
 
+// Every picture of stream decoded into r at an accuracy; the session's status.
+OSStatus DecodeWithAccuracy(Stream& stream, OSType format, int32_t accuracy, Recorder* r) {
+  OSStatus err = 0;
+  ICMDecompressionSessionOptionsRef options = OptionsWithAccuracy(accuracy);
+  ICMDecompressionSessionRef s = MakeSession(stream, format, r, &err, options);
+  ICMDecompressionSessionOptionsRelease(options);
+  if (err != noErr) return err;
+  DecodeAll(s, stream, r);
+  ICMDecompressionSessionRelease(s);
+  return noErr;
+}
+
 class EveryCodec : public testing::TestWithParam<const char*> {};
 
 // Normal quality converts as `ffmpeg -sws_flags neighbor`, high quality as
@@ -50,13 +62,7 @@ TEST_P(EveryCodec, PicturesInDisplayOrderMatchFfmpegInEveryFormatAtNormalAndHigh
       std::vector<std::string> md5 = ReadLines(Fixture(name + "." + f.oracle + oracle));
       ASSERT_FALSE(md5.empty());
       Recorder r;
-      OSStatus err = 0;
-      ICMDecompressionSessionOptionsRef options = OptionsWithAccuracy(accuracy);
-      ICMDecompressionSessionRef s = MakeSession(stream, f.type, &r, &err, options);
-      ICMDecompressionSessionOptionsRelease(options);
-      ASSERT_EQ(err, noErr);
-      DecodeAll(s, stream, &r);
-      ICMDecompressionSessionRelease(s);
+      ASSERT_EQ(DecodeWithAccuracy(stream, f.type, accuracy, &r), noErr);
       ASSERT_EQ(r.pictures.size(), md5.size());
       ASSERT_EQ(times.size(), md5.size());
       for (size_t i = 0; i < md5.size(); ++i) {
@@ -90,14 +96,8 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, EveryCodec,
 std::vector<CVPixelBufferRef> DecodeUnlocked(Stream& stream, OSType format, int32_t accuracy) {
   Recorder r;
   r.keep_unlocked = true;
-  OSStatus err = 0;
-  ICMDecompressionSessionOptionsRef options = OptionsWithAccuracy(accuracy);
-  ICMDecompressionSessionRef s = MakeSession(stream, format, &r, &err, options);
-  ICMDecompressionSessionOptionsRelease(options);
+  OSStatus err = DecodeWithAccuracy(stream, format, accuracy, &r);
   EXPECT_EQ(err, noErr);
-  if (err != noErr) return {};
-  DecodeAll(s, stream, &r);
-  ICMDecompressionSessionRelease(s);
   return r.unlocked;
 }
 
@@ -221,13 +221,7 @@ TEST(DecompressionSession, MaxQualityRoundsAccurately) {
     std::vector<std::string> fast = ReadLines(Fixture(std::string("h264_bframes.mov.") + f.oracle + ".md5"));
     ASSERT_EQ(md5.size(), fast.size());
     Recorder r;
-    OSStatus err = 0;
-    ICMDecompressionSessionOptionsRef options = OptionsWithAccuracy(codecMaxQuality);
-    ICMDecompressionSessionRef s = MakeSession(stream, f.type, &r, &err, options);
-    ICMDecompressionSessionOptionsRelease(options);
-    ASSERT_EQ(err, noErr);
-    DecodeAll(s, stream, &r);
-    ICMDecompressionSessionRelease(s);
+    ASSERT_EQ(DecodeWithAccuracy(stream, f.type, codecMaxQuality, &r), noErr);
     ASSERT_EQ(r.pictures.size(), md5.size());
     for (size_t i = 0; i < md5.size(); ++i) {
       EXPECT_EQ(r.pictures[i].md5, md5[i]) << "frame " << i;
