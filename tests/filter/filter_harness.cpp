@@ -189,4 +189,15 @@ Delivery FilterTest::Delivered(const wchar_t* name) {
   return {};
 }
 
+void ExpectPicturesAsOracle(const Delivery& d, const Expected& e) {
+  ASSERT_EQ(d.md5.size(), e.md5.size());
+  ASSERT_EQ(d.records.size(), e.md5.size());
+  for (size_t i = 0; i < d.md5.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(d.md5[i], e.md5[i]);
+    EXPECT_EQ(d.records[i].start, e.start[i]);
+    EXPECT_EQ(d.records[i].stop, e.stop[i]);
+  }
+}
+
 }  // namespace kestrel::test

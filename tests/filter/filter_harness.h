@@ -43,6 +43,11 @@ struct Delivery {
   std::string pcm;
 };
 
+struct Expected;
+// Each delivered picture's md5 and times against ffmpeg's (LoadExpected),
+// the counts first.
+void ExpectPicturesAsOracle(const Delivery& d, const Expected& e);
+
 // Records a pin's samples into a Delivery. For video the picture is
 // width x height pixels of bytes_per_pixel, stride bytes a row, bottom-up
 // when flipped; width 0 keeps no pictures (sound keeps its bytes).

@@ -25,12 +25,9 @@ TEST_P(VideoPlays, EveryPictureAndItsTimesAsFfmpegDecodesThem) {
   ASSERT_EQ(RunToEnd(), play::EndResult::kComplete);
 
   Delivery d = Delivered(L"Video");
-  ASSERT_EQ(d.md5.size(), e.md5.size());
-  for (size_t i = 0; i < d.md5.size(); ++i) {
+  ASSERT_NO_FATAL_FAILURE(ExpectPicturesAsOracle(d, e));
+  for (size_t i = 0; i < d.records.size(); ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(d.md5[i], e.md5[i]);
-    EXPECT_EQ(d.records[i].start, e.start[i]);
-    EXPECT_EQ(d.records[i].stop, e.stop[i]);
     EXPECT_TRUE(d.records[i].sync_point);
     EXPECT_EQ(d.records[i].discontinuity, i == 0);
   }
