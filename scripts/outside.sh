@@ -23,6 +23,21 @@ exports() {
   "$OBJDUMP" -p "$1" | awk '/^\[Ordinal\/Name Pointer\] Table/ { on = 1; next } on && NF == 0 { on = 0 } on'
 }
 
+# The type library's sha256, with what widl stamps into it at each build
+# masked: the time in "Created by WIDL version V at TIME" and the 32-bit
+# hash in the entry that follows that text.
+tlb_digest() {
+  python3 - "$1" <<'EOF'
+import hashlib, re, sys
+data = bytearray(open(sys.argv[1], "rb").read())
+m = re.search(rb"Created by WIDL version [^\n]* at ([^\n]*)\n", data)
+if m:
+    data[m.start(1):m.end(1)] = b"T" * (m.end(1) - m.start(1))
+    data[m.end() + 4:m.end() + 8] = bytes(4)
+print(hashlib.sha256(data).hexdigest(), len(data), "bytes")
+EOF
+}
+
 # Keys and values under the classes subtrees a filter registers in, as
 # "reg export" writes them, one file per subtree concatenated.
 export_classes() {
@@ -91,8 +106,8 @@ record() {
     local idl
     idl=$(find "$build/windows" -path '*/idl/kestrel_idl_i.c' | head -n 1)
     grep -E 'DEFINE_GUID|MIDL_DEFINE_GUID' "$idl" | sort
-    echo "== kestrel.tlb"
-    sha256sum <"$(dirname "$idl")/kestrel.tlb"
+    echo "== kestrel.tlb (widl's build time masked)"
+    tlb_digest "$(dirname "$idl")/kestrel.tlb"
     echo "== identifiers the filter's sources define"
     grep -rhoE '[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}|0x[0-9a-fA-F]{8}, ?0x[0-9a-fA-F]{4}, ?0x[0-9a-fA-F]{4}' \
       "$here/src" | tr 'a-f' 'A-F' | sort -u
