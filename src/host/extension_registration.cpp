@@ -60,6 +60,13 @@ HRESULT RemoveExtension(const wchar_t* path, const wchar_t* classText) {
   return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(rc);
 }
 
+// RemoveExtension, its failure logged; false when it failed.
+bool RemoveExtensionLogged(const wchar_t* path, const wchar_t* classText) {
+  if (SUCCEEDED(RemoveExtension(path, classText))) return true;
+  WriteLog(L"ERROR! EliminateSubKey(HKEY_CLASSES_ROOT, %s); failed!", path);
+  return false;
+}
+
 }  // namespace
 
 HRESULT RegisterExtensions() {
@@ -75,10 +82,7 @@ HRESULT RegisterExtensions() {
     ExtensionKeyPath(extension, path);
     if (ExtensionKeyLeftOut(extension)) {
       // A key of an earlier registration would hide the signature.
-      if (FAILED(RemoveExtension(path, classText))) {
-        WriteLog(L"ERROR! EliminateSubKey(HKEY_CLASSES_ROOT, %s); failed!", path);
-        failed = true;
-      }
+      if (!RemoveExtensionLogged(path, classText)) failed = true;
       continue;
     }
     RegKey key;
@@ -105,10 +109,7 @@ HRESULT UnregisterExtensions() {
   for (const wchar_t* extension : kExtensions) {
     wchar_t path[kKeyChars];
     ExtensionKeyPath(extension, path);
-    if (FAILED(RemoveExtension(path, classText))) {
-      WriteLog(L"ERROR! EliminateSubKey(HKEY_CLASSES_ROOT, %s); failed!", path);
-      failed = true;
-    }
+    if (!RemoveExtensionLogged(path, classText)) failed = true;
   }
   WriteLog(failed ? L"DllUnregisterServer() Failed." : L"DllUnregisterServer() Successful.");
   return failed ? E_FAIL : S_OK;
