@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when missing,
-# and fetches the Debian sources of FFmpeg and dav1d that the engine's
-# Windows build is made from (scripts/windows-ffmpeg.sh), unless that build
-# is already in the cache.
+# Installs the Debian packages the build and the tests need, when missing
+# (GStreamer's plugins among them: Wine's own parser plays through them,
+# and the source-choice test measures Kestrel against it), and fetches the
+# Debian sources of FFmpeg and dav1d that the engine's Windows build is
+# made from (scripts/windows-ffmpeg.sh), unless that build is already in
+# the cache.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 packages=(
@@ -11,6 +13,7 @@ packages=(
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   nasm meson libz-mingw-w64-dev
   wine64 wine64-tools libwine-dev
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
   googletest libgtest-dev
   ffmpeg libavformat-dev libavcodec-dev libswscale-dev libswresample-dev
   libavutil-dev libavfilter-dev
