@@ -64,12 +64,12 @@ class CKestrel : public CSource,
   // ISpecifyPropertyPages
   HRESULT STDMETHODCALLTYPE GetPages(CAUUID* pPages) override;
 
-  // IQTControl (qt_interfaces.cpp)
+  // IQTControl (iqt_interfaces.cpp)
   HRESULT STDMETHODCALLTYPE SetVideoQuality(QT_VIDEO_QUALITY eQuality) override;
   HRESULT STDMETHODCALLTYPE GetVideoQuality(QT_VIDEO_QUALITY* peQuality) override;
   HRESULT STDMETHODCALLTYPE SetVideoFieldMode(QT_VIDEO_FIELDMODE eFieldMode) override;
   HRESULT STDMETHODCALLTYPE GetVideoFieldMode(QT_VIDEO_FIELDMODE* peFieldMode) override;
-  // IQTInfo (qt_interfaces.cpp)
+  // IQTInfo (iqt_interfaces.cpp)
   HRESULT STDMETHODCALLTYPE GetVideoInfo(BSTR* pbstrCodec, ULONG* pnWidth, ULONG* pnHeight, ULONG* pnDepth,
                                          double* pdFrameRate, ULONG* pdwFrameCount, double* pdDuration) override;
   HRESULT STDMETHODCALLTYPE GetAudioInfo(BSTR* pbstrCodec, BSTR* pbstrLayout, ULONG* pnSampleRate) override;
