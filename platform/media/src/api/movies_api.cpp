@@ -11,6 +11,7 @@
 
 extern "C" {
 #include <libavutil/log.h>
+#include <libavutil/mem.h>
 }
 
 #include "api/api_state.h"
@@ -28,6 +29,10 @@ thread_local OSErr t_movies_error = noErr;
 thread_local OSErr t_mem_error = noErr;
 
 std::atomic<int> g_qtml_count{0};
+
+// A picture buffer for an 8192 x 8192 picture in BGRA (256 MB and a row)
+// fits, as does every plane a decoder makes for the frames movies carry.
+constexpr size_t kMaxFfmpegBlock = size_t{512} << 20;
 std::atomic<int> g_movies_count{0};
 
 // Movie files opened with OpenMovieFile, by reference number: the file's
@@ -79,9 +84,15 @@ using qtm::SetMoviesError;
 // ---- Start and end.
 
 // FFmpeg's own messages would land on the host process's standard error:
-// they stay quiet unless KESTREL_FFMPEG_LOG asks for them.
+// they stay quiet unless KESTREL_FFMPEG_LOG asks for them. No one block
+// FFmpeg allocates may pass kMaxFfmpegBlock: libavformat's demuxers allocate
+// what a file's header declares (the AIFF reader a comment chunk of 700 MB
+// in a file of 400 bytes), and such a file now fails to open instead.
 QTM_EXPORT OSErr InitializeQTML(int32_t) {
-  if (qtm::g_qtml_count++ == 0 && !getenv("KESTREL_FFMPEG_LOG")) av_log_set_level(AV_LOG_QUIET);
+  if (qtm::g_qtml_count++ == 0) {
+    av_max_alloc(qtm::kMaxFfmpegBlock);
+    if (!getenv("KESTREL_FFMPEG_LOG")) av_log_set_level(AV_LOG_QUIET);
+  }
   return noErr;
 }
 
