@@ -19,13 +19,17 @@ constexpr int kBufferSize = 32768;
 }  // namespace
 
 std::unique_ptr<FormatInput> FormatInput::Open(std::shared_ptr<DataSource> source, const std::string& name,
-                                               std::vector<uint64_t> hidden_tracks) {
+                                               const std::vector<uint64_t>& hidden_tracks) {
   if (!source) return nullptr;
   std::unique_ptr<FormatInput> input(new (std::nothrow) FormatInput(std::move(source)));
   if (!input) return nullptr;
-  for (uint64_t& offset : hidden_tracks) offset += 4;
-  std::sort(hidden_tracks.begin(), hidden_tracks.end());
-  input->hidden_types_ = std::move(hidden_tracks);
+  // Only an atom whose type reads 'trak' is hidden.
+  for (uint64_t offset : hidden_tracks) {
+    uint8_t type[4];
+    if (input->source_->ReadAt(offset + 4, type, sizeof type) && std::memcmp(type, "trak", 4) == 0)
+      input->hidden_types_.push_back(offset + 4);
+  }
+  std::sort(input->hidden_types_.begin(), input->hidden_types_.end());
   auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
   if (!buffer) return nullptr;
   input->io_ = avio_alloc_context(buffer, kBufferSize, 0, input.get(), &FormatInput::Read, nullptr, &FormatInput::Seek);
@@ -67,9 +71,6 @@ void FormatInput::HideTracks(uint64_t position, uint8_t* buffer, size_t count) c
   auto it =
       position < 4 ? hidden_types_.begin() : std::upper_bound(hidden_types_.begin(), hidden_types_.end(), position - 4);
   for (; it != hidden_types_.end() && *it < position + count; ++it) {
-    // Only a type that reads 'trak' is hidden.
-    uint8_t type[4];
-    if (!source_->ReadAt(*it, type, sizeof type) || std::memcmp(type, "trak", 4) != 0) continue;
     for (uint64_t at = std::max(*it, position); at < *it + 4 && at < position + count; ++at)
       buffer[at - position] = static_cast<uint8_t>("free"[at - *it]);
   }

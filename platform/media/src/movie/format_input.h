@@ -24,7 +24,7 @@ class FormatInput {
   // The 'trak' atoms at hidden_tracks (offsets of their headers) read as
   // 'free': libavformat neither sees those tracks nor builds their indexes.
   static std::unique_ptr<FormatInput> Open(std::shared_ptr<DataSource> source, const std::string& name,
-                                           std::vector<uint64_t> hidden_tracks = {});
+                                           const std::vector<uint64_t>& hidden_tracks = {});
   ~FormatInput();
   FormatInput(const FormatInput&) = delete;
   FormatInput& operator=(const FormatInput&) = delete;
